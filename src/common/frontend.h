@@ -1,0 +1,133 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/prompt_handle.h"
+
+namespace brisk {
+
+struct Rgb {
+  std::uint8_t red = 0;
+  std::uint8_t green = 0;
+  std::uint8_t blue = 0;
+  friend bool operator==(Rgb, Rgb) = default;
+};
+
+// Colours of the chat log: received text, text this side sent, a new connection, failures.
+inline constexpr Rgb kBlack{0, 0, 0};
+inline constexpr Rgb kBlue{0, 0, 255};
+inline constexpr Rgb kGreen{0, 255, 0};
+inline constexpr Rgb kRed{255, 0, 0};
+
+// What the main window shows of the control connection.
+enum class LinkState {
+  Idle,        // Listen and Connect shown, status label hidden, Disconnect reads "取消"
+  Listening,   // status label "正在监听..."
+  Connecting,  // status label "正在连接..."
+  Connected,   // status label "已连接", Disconnect reads "断开"
+};
+
+// A question with a message line, a text and up to four buttons. Its answer is
+// 1001 + the index of the pressed button, or 0 when it was closed without one.
+struct PromptRequest {
+  std::string line;
+  std::string text;
+  std::vector<std::string> captions;
+};
+
+// Answers of the file-exists dialog.
+enum FileExistsAnswer : int {
+  kNoAnswer = 0,
+  kAnswerResume = 1001,
+  kAnswerTransferAgain = 1002,
+  kAnswerSkip = 1003,
+  kAnswerStop = 1004,
+};
+
+struct FileExistsReply {
+  int answer = kNoAnswer;
+  bool alwaysTicked = false;  // the "始终采取相同操作" box was ticked when a button was pressed
+};
+
+// Identifies a transfer window; 0 means none.
+using TransferWindowId = int;
+
+struct TransferWindowSpec {
+  int index = 0;
+  bool isSender = false;
+  int fileCount = 1;  // 1 shows one bar, anything else two
+  bool autoCloseTicked = false;
+  // Called on the front end's thread when the person presses Stop while the transfer runs.
+  std::function<void()> onStop;
+  // Called on the front end's thread when the auto-close box is ticked or cleared.
+  std::function<void(bool)> onAutoCloseToggled;
+};
+
+// The once-a-second texts of a transfer window.
+struct TransferTexts {
+  std::string fileSize;
+  std::string fileDone;
+  std::string speed;
+  std::string elapsed;
+};
+
+// One update of a transfer window, as values. A bar without a value is left as it is.
+struct TransferFigures {
+  std::optional<int> fileBar;
+  std::optional<int> totalBar;
+  std::optional<TransferTexts> texts;
+};
+
+struct TransferVerdict {
+  bool complete = false;
+  std::string status;  // "传送完毕！" or "传送中止！"
+  bool hideFileBar = false;
+  bool closeWindow = false;  // auto-close after a complete transfer
+};
+
+// The engine's only way to the person. Every operation may be called from any thread. The
+// blocking ones (modal notices, questions, prompts, dialogs, opening a transfer window)
+// return the person's answer; the others return at once.
+class Frontend {
+ public:
+  virtual ~Frontend() = default;
+
+  // Main window.
+  virtual void appendLog(const std::string& text, Rgb colour) = 0;
+  virtual void showLinkState(LinkState state) = 0;
+  virtual void setAddressText(const std::string& text) = 0;
+  virtual void bringToFront() = 0;
+  virtual void beep() = 0;
+
+  // Notices: a box titled "提示信息" with an OK button.
+  virtual void showNotice(const std::string& text) = 0;       // returns at once
+  virtual void showNoticeModal(const std::string& text) = 0;  // returns when closed
+  virtual bool askYesNo(const std::string& text) = 0;         // true for Yes
+
+  // Prompts. `handle` lets another thread close the prompt; the result is then 0.
+  virtual int showPrompt(PromptHandle& handle, const PromptRequest& request) = 0;
+
+  // Choosing what to offer and where to save. Nothing means the person cancelled.
+  virtual std::vector<std::filesystem::path> chooseFilesToOffer() = 0;
+  virtual std::optional<std::filesystem::path> chooseSaveFile(const std::string& suggestedName,
+                                                              const std::string& defaultSuffix) = 0;
+  virtual std::optional<std::filesystem::path> chooseResumeFile() = 0;
+  virtual std::optional<std::filesystem::path> chooseFolder() = 0;
+
+  // The file-exists dialog with its text.
+  virtual FileExistsReply askFileExists(const std::string& text) = 0;
+
+  // Transfer windows. Opening returns when the window exists (0 if it could not be made).
+  virtual TransferWindowId openTransferWindow(const TransferWindowSpec& spec) = 0;
+  virtual void setTransferFileName(TransferWindowId window, const std::string& name) = 0;
+  virtual void setTransferStatus(TransferWindowId window, const std::string& status) = 0;
+  virtual void showTransferFigures(TransferWindowId window, const TransferFigures& figures) = 0;
+  virtual void showTransferVerdict(TransferWindowId window, const TransferVerdict& verdict) = 0;
+};
+
+}  // namespace brisk

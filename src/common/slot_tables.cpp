@@ -1,0 +1,99 @@
+#include "common/slot_tables.h"
+
+#include <utility>
+
+namespace brisk {
+
+namespace {
+std::size_t at(int index) {
+  return static_cast<std::size_t>(index);
+}
+}  // namespace
+
+std::optional<int> SlotTables::findFreeIndex() {
+  std::lock_guard lock(mutex_);
+  for (int index = kFirstIndex; index <= kLastIndex; ++index) {
+    if (!records_[at(index)] && !prompts_[at(index)] && !reserved_[at(index)]) {
+      reserved_[at(index)] = true;
+      return index;
+    }
+  }
+  return std::nullopt;
+}
+
+void SlotTables::dropReservation(int index) {
+  if (!isValidIndex(index)) return;
+  std::lock_guard lock(mutex_);
+  reserved_[at(index)] = false;
+}
+
+std::shared_ptr<TransferRecord> SlotTables::tsf(int index) const {
+  if (!isValidIndex(index)) return nullptr;
+  std::lock_guard lock(mutex_);
+  return records_[at(index)];
+}
+
+bool SlotTables::storeRecord(int index, std::shared_ptr<TransferRecord> record) {
+  if (!isValidIndex(index)) return false;
+  std::lock_guard lock(mutex_);
+  if (records_[at(index)]) return false;
+  records_[at(index)] = std::move(record);
+  reserved_[at(index)] = false;
+  return true;
+}
+
+std::shared_ptr<TransferRecord> SlotTables::takeRecord(int index) {
+  if (!isValidIndex(index)) return nullptr;
+  std::lock_guard lock(mutex_);
+  return std::exchange(records_[at(index)], nullptr);
+}
+
+void SlotTables::releaseRecord(int index, const TransferRecord* record) {
+  if (!isValidIndex(index)) return;
+  std::lock_guard lock(mutex_);
+  if (records_[at(index)].get() == record) records_[at(index)] = nullptr;
+}
+
+std::shared_ptr<PromptHandle> SlotTables::tsfwnd(int index) const {
+  if (!isValidIndex(index)) return nullptr;
+  std::lock_guard lock(mutex_);
+  return prompts_[at(index)];
+}
+
+void SlotTables::setPrompt(int index, std::shared_ptr<PromptHandle> prompt) {
+  if (!isValidIndex(index)) return;
+  std::lock_guard lock(mutex_);
+  prompts_[at(index)] = std::move(prompt);
+}
+
+std::shared_ptr<PromptHandle> SlotTables::takePrompt(int index) {
+  if (!isValidIndex(index)) return nullptr;
+  std::lock_guard lock(mutex_);
+  return std::exchange(prompts_[at(index)], nullptr);
+}
+
+void SlotTables::clearPrompt(int index, const PromptHandle* prompt) {
+  if (!isValidIndex(index)) return;
+  std::lock_guard lock(mutex_);
+  if (prompts_[at(index)].get() == prompt) prompts_[at(index)] = nullptr;
+}
+
+std::vector<std::shared_ptr<TransferRecord>> SlotTables::takeAllRecords() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::shared_ptr<TransferRecord>> taken;
+  for (auto& record : records_) {
+    if (record) taken.push_back(std::exchange(record, nullptr));
+  }
+  return taken;
+}
+
+std::vector<std::shared_ptr<PromptHandle>> SlotTables::takeAllPrompts() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::shared_ptr<PromptHandle>> taken;
+  for (auto& prompt : prompts_) {
+    if (prompt) taken.push_back(std::exchange(prompt, nullptr));
+  }
+  return taken;
+}
+
+}  // namespace brisk

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <array>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "common/prompt_handle.h"
+#include "common/transfer_record.h"
+
+namespace brisk {
+
+// Every offer and transfer has an Index from 1 to 99, the same on both sides. `tsf` holds
+// its record, `tsfwnd` the prompt that waits for a decision about it. One mutex guards
+// both tables; a slot handed out by findFreeIndex stays reserved until a record is stored
+// in it or the reservation is dropped, so two offers never pick the same slot.
+class SlotTables {
+ public:
+  static constexpr int kFirstIndex = 1;
+  static constexpr int kLastIndex = 99;
+  static bool isValidIndex(long long index) { return index >= kFirstIndex && index <= kLastIndex; }
+
+  // The lowest Index whose record, prompt and reservation are all empty, now reserved.
+  std::optional<int> findFreeIndex();
+  // Drops a reservation that did not become a record (the offer was abandoned).
+  void dropReservation(int index);
+
+  std::shared_ptr<TransferRecord> tsf(int index) const;
+  // Stores a record (ends a reservation). Returns false, storing nothing, when the slot
+  // already holds one.
+  bool storeRecord(int index, std::shared_ptr<TransferRecord> record);
+  // Empties the slot and returns what it held.
+  std::shared_ptr<TransferRecord> takeRecord(int index);
+  // Empties the slot only if it still holds `record`.
+  void releaseRecord(int index, const TransferRecord* record);
+
+  std::shared_ptr<PromptHandle> tsfwnd(int index) const;
+  void setPrompt(int index, std::shared_ptr<PromptHandle> prompt);
+  std::shared_ptr<PromptHandle> takePrompt(int index);
+  // Empties the prompt slot only if it still holds `prompt`.
+  void clearPrompt(int index, const PromptHandle* prompt);
+
+  // Empties every slot; returns the records and prompts they held.
+  std::vector<std::shared_ptr<TransferRecord>> takeAllRecords();
+  std::vector<std::shared_ptr<PromptHandle>> takeAllPrompts();
+
+ private:
+  static constexpr std::size_t kSlots = 100;
+  mutable std::mutex mutex_;
+  std::array<std::shared_ptr<TransferRecord>, kSlots> records_;
+  std::array<std::shared_ptr<PromptHandle>, kSlots> prompts_;
+  std::array<bool, kSlots> reserved_{};
+};
+
+}  // namespace brisk

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "common/frontend.h"
+#include "offer/file_queue.h"
+#include "platform/socket.h"
+
+namespace brisk {
+
+// How a receiving side opens a single offered file.
+inline constexpr int kOpenModeNew = 1;     // save under the chosen name
+inline constexpr int kOpenModeResume = 3;  // continue the chosen existing file
+
+// One offer or transfer, known on both sides by its Index. Shared through shared_ptr by
+// the slot table, the transfer thread and the progress thread; "releasing the record"
+// means emptying its slot. Fields that several threads touch while the transfer runs are
+// atomic; the others are filled before the threads that read them are started.
+struct TransferRecord {
+  // Progress: written by the transfer thread, read by the progress thread.
+  std::atomic<std::uint64_t> fileSize{0};   // size of the file now being transferred
+  std::atomic<std::uint64_t> fileDone{0};   // bytes of it done (restarts for each file)
+  std::atomic<std::uint64_t> totalSize{0};  // bytes of the whole offer
+  std::atomic<std::uint64_t> totalDone{0};  // bytes of finished files
+  // Set by the transfer thread as its last step; the progress thread then gives its verdict.
+  std::atomic<bool> transferEnded{false};
+
+  // Stands for the data connection towards other threads: Stop and a STOP message
+  // interrupt it, which breaks the transfer thread's pending or next send or receive.
+  SocketInterrupter dataSocket;
+
+  int index = 0;
+  Ipv4Address peerAddress;  // the address the control connection's peer has
+  int dataPort = 0;
+  TransferWindowId window = 0;
+  // The offer folder (sending side) or the chosen save folder (receiving side).
+  std::optional<std::filesystem::path> pathBuffer;
+  FileQueue fileQueue;       // sending side: the top-level items still to send
+  bool isConnector = false;  // this side connects the data connection; else it listens
+  bool isSender = false;
+  int fileCount = 0;                      // 1: one file; -1: one folder; 2 or more: that many items
+  std::optional<std::string> saveAsName;  // receiving side, one file: the chosen name
+  int openMode = 0;
+};
+
+}  // namespace brisk

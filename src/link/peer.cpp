@@ -1,0 +1,279 @@
+#include "link/peer.h"
+
+#include <cerrno>
+
+#include <poll.h>
+
+#include "common/settings_store.h"
+#include "link/control_framer.h"
+#include "link/control_messages.h"
+#include "link/wire_keys.h"
+#include "platform/text_codec.h"
+
+namespace brisk {
+
+namespace {
+
+// One read of the control connection takes at most this many bytes.
+constexpr std::size_t kControlReadSize = 61440;
+// A chat line is cut to this many bytes before its "\r\n".
+constexpr std::size_t kMaxChatBytes = 61439;
+
+constexpr const char* kNotConnected = "未连接或者连接已断开！";
+
+}  // namespace
+
+struct Peer::LinkAttempt {
+  Role role = Role::Listen;
+  std::string addressText;
+  int port = 0;
+  // Breaks the attempt's blocking call: the accept, the connect, then the receive loop.
+  SocketInterrupter interrupter;
+};
+
+Peer::Peer(Frontend& frontend, Timing timing)
+    : frontend_(frontend), timing_(timing), notices_(frontend_, timing_) {}
+
+Peer::~Peer() {
+  shutdown();
+}
+
+void Peer::onListen(const std::string& portBoxText) {
+  startLink(Role::Listen, {}, portBoxText);
+}
+
+void Peer::onConnect(const std::string& addressBoxText, const std::string& portBoxText) {
+  startLink(Role::Connect, firstCharacters(addressBoxText, kMaxAddressCharacters), portBoxText);
+}
+
+void Peer::startLink(Role role, std::string addressText, const std::string& portBoxText) {
+  if (connected_ || stopping_) return;
+  auto attempt = std::make_shared<LinkAttempt>();
+  {
+    std::lock_guard lock(linkMutex_);
+    if (link_) return;  // an attempt is under way; its buttons are hidden meanwhile
+    link_ = attempt;
+  }
+  attempt->role = role;
+  attempt->addressText = std::move(addressText);
+  attempt->port = portFromText(portBoxText);
+  controlPort_ = attempt->port;
+  connectingPeer_ = role == Role::Connect;
+  frontend_.showLinkState(role == Role::Listen ? LinkState::Listening : LinkState::Connecting);
+  startThread([this, attempt] { runLink(attempt); });
+}
+
+void Peer::onDisconnect() {
+  std::shared_ptr<LinkAttempt> attempt;
+  {
+    std::lock_guard lock(linkMutex_);
+    attempt = link_;
+  }
+  if (attempt) attempt->interrupter.interrupt();
+  frontend_.showLinkState(LinkState::Idle);
+}
+
+Ipv4Address Peer::controlPeerAddress() const {
+  std::lock_guard lock(linkMutex_);
+  return controlPeerAddress_;
+}
+
+// The link thread: listens or connects and then, on success, runs the receive loop of the
+// connection. One thread does both, so the main window always shows the states in order.
+void Peer::runLink(const std::shared_ptr<LinkAttempt>& attempt) {
+  std::optional<Socket> socket =
+      attempt->role == Role::Listen ? listenForPeer(*attempt) : connectToPeer(*attempt);
+  if (socket) {
+    controlReceiveLoop(*attempt, std::move(*socket));
+  } else {
+    frontend_.showLinkState(LinkState::Idle);
+  }
+  std::lock_guard lock(linkMutex_);
+  link_.reset();
+}
+
+std::optional<Socket> Peer::listenForPeer(LinkAttempt& attempt) {
+  SocketResult listening = listenTcp(static_cast<std::uint16_t>(attempt.port), 5);
+  if (!listening.ok()) {
+    notices_.showErrorNotice(std::string(listening.failedCall) + " failed.", listening.error);
+    return std::nullopt;
+  }
+  SocketResult accepted;
+  if (attempt.interrupter.arm(listening.socket.fd())) {
+    accepted = acceptTcp(listening.socket, attempt.interrupter);
+    attempt.interrupter.disarm();
+  } else {
+    accepted.failedCall = "accept";
+    accepted.error = ECONNABORTED;
+  }
+  // No second peer is accepted: the listening socket goes as soon as one peer came.
+  listening.socket.close();
+  if (!accepted.ok()) {
+    std::string text = "accept failed.";
+    appendErrorText(accepted.error, text);
+    frontend_.appendLog(text, kRed);
+    return std::nullopt;
+  }
+  if (const auto address = peerAddressOf(accepted.socket)) {
+    frontend_.setAddressText(address->dotted());
+  }
+  return std::move(accepted.socket);
+}
+
+std::optional<Socket> Peer::connectToPeer(LinkAttempt& attempt) {
+  const std::optional<Ipv4Address> address = resolveHost(attempt.addressText);
+  SocketResult connected;
+  if (address) {
+    connected = connectTcp(*address, static_cast<std::uint16_t>(attempt.port), attempt.interrupter);
+  } else {
+    // Neither a host name nor a dotted address: the connect cannot succeed.
+    connected.failedCall = "connect";
+    connected.error = EDESTADDRREQ;
+  }
+  if (!connected.ok()) {
+    if (connected.failedCall == std::string_view("socket")) {
+      notices_.showErrorNotice("socket failed.", connected.error);
+    } else {
+      std::string text = "连接失败！";
+      appendErrorText(connected.error, text);
+      frontend_.appendLog(text, kRed);
+    }
+    return std::nullopt;
+  }
+  return std::move(connected.socket);
+}
+
+void Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
+  {
+    std::lock_guard lock(linkMutex_);
+    if (const auto address = peerAddressOf(socket)) controlPeerAddress_ = *address;
+  }
+  int endError = ECONNABORTED;
+  if (attempt.interrupter.arm(socket.fd())) {
+    {
+      std::lock_guard lock(sendMutex_);
+      controlFd_ = socket.fd();
+    }
+    connected_ = true;
+    frontend_.appendLog("连接成功！\r\n", kGreen);
+    frontend_.bringToFront();
+    frontend_.showLinkState(LinkState::Connected);
+
+    std::string buffer(kControlReadSize, '\0');
+    ControlFramer framer;
+    WireDecoder decoder;
+    const auto handle = [&](std::vector<ControlFramer::Piece> pieces) {
+      for (auto& piece : pieces) handlePiece(std::move(piece.bytes), piece.isControl, decoder);
+    };
+    for (;;) {
+      if (framer.holdsPartialMessage()) {
+        // A message cut by the network: give its rest a little time, then take it as it is.
+        pollfd pfd{socket.fd(), POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, static_cast<int>(timing_.partialMessageWait.count()));
+        if (ready == 0) {
+          handle(framer.flush());
+          continue;
+        }
+      }
+      const ssize_t n = socket.receive(buffer.data(), buffer.size());
+      if (n <= 0) {
+        endError = n < 0 ? errno : 0;
+        break;
+      }
+      handle(framer.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n))));
+    }
+    handle(framer.flush());
+    // Fail any send still blocked on the socket, then take the socket away from senders.
+    attempt.interrupter.interrupt();
+    {
+      std::lock_guard lock(sendMutex_);
+      controlFd_ = -1;
+    }
+    attempt.interrupter.disarm();
+  }
+  socket.close();
+  connected_ = false;
+  std::string text = "\r\n连接中断\r\n";
+  appendErrorText(endError, text);
+  frontend_.appendLog(text, kRed);
+  frontend_.showLinkState(LinkState::Idle);
+}
+
+void Peer::handlePiece(std::string bytes, bool isControl, WireDecoder& decoder) {
+  frontend_.appendLog(decoder.decode(bytes), kBlack);
+  if (!isControl) return;
+  if (bytes.starts_with(kAskMessage)) {
+    // An offer waits for the person, so it is answered on a thread of its own.
+    startThread([this, message = std::move(bytes)] { dispatchControlMessage(*this, message); });
+  } else {
+    dispatchControlMessage(*this, bytes);
+  }
+}
+
+int Peer::sendText(const std::string& text) {
+  if (!connected_) {
+    notices_.showNoticeModal(kNotConnected);
+    return -1;
+  }
+  return sendWire(toWire(text), text);
+}
+
+int Peer::sendChatLine(const std::string& inputBoxText) {
+  if (!connected_) {
+    notices_.showNoticeModal(kNotConnected);
+    return -1;
+  }
+  if (inputBoxText.empty()) return 0;
+  std::string wire = toWire(inputBoxText);
+  std::string shown = inputBoxText;
+  if (wire.size() > kMaxChatBytes) {
+    wire.resize(wirePrefixLength(wire, kMaxChatBytes));
+    shown = fromWire(wire);
+  }
+  return sendWire(wire + "\r\n", shown + "\r\n");
+}
+
+int Peer::sendWire(const std::string& wire, const std::string& logText) {
+  std::unique_lock lock(sendMutex_);
+  if (controlFd_ < 0) {
+    lock.unlock();
+    notices_.showNoticeModal(kNotConnected);
+    return -1;
+  }
+  const ssize_t sent = sendAllOn(controlFd_, wire);
+  if (sent < 0) {
+    lock.unlock();
+    notices_.showNoticeModal("send failed.");
+    return -1;
+  }
+  // Under the lock, so that the log shows messages in the order they went out.
+  frontend_.appendLog(logText, kBlue);
+  return static_cast<int>(sent);
+}
+
+void Peer::logLocalAddress() {
+  const LocalAddressResult local = localHostAddress();
+  if (!local.address) {
+    notices_.showNoticeModal(std::string(local.failedCall) + " failed.\r\n");
+    return;
+  }
+  frontend_.appendLog("本机IP地址：", kBlack);
+  frontend_.appendLog(local.address->dotted(), kBlack);
+  frontend_.appendLog("\r\n", kBlack);
+}
+
+void Peer::shutdown() {
+  stopping_ = true;
+  {
+    std::lock_guard lock(linkMutex_);
+    if (link_) link_->interrupter.interrupt();
+  }
+  for (const auto& prompt : slots_.takeAllPrompts()) prompt->close();
+  for (int index = SlotTables::kFirstIndex; index <= SlotTables::kLastIndex; ++index) {
+    if (const auto record = slots_.tsf(index)) record->dataSocket.interrupt();
+  }
+  threads_.joinAll();
+  slots_.takeAllRecords();
+}
+
+}  // namespace brisk

@@ -1,0 +1,21 @@
+#include "offer/file_queue.h"
+
+namespace brisk {
+
+void fileQueuePush(FileQueue& queue, std::string name, const FileAttributeData& attributeData) {
+  queue.push_back(FileQueueEntry{std::move(name), attributeData});
+}
+
+bool fileQueuePop(FileQueue& queue, std::string& name, FileAttributeData& attributeData) {
+  if (queue.empty()) return false;
+  name = std::move(queue.front().name);
+  attributeData = queue.front().attributeData;
+  queue.pop_front();
+  return true;
+}
+
+void fileQueueClear(FileQueue& queue) {
+  queue.clear();
+}
+
+}  // namespace brisk

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <sys/types.h>
+
+namespace brisk {
+
+// An IPv4 address in host byte order.
+struct Ipv4Address {
+  std::uint32_t value = 0;
+
+  // "a.b.c.d"; nothing else (no host names, no shortened forms).
+  static std::optional<Ipv4Address> parseDotted(std::string_view text);
+  std::string dotted() const;
+  friend bool operator==(Ipv4Address, Ipv4Address) = default;
+};
+
+// Owns one socket descriptor and closes it. Only the owner closes; other threads break
+// a blocking call through a SocketInterrupter instead.
+class Socket {
+ public:
+  Socket() = default;
+  explicit Socket(int fd) noexcept : fd_(fd) {}
+  ~Socket() { close(); }
+  Socket(Socket&& other) noexcept : fd_(other.release()) {}
+  Socket& operator=(Socket&& other) noexcept;
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+
+  int fd() const { return fd_; }
+  bool isOpen() const { return fd_ >= 0; }
+  int release() noexcept;
+  void close() noexcept;
+
+  // Sends all of `data` (a short send is continued); returns its size, or -1 with errno set.
+  ssize_t sendAll(std::string_view data) const;
+  // One receive of at most `capacity` bytes: the count, 0 when the peer closed, -1 with errno.
+  ssize_t receive(char* buffer, std::size_t capacity) const;
+
+ private:
+  int fd_ = -1;
+};
+
+// Lets any thread break the blocking call that the owner of a socket is making on it,
+// without closing the descriptor under that thread: a closed number can be reused by an
+// unrelated open at once, and the blocked call would then act on the wrong file.
+class SocketInterrupter {
+ public:
+  // The owner registers the descriptor before it blocks on it. False when an interrupt
+  // came first: the owner must then give up instead of blocking.
+  [[nodiscard]] bool arm(int fd);
+  // The owner withdraws the descriptor before it closes it.
+  void disarm();
+  // Any thread: shuts the armed socket down in both directions, which makes a pending or
+  // later accept, connect, send or receive on it fail at once. Stays in force.
+  void interrupt();
+  bool interrupted() const;
+
+ private:
+  mutable std::mutex mutex_;
+  int fd_ = -1;
+  bool interrupted_ = false;
+};
+
+// The result of setting up a connection: the socket, or the call that failed ("socket",
+// "bind", "listen", "accept", "connect") with its errno.
+struct SocketResult {
+  Socket socket;
+  const char* failedCall = nullptr;
+  int error = 0;
+
+  bool ok() const { return failedCall == nullptr; }
+};
+
+// Sends all of `data` on the descriptor (a short send is continued); returns its size, or
+// -1 with errno set. For senders that share a socket they do not own.
+ssize_t sendAllOn(int fd, std::string_view data);
+
+// A listening TCP socket on every local address at `port`, with SO_REUSEADDR.
+SocketResult listenTcp(std::uint16_t port, int backlog);
+
+// Waits for one connection on `listener`. The wait can be broken through `interrupter`
+// (which must be armed with the listener by the caller). With `onlyFrom`, connections from
+// any other address are closed and the wait goes on. With `limit`, the wait fails with
+// ETIMEDOUT once the time is up.
+SocketResult acceptTcp(const Socket& listener, const SocketInterrupter& interrupter,
+                       std::optional<Ipv4Address> onlyFrom = std::nullopt,
+                       std::optional<std::chrono::milliseconds> limit = std::nullopt);
+
+// Connects to `address`:`port`. The socket is armed in `interrupter` while the connect is
+// in progress, so that another thread can cancel it; it is disarmed before returning.
+SocketResult connectTcp(Ipv4Address address, std::uint16_t port, SocketInterrupter& interrupter);
+
+// The first IPv4 address of a host name, or the text itself as a dotted address.
+std::optional<Ipv4Address> resolveHost(std::string_view text);
+
+// The address of the peer of a connected socket.
+std::optional<Ipv4Address> peerAddressOf(const Socket& socket);
+
+// The first IPv4 address of this machine's host name; failure names the step that failed.
+struct LocalAddressResult {
+  std::optional<Ipv4Address> address;
+  const char* failedCall = nullptr;  // "gethostname" or "gethostbyname"
+};
+LocalAddressResult localHostAddress();
+
+}  // namespace brisk

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/frontend.h"
+
+namespace brisk::test {
+
+// A Frontend for tests: answers every question from a script and records everything that
+// would be shown, so the engine can be driven and checked without any window. Thread-safe.
+class ScriptedFrontend : public Frontend {
+ public:
+  struct LogLine {
+    std::string text;
+    Rgb colour;
+  };
+  struct PromptShown {
+    PromptRequest request;
+    int result = 0;
+  };
+  struct TransferWindowRecord {
+    TransferWindowSpec spec;
+    std::vector<std::string> fileNames;
+    std::vector<std::string> statuses;
+    std::vector<TransferFigures> figures;
+    std::optional<TransferVerdict> verdict;
+  };
+
+  // --- Scripts: set them before the engine asks. They run on the asking thread.
+  std::function<bool(const std::string&)> onYesNo = [](const std::string&) { return false; };
+  // By default a prompt stays open until another thread closes it (result 0).
+  std::function<int(PromptHandle&, const PromptRequest&)> onPrompt;
+  std::function<std::vector<std::filesystem::path>()> onChooseFilesToOffer = [] {
+    return std::vector<std::filesystem::path>{};
+  };
+  std::function<std::optional<std::filesystem::path>(const std::string&, const std::string&)>
+      onChooseSaveFile = [](const std::string&, const std::string&) { return std::nullopt; };
+  std::function<std::optional<std::filesystem::path>()> onChooseResumeFile = [] {
+    return std::nullopt;
+  };
+  std::function<std::optional<std::filesystem::path>()> onChooseFolder = [] {
+    return std::nullopt;
+  };
+  std::function<FileExistsReply(const std::string&)> onFileExists = [](const std::string&) {
+    return FileExistsReply{};
+  };
+
+  // Blocks the calling thread until `handle` is closed from elsewhere; returns 0.
+  static int waitUntilClosed(PromptHandle& handle);
+
+  // --- Frontend
+  void appendLog(const std::string& text, Rgb colour) override;
+  void showLinkState(LinkState state) override;
+  void setAddressText(const std::string& text) override;
+  void bringToFront() override {}
+  void beep() override;
+  void showNotice(const std::string& text) override;
+  void showNoticeModal(const std::string& text) override;
+  bool askYesNo(const std::string& text) override;
+  int showPrompt(PromptHandle& handle, const PromptRequest& request) override;
+  std::vector<std::filesystem::path> chooseFilesToOffer() override;
+  std::optional<std::filesystem::path> chooseSaveFile(const std::string& suggestedName,
+                                                      const std::string& defaultSuffix) override;
+  std::optional<std::filesystem::path> chooseResumeFile() override;
+  std::optional<std::filesystem::path> chooseFolder() override;
+  FileExistsReply askFileExists(const std::string& text) override;
+  TransferWindowId openTransferWindow(const TransferWindowSpec& spec) override;
+  void setTransferFileName(TransferWindowId window, const std::string& name) override;
+  void setTransferStatus(TransferWindowId window, const std::string& status) override;
+  void showTransferFigures(TransferWindowId window, const TransferFigures& figures) override;
+  void showTransferVerdict(TransferWindowId window, const TransferVerdict& verdict) override;
+
+  // --- What was shown
+  std::vector<LogLine> log() const;
+  std::string logText() const;                 // every log line, concatenated
+  std::vector<std::string> notices() const;    // plain and modal, in order
+  std::vector<std::string> questions() const;  // yes/no questions and file-exists texts
+  std::vector<PromptShown> prompts() const;
+  LinkState linkState() const;
+  std::string addressText() const;
+  int beeps() const;
+  std::vector<TransferWindowId> transferWindows() const;
+  TransferWindowRecord transferWindow(TransferWindowId window) const;
+
+  // --- Waiting, with a deadline
+  bool waitFor(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+  bool waitForLog(const std::string& part,
+                  std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+  bool waitForNotice(const std::string& part,
+                     std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+  bool waitForLinkState(LinkState state,
+                        std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+
+ private:
+  void changed();
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::vector<LogLine> log_;
+  std::vector<std::string> notices_;
+  std::vector<std::string> questions_;
+  std::vector<PromptShown> prompts_;
+  LinkState linkState_ = LinkState::Idle;
+  std::string addressText_;
+  int beeps_ = 0;
+  std::map<TransferWindowId, TransferWindowRecord> windows_;
+  TransferWindowId nextWindow_ = 1;
+};
+
+}  // namespace brisk::test

@@ -1,0 +1,119 @@
+#include "support/test_support.h"
+
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace brisk::test {
+
+namespace {
+
+bool canBind(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<std::uint16_t>(port));
+  sa.sin_addr.s_addr = htonl(INADDR_ANY);
+  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace
+
+void Sandbox::SetUp() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  root_ = std::filesystem::temp_directory_path() /
+          ("brisk-test-" + std::to_string(::getpid()) + "-" + name);
+  std::filesystem::remove_all(root_);
+  std::filesystem::create_directories(root_);
+  ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+}
+
+void Sandbox::TearDown() {
+  std::error_code ec;
+  // Read-only files and folders made by a test must not keep the sandbox alive.
+  for (auto it = std::filesystem::recursive_directory_iterator(root_, ec);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    std::filesystem::permissions(
+        it->path(), std::filesystem::perms::owner_all,
+        std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow, ec);
+  }
+  std::filesystem::remove_all(root_, ec);
+}
+
+std::filesystem::path Sandbox::folder(const std::string& name) const {
+  const auto path = root_ / name;
+  std::filesystem::create_directories(path);
+  return path;
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+int freePortRange(int span) {
+  // Start somewhere that depends on the process, so parallel test processes spread out.
+  static std::atomic<int> next{20000 + static_cast<int>(::getpid() % 200) * 150};
+  for (;;) {
+    int port = next.fetch_add(span + 1);
+    if (port + span > 64000) {
+      next = 20000;
+      continue;
+    }
+    bool free = true;
+    for (int p = port; p <= port + span && free; ++p) free = canBind(p);
+    if (free) return port;
+  }
+}
+
+Timing fastTiming() {
+  Timing timing;
+  timing.noticePause = std::chrono::milliseconds(0);
+  timing.offerPause = std::chrono::milliseconds(0);
+  timing.messagePause = std::chrono::milliseconds(0);
+  timing.windowPoll = std::chrono::milliseconds(1);
+  timing.acceptLimit = std::chrono::milliseconds(3000);
+  timing.progressTick = std::chrono::milliseconds(5);
+  timing.retryWait = std::chrono::milliseconds(1);
+  timing.partialMessageWait = std::chrono::milliseconds(300);
+  return timing;
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::string patternBytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+}  // namespace brisk::test
