@@ -29,7 +29,9 @@ std::size_t wirePrefixLength(std::string_view wire, std::size_t limit) {
   std::size_t at = 0;
   while (at < wire.size()) {
     std::size_t length = 1;
-    if (static_cast<unsigned char>(wire[at]) >= 0x80) {
+    const auto lead = static_cast<unsigned char>(wire[at]);
+    // 0x80 and 0xFF lead no character; they count alone, so they never swallow what follows.
+    if (lead > 0x80 && lead < 0xFF) {
       // GB18030: a lead byte, then one trail byte, or a digit and two more bytes.
       const bool fourBytes = at + 1 < wire.size() && wire[at + 1] >= '0' && wire[at + 1] <= '9';
       length = fourBytes ? 4 : 2;
@@ -41,7 +43,7 @@ std::size_t wirePrefixLength(std::string_view wire, std::size_t limit) {
 }
 
 struct WireDecoder::State {
-  QStringDecoder decoder{kWireEncoding};
+  std::string pending;  // the start of a character whose rest has not come yet
 };
 
 WireDecoder::WireDecoder() : state_(std::make_unique<State>()) {}
@@ -49,9 +51,14 @@ WireDecoder::WireDecoder() : state_(std::make_unique<State>()) {}
 WireDecoder::~WireDecoder() = default;
 
 std::string WireDecoder::decode(std::string_view wire) {
-  const QString text =
-      state_->decoder.decode(QByteArrayView(wire.data(), static_cast<qsizetype>(wire.size())));
-  return text.toStdString();
+  // The converter forgets a character cut at the end of its input, so the cut bytes are
+  // kept here until the next read completes them.
+  std::string bytes = std::move(state_->pending);
+  bytes.append(wire);
+  const std::size_t complete = wirePrefixLength(bytes, bytes.size());
+  state_->pending = bytes.substr(complete);
+  bytes.resize(complete);
+  return fromWire(bytes);
 }
 
 }  // namespace brisk

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Brisk needs on Debian, when it is missing.
+# Runs apt-get as root (directly, or through sudo when that is available).
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libgtest-dev libgmock-dev
+  clang-format
+  fonts-wqy-microhei          # Chinese glyphs for the interface
+  xvfb xauth                  # a display for the window tests and screenshots
+  socat                       # the plain stream the benchmark compares with
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

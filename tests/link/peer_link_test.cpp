@@ -1,0 +1,253 @@
+#include "link/peer.h"
+
+#include <thread>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/text_codec.h"
+#include "support/raw_connection.h"
+#include "support/scripted_frontend.h"
+#include "support/test_support.h"
+
+namespace brisk {
+namespace {
+
+using test::RawConnection;
+using test::ScriptedFrontend;
+
+// The black text a side received, in order.
+std::string receivedText(const ScriptedFrontend& frontend) {
+  std::string text;
+  for (const auto& line : frontend.log()) {
+    if (line.colour == kBlack) text += line.text;
+  }
+  return text;
+}
+
+bool logHas(const ScriptedFrontend& frontend, const std::string& text, Rgb colour) {
+  for (const auto& line : frontend.log()) {
+    if (line.text == text && line.colour == colour) return true;
+  }
+  return false;
+}
+
+class PeerLinkTest : public test::Sandbox {
+ protected:
+  ScriptedFrontend listenerUi;
+  ScriptedFrontend connectorUi;
+  Peer listener{listenerUi, test::fastTiming()};
+  Peer connector{connectorUi, test::fastTiming()};
+  int port = test::freePortRange();
+  std::string portText = std::to_string(port);
+};
+
+TEST_F(PeerLinkTest, RawPeerSeesChatAsGbkBytesAndTheListenerShowsItsAddress) {
+  listener.onListen(portText);
+  std::optional<RawConnection> raw;
+  ASSERT_TRUE(test::waitFor([&] {
+    raw.emplace(RawConnection::connectTo(port));
+    return raw->connected();
+  }));
+  ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Connected));
+  EXPECT_EQ(listenerUi.addressText(), "127.0.0.1");
+  EXPECT_TRUE(logHas(listenerUi, "连接成功！\r\n", kGreen));
+  EXPECT_TRUE(listener.connected());
+  EXPECT_FALSE(listener.connectingPeer());
+
+  EXPECT_EQ(listener.sendChatLine("中文 line\r\nsecond"), 19);
+  EXPECT_EQ(raw->receive(19), "\xD6\xD0\xCE\xC4 line\r\nsecond\r\n");
+  EXPECT_TRUE(logHas(listenerUi, "中文 line\r\nsecond\r\n", kBlue));
+
+  ASSERT_TRUE(raw->send("\xC4\xE3\xBA\xC3 hello\r\n"));
+  ASSERT_TRUE(listenerUi.waitFor(
+      [&] { return receivedText(listenerUi).find("你好 hello\r\n") != std::string::npos; }));
+
+  raw->close();
+  ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Idle));
+  EXPECT_FALSE(listener.connected());
+  EXPECT_TRUE(logHas(listenerUi, "\r\n连接中断\r\nError code: 0\r\nSuccess\r\n", kRed));
+}
+
+TEST_F(PeerLinkTest, TwoPeersChatBothWaysAndEitherSideCanEndIt) {
+  listener.onListen(portText);
+  ASSERT_TRUE(test::waitFor([&] {
+    connector.onConnect("127.0.0.1", portText);
+    connectorUi.waitFor([&] {
+      return connectorUi.linkState() == LinkState::Connected ||
+             connectorUi.linkState() == LinkState::Idle;
+    });
+    return connector.connected();
+  }));
+  ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Connected));
+  EXPECT_TRUE(connector.connectingPeer());
+  EXPECT_EQ(connector.controlPort(), port);
+
+  EXPECT_GT(connector.sendChatLine("早上好"), 0);
+  EXPECT_GT(listener.sendChatLine("good morning"), 0);
+  EXPECT_TRUE(listenerUi.waitFor(
+      [&] { return receivedText(listenerUi).find("早上好\r\n") != std::string::npos; }));
+  EXPECT_TRUE(connectorUi.waitFor(
+      [&] { return receivedText(connectorUi).find("good morning\r\n") != std::string::npos; }));
+  EXPECT_EQ(connector.sendChatLine(""), 0);
+
+  connector.onDisconnect();
+  EXPECT_TRUE(connectorUi.waitForLinkState(LinkState::Idle));
+  EXPECT_TRUE(listenerUi.waitForLinkState(LinkState::Idle));
+  EXPECT_TRUE(listenerUi.waitForLog("\r\n连接中断\r\n"));
+  EXPECT_EQ(listener.sendChatLine("too late"), -1);
+  EXPECT_TRUE(listenerUi.waitForNotice("未连接或者连接已断开！"));
+}
+
+TEST_F(PeerLinkTest, TheListeningSideCanEndItToo) {
+  listener.onListen(portText);
+  ASSERT_TRUE(test::waitFor([&] {
+    connector.onConnect("localhost", portText);  // a host name resolves
+    connectorUi.waitFor([&] { return connectorUi.linkState() != LinkState::Connecting; });
+    return connector.connected();
+  }));
+  ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Connected));
+  listener.onDisconnect();
+  EXPECT_TRUE(connectorUi.waitForLinkState(LinkState::Idle));
+  EXPECT_TRUE(listenerUi.waitForLinkState(LinkState::Idle));
+  EXPECT_FALSE(connector.connected());
+}
+
+TEST_F(PeerLinkTest, ALongChatLineArrivesWholeAndALongerOneIsCut) {
+  listener.onListen(portText);
+  std::optional<RawConnection> raw;
+  ASSERT_TRUE(test::waitFor([&] {
+    raw.emplace(RawConnection::connectTo(port));
+    return raw->connected();
+  }));
+  ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Connected));
+
+  const std::string line(61439, 'x');
+  EXPECT_EQ(listener.sendChatLine(line), 61441);
+  EXPECT_EQ(raw->receive(61441), line + "\r\n");
+  EXPECT_EQ(listener.sendChatLine(line + "yz"), 61441);
+  EXPECT_EQ(raw->receive(61441), line + "\r\n");
+
+  ASSERT_TRUE(raw->send(line + "\r\n"));
+  EXPECT_TRUE(listenerUi.waitFor([&] { return receivedText(listenerUi) == line + "\r\n"; }));
+}
+
+TEST_F(PeerLinkTest, CoalescedAndSplitMessagesAreFramedWithoutLoss) {
+  listener.onListen(portText);
+  std::optional<RawConnection> raw;
+  ASSERT_TRUE(test::waitFor([&] {
+    raw.emplace(RawConnection::connectTo(port));
+    return raw->connected();
+  }));
+  ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Connected));
+
+  ASSERT_TRUE(raw->send("one\r\nTRANSFILE:NOTHING:Index:1\r\ntwo\r\n"));
+  ASSERT_TRUE(listenerUi.waitForLog("two\r\n"));
+  // A character and a message cut by the network.
+  ASSERT_TRUE(raw->send("\xC4"));
+  ASSERT_TRUE(raw->send("\xE3\r\nTRANSFILE:NOT"));
+  ASSERT_TRUE(raw->send("HING:Index:2\r\n"));
+  ASSERT_TRUE(listenerUi.waitForLog("Index:2\r\n"));
+
+  std::vector<std::string> pieces;
+  for (const auto& line : listenerUi.log()) {
+    if (line.colour == kBlack) pieces.push_back(line.text);
+  }
+  EXPECT_EQ(receivedText(listenerUi),
+            "one\r\nTRANSFILE:NOTHING:Index:1\r\ntwo\r\n你\r\nTRANSFILE:NOTHING:Index:2\r\n");
+  EXPECT_NE(std::find(pieces.begin(), pieces.end(), "TRANSFILE:NOTHING:Index:1\r\n"), pieces.end());
+  EXPECT_NE(std::find(pieces.begin(), pieces.end(), "TRANSFILE:NOTHING:Index:2\r\n"), pieces.end());
+}
+
+TEST_F(PeerLinkTest, ListenWhileConnectedDoesNothingAndASecondPeerIsRefused) {
+  listener.onListen(portText);
+  std::optional<RawConnection> raw;
+  ASSERT_TRUE(test::waitFor([&] {
+    raw.emplace(RawConnection::connectTo(port));
+    return raw->connected();
+  }));
+  ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Connected));
+
+  listener.onListen(portText);
+  listener.onConnect("127.0.0.1", portText);
+  EXPECT_EQ(listenerUi.linkState(), LinkState::Connected);
+
+  connector.onConnect("127.0.0.1", portText);
+  ASSERT_TRUE(connectorUi.waitForLog("连接失败！"));
+  EXPECT_TRUE(connectorUi.waitForLinkState(LinkState::Idle));
+  EXPECT_NE(connectorUi.logText().find("Error code: 111\r\nConnection refused\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(listener.connected());
+}
+
+TEST_F(PeerLinkTest, APortInUseIsReportedWithTheSystemsText) {
+  SocketResult taken = listenTcp(static_cast<std::uint16_t>(port), 1);
+  ASSERT_TRUE(taken.ok());
+  // SO_REUSEADDR lets a second listener bind only after the first has gone.
+  listener.onListen(portText);
+  ASSERT_TRUE(listenerUi.waitForNotice("bind failed."));
+  EXPECT_EQ(listenerUi.notices().front(),
+            "bind failed.\r\nError code: 98\r\nAddress already in use\r\n");
+  EXPECT_TRUE(listenerUi.waitForLinkState(LinkState::Idle));
+}
+
+TEST_F(PeerLinkTest, DisconnectWhileListeningEndsTheWait) {
+  listener.onListen(portText);
+  ASSERT_TRUE(test::waitFor([&] {
+    // Wait until the socket listens: a bind of the same port then fails.
+    SocketResult probe = listenTcp(static_cast<std::uint16_t>(port), 1);
+    return !probe.ok();
+  }));
+  listener.onDisconnect();
+  ASSERT_TRUE(listenerUi.waitForLog("accept failed."));
+  EXPECT_TRUE(listenerUi.waitForLinkState(LinkState::Idle));
+  listener.shutdown();
+  // The listening socket is gone: the port can be listened on again.
+  EXPECT_TRUE(listenTcp(static_cast<std::uint16_t>(port), 1).ok());
+}
+
+TEST_F(PeerLinkTest, DisconnectWhileConnectingCancelsTheConnect) {
+  // A listener whose queue is full and never accepts: further connects hang in SYN-SENT.
+  SocketResult full = listenTcp(static_cast<std::uint16_t>(port), 0);
+  ASSERT_TRUE(full.ok());
+  // Non-blocking connects fill the queue without waiting for room in it.
+  std::vector<Socket> fillers;
+  for (int i = 0; i < 4; ++i) {
+    Socket filler(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<std::uint16_t>(port));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    (void)::connect(filler.fd(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    fillers.push_back(std::move(filler));
+  }
+
+  connector.onConnect("127.0.0.1", portText);
+  if (connectorUi.waitFor([&] { return connectorUi.linkState() != LinkState::Connecting; },
+                          std::chrono::milliseconds(300))) {
+    GTEST_SKIP() << "this system completed or refused the connect at once";
+  }
+  const auto pressed = std::chrono::steady_clock::now();
+  connector.onDisconnect();
+  ASSERT_TRUE(connectorUi.waitForLog("连接失败！", std::chrono::seconds(3)));
+  EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(3));
+  EXPECT_TRUE(connectorUi.waitForLinkState(LinkState::Idle));
+}
+
+TEST_F(PeerLinkTest, AnAddressThatIsNeitherNameNorNumberFailsToConnect) {
+  connector.onConnect("对方IP地址", portText);
+  ASSERT_TRUE(connectorUi.waitForLog("连接失败！"));
+  EXPECT_TRUE(connectorUi.waitForLinkState(LinkState::Idle));
+}
+
+TEST_F(PeerLinkTest, SendingWhileNotConnectedTellsThePerson) {
+  EXPECT_EQ(listener.sendText("TRANSFILE:STOP:Index:1\r\n"), -1);
+  EXPECT_EQ(listener.sendChatLine("hello"), -1);
+  EXPECT_EQ(listenerUi.notices(),
+            (std::vector<std::string>{"未连接或者连接已断开！", "未连接或者连接已断开！"}));
+}
+
+}  // namespace
+}  // namespace brisk
