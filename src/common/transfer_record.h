@@ -29,6 +29,12 @@ struct TransferRecord {
   // Set by the transfer thread as its last step; the progress thread then gives its verdict.
   std::atomic<bool> transferEnded{false};
 
+  // Set by whoever decides an offer's fate first: the peer's answer or the person's
+  // cancel on the offering side. The other then leaves the record alone.
+  std::atomic<bool> answered{false};
+  // Set when the transfer's threads have been started, so a repeated PORT starts nothing.
+  std::atomic<bool> started{false};
+
   // Stands for the data connection towards other threads: Stop and a STOP message
   // interrupt it, which breaks the transfer thread's pending or next send or receive.
   SocketInterrupter dataSocket;

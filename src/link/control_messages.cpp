@@ -1,12 +1,286 @@
 #include "link/control_messages.h"
 
+#include <optional>
+#include <thread>
+
+#include "link/accept_offer.h"
+#include "link/message_fields.h"
 #include "link/peer.h"
+#include "link/transfer_start.h"
+#include "link/wire_keys.h"
+#include "platform/text_codec.h"
 
 namespace brisk {
 
-void dispatchControlMessage(Peer& /*peer*/, const std::string& /*message*/) {
-  // The negotiation of offers is not handled yet: the message has been shown in the
-  // chat log and nothing more happens.
+namespace {
+
+constexpr std::string_view kIndexKey = "Index:";
+constexpr std::string_view kPortKey = "PORT:";
+constexpr const char* kNoIndexKeyword = "找不到关键字“Index:”";
+constexpr const char* kNoPortKeyword = "找不到关键字“PORT:”";
+
+std::string slotName(int index) {
+  return "tsf[" + std::to_string(index) + "]";
+}
+
+// The Index of a message. A missing key is reported with `missingNotice`; an Index that
+// is no slot (outside 1 to 99, or too long a number) is reported and never used.
+std::optional<int> messageIndex(Peer& peer, std::string_view message, const char* missingNotice) {
+  const MessageNumber index = numberAfter(message, kIndexKey);
+  if (!index.found) {
+    peer.notices().showNotice(missingNotice);
+    return std::nullopt;
+  }
+  if (index.overflow || !SlotTables::isValidIndex(index.value)) {
+    const std::size_t at = message.find(kIndexKey) + kIndexKey.size();
+    const std::string_view digits = message.substr(at, message.find_first_of("\r\n", at) - at);
+    peer.notices().showNotice("Index out of range: " + fromWire(digits.substr(0, 20)));
+    return std::nullopt;
+  }
+  return static_cast<int>(index.value);
+}
+
+// The data port of a PORT message or of the acceptance that carries one.
+std::optional<int> messagePort(Peer& peer, std::string_view message) {
+  const MessageNumber port = numberAfter(message, kPortKey);
+  if (!port.found) {
+    peer.notices().showNotice(kNoPortKeyword);
+    return std::nullopt;
+  }
+  if (port.overflow || port.value < 0 || port.value > 0xFFFF) {
+    peer.notices().showNotice("PORT out of range");
+    return std::nullopt;
+  }
+  return static_cast<int>(port.value);
+}
+
+// What the receiving side reads of an offer.
+struct OfferTerms {
+  int index = 0;
+  int fileCount = 1;
+  std::uint64_t totalSize = 0;  // 0: the offer names no total (one file)
+  std::string body;             // UTF-8, without a single item's totals
+};
+
+std::optional<OfferTerms> readOffer(Peer& peer, std::string message) {
+  OfferTerms terms;
+  const std::optional<int> index = messageIndex(peer, message, "Can not find Index");
+  if (!index) return std::nullopt;
+  terms.index = *index;
+  const std::size_t headerEnd = message.find("\r\n");
+  if (headerEnd == std::string::npos) {
+    // Nothing to show and no name to save under: not an offer this program can take.
+    peer.notices().showNotice("Can not find \\r\\n after Index");
+    return std::nullopt;
+  }
+  const std::size_t totals = message.find(kTotalsMarker);
+  if (totals != std::string::npos) {
+    const std::size_t countKey = message.find(kFileCountKey, totals);
+    if (countKey == std::string::npos) {
+      peer.notices().showNotice("Can not find 文件个数");
+      return std::nullopt;
+    }
+    const MessageNumber count =
+        numberAfter(std::string_view(message).substr(countKey), kFileCountKey);
+    const MessageNumber total = unsignedAfter(message, kFileSizeKey, countKey);
+    if (count.overflow || count.value < -1 || count.value > 0x7FFFFFFF) {
+      peer.notices().showNotice("文件个数 out of range");
+      return std::nullopt;
+    }
+    terms.fileCount = static_cast<int>(count.value);
+    if (terms.fileCount == 1 || terms.fileCount == -1) message.resize(totals);
+    if (!total.found) {
+      peer.notices().showNotice("Can not find 文件大小");
+      return std::nullopt;
+    }
+    if (total.overflow) {
+      peer.notices().showNotice("文件大小 out of range");
+      return std::nullopt;
+    }
+    terms.totalSize = static_cast<std::uint64_t>(total.value);
+  }
+  terms.body = fromWire(std::string_view(message).substr(headerEnd + 2));
+  return terms;
+}
+
+void handleAsk(Peer& peer, const std::string& message) {
+  const std::optional<OfferTerms> terms = readOffer(peer, message);
+  if (!terms) return;
+  const int index = terms->index;
+
+  auto prompt = std::make_shared<PromptHandle>(terms->body);
+  peer.slots().setPrompt(index, prompt);
+  if (peer.stopping()) prompt->close();
+  std::vector<std::string> captions{"接收", "拒绝"};
+  if (terms->fileCount == 1) captions.push_back("续传已有文件");
+  const int result = peer.frontend().showPrompt(
+      *prompt, PromptRequest{"对方要发送文件给你，你要接收吗？", terms->body, captions});
+
+  if (result == 1002) {
+    peer.slots().clearPrompt(index, prompt.get());
+    peer.sendText("TRANSFILE:REPLY:NO:Index:" + std::to_string(index) + "\r\n");
+    return;
+  }
+  if (result != 1001 && result != 1003) {
+    // Closed without an answer: by a CANCEL from the peer, or because the program ends.
+    peer.slots().clearPrompt(index, prompt.get());
+    return;
+  }
+  const std::optional<SaveLocation> location =
+      chooseSaveLocation(peer, terms->fileCount, result, terms->body, index);
+  peer.slots().clearPrompt(index, prompt.get());
+  if (!location) return;
+
+  auto record = std::make_shared<TransferRecord>();
+  record->index = index;
+  record->peerAddress = peer.controlPeerAddress();
+  record->isConnector = peer.connectingPeer();
+  record->isSender = false;
+  record->pathBuffer = location->folder;
+  record->saveAsName = location->saveAsName;
+  record->openMode = location->openMode;
+  record->fileCount = terms->fileCount;
+  record->totalSize = terms->totalSize;
+  record->dataPort = peer.controlPort() + index + 1;
+
+  const char* taken = record->isConnector ? "]!=NULL4" : "]!=NULL3";
+  // The record is in its slot before the acceptance goes out, so the PORT message that
+  // answers it always finds the record.
+  if (!peer.slots().storeRecord(index, record)) {
+    peer.notices().showNotice("tsf[" + std::to_string(index) + taken);
+    // Tell the offering side, which would otherwise start a transfer nobody joins.
+    peer.sendText("TRANSFILE:REPLY:Slot in use. Index:" + std::to_string(index) + "\r\n");
+    return;
+  }
+  if (record->isConnector) {
+    if (peer.sendText("TRANSFILE:REPLY:YES:Index:" + std::to_string(index) + "\r\n") < 0) {
+      peer.slots().releaseRecord(index, record.get());
+    }
+    return;
+  }
+  startTransfer(peer, record);
+  peer.sendText("TRANSFILE:REPLY:YES:PORT:" + std::to_string(record->dataPort) +
+                ":Index:" + std::to_string(index) + "\r\n");
+  std::this_thread::sleep_for(peer.timing().messagePause);
+}
+
+void handleReplyYes(Peer& peer, const std::string& message, int index) {
+  const std::shared_ptr<PromptHandle> prompt = peer.slots().tsfwnd(index);
+  const std::shared_ptr<TransferRecord> record = peer.slots().tsf(index);
+  // No waiting prompt, or the person is cancelling this very offer: it is gone.
+  if (!prompt || (record && record->answered.exchange(true))) {
+    peer.notices().showNotice("tsfwnd[index]==NULL");
+    return;
+  }
+  prompt->close();
+  peer.slots().clearPrompt(index, prompt.get());
+  if (!record) {
+    peer.notices().showNotice(slotName(index) + "为空5");
+    return;
+  }
+  if (record->isConnector) {
+    const std::optional<int> port = messagePort(peer, message);
+    if (!port) return;
+    record->dataPort = *port;
+  } else {
+    record->dataPort = peer.controlPort() + index + 1;
+  }
+  startTransfer(peer, record);
+  if (!record->isConnector) {
+    peer.sendText("TRANSFILE:PORT:" + std::to_string(record->dataPort) +
+                  ":Index:" + std::to_string(index) + "\r\n");
+  }
+  std::this_thread::sleep_for(peer.timing().messagePause);
+}
+
+void handleReplyRefused(Peer& peer, const std::string& message, int index, bool refused) {
+  const std::shared_ptr<TransferRecord> record = peer.slots().tsf(index);
+  if (!record || record->answered.exchange(true)) {
+    peer.notices().showNotice(slotName(index) + "为空6");
+    return;
+  }
+  peer.slots().releaseRecord(index, record.get());
+  const std::shared_ptr<PromptHandle> prompt = peer.slots().tsfwnd(index);
+  if (!prompt) {
+    peer.notices().showNotice("tsfwnd[" + std::to_string(index) + "]为空");
+    return;
+  }
+  (void)message;
+  const std::string notice =
+      refused ? "对方不同意接收文件。\r\n\r\n" + prompt->text() : std::string("对方接收文件出错。");
+  prompt->close();
+  peer.slots().clearPrompt(index, prompt.get());
+  peer.notices().showNotice(notice);
+}
+
+void handleReply(Peer& peer, const std::string& message) {
+  const std::optional<int> index = messageIndex(peer, message, kNoIndexKeyword);
+  if (!index) return;
+  constexpr std::string_view kReply = "TRANSFILE:REPLY:";
+  const std::string_view kind =
+      message.size() > kReply.size() ? std::string_view(message).substr(kReply.size()) : "";
+  if (kind.starts_with("YES")) {
+    handleReplyYes(peer, message, *index);
+  } else {
+    handleReplyRefused(peer, message, *index, kind.starts_with("NO"));
+  }
+}
+
+void handlePort(Peer& peer, const std::string& message) {
+  const std::optional<int> index = messageIndex(peer, message, kNoIndexKeyword);
+  if (!index) return;
+  const std::optional<int> port = messagePort(peer, message);
+  if (!port) return;
+  const std::shared_ptr<TransferRecord> record = peer.slots().tsf(*index);
+  // Only a receiving side that connects waits for a port; anything else is not ours.
+  if (!record || record->isSender || !record->isConnector || record->started) {
+    peer.notices().showNotice(slotName(*index) + "为空7");
+    return;
+  }
+  record->dataPort = *port;
+  startTransfer(peer, record);
+  std::this_thread::sleep_for(peer.timing().messagePause);
+}
+
+void handleCancel(Peer& peer, const std::string& message) {
+  const std::optional<int> index = messageIndex(peer, message, "Can not find Index");
+  if (!index) return;
+  const std::shared_ptr<PromptHandle> prompt = peer.slots().takePrompt(*index);
+  if (!prompt) {
+    peer.notices().showNotice("tsfwnd[index]==NULL");
+    return;
+  }
+  const std::string notice = "对方已取消文件发送。\r\n\r\n" + prompt->text();
+  prompt->close();
+  peer.notices().showNotice(notice);
+}
+
+void handleStop(Peer& peer, const std::string& message) {
+  const std::optional<int> index = messageIndex(peer, message, "Can not find Index:");
+  if (!index) return;
+  const std::shared_ptr<TransferRecord> record = peer.slots().tsf(*index);
+  if (!record) {
+    peer.notices().showNotice(slotName(*index) + "为空8");
+    return;
+  }
+  record->dataSocket.interrupt();
+}
+
+}  // namespace
+
+void dispatchControlMessage(Peer& peer, const std::string& message) {
+  const std::string_view command = std::string_view(message).substr(kControlMarker.size());
+  if (command.starts_with("ASK")) {
+    handleAsk(peer, message);
+  } else if (command.starts_with("REPLY")) {
+    handleReply(peer, message);
+  } else if (command.starts_with("PORT")) {
+    handlePort(peer, message);
+  } else if (command.starts_with("CANCEL")) {
+    handleCancel(peer, message);
+  } else if (command.starts_with("STOP")) {
+    handleStop(peer, message);
+  }
 }
 
 }  // namespace brisk

@@ -2,8 +2,9 @@
 
 namespace brisk {
 
-void fileQueuePush(FileQueue& queue, std::string name, const FileAttributeData& attributeData) {
-  queue.push_back(FileQueueEntry{std::move(name), attributeData});
+void fileQueuePush(FileQueue& queue, std::string name, const FileAttributeData& attributeData,
+                   std::filesystem::path folder) {
+  queue.push_back(FileQueueEntry{std::move(name), attributeData, std::move(folder)});
 }
 
 bool fileQueuePop(FileQueue& queue, std::string& name, FileAttributeData& attributeData) {

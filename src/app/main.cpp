@@ -1,0 +1,28 @@
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#include "link/peer.h"
+#include "ui/main_window.h"
+#include "ui/qt_frontend.h"
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Brisk"));
+
+  // The interface is Chinese, so Qt's own texts (edit menus of the address and port boxes,
+  // file dialogs) are too.
+  QTranslator qtTexts;
+  if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                   QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QApplication::installTranslator(&qtTexts);
+  }
+
+  brisk::QtFrontend frontend;
+  brisk::Peer peer(frontend);
+  brisk::MainWindow window(peer, frontend);
+  QObject::connect(&window, &brisk::MainWindow::closed, &app, &QApplication::quit);
+  window.start();
+  return QApplication::exec();
+}

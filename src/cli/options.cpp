@@ -1,0 +1,219 @@
+#include "cli/options.h"
+
+#include <system_error>
+
+#include "common/frontend.h"
+
+namespace brisk {
+
+namespace {
+
+bool looksLikeOption(const std::string& argument) {
+  return argument.size() > 1 && argument.front() == '-';
+}
+
+std::optional<std::string> checkPort(const std::string& text) {
+  const bool digits = !text.empty() && text.size() <= 5 &&
+                      text.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || std::stoi(text) < 1 || std::stoi(text) > 65535) {
+    return "the port must be a number from 1 to 65535: " + text;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> existsAnswerFor(const std::string& word) {
+  if (word == "resume") return kAnswerResume;
+  if (word == "again") return kAnswerTransferAgain;
+  if (word == "skip") return kAnswerSkip;
+  if (word == "stop") return kAnswerStop;
+  return std::nullopt;
+}
+
+// Walks the arguments once; the first problem ends the walk.
+class CommandLineReader {
+ public:
+  explicit CommandLineReader(const std::vector<std::string>& arguments) : args_(arguments) {}
+
+  ParsedCommandLine read() {
+    ParsedCommandLine result;
+    for (const std::string& argument : args_) {
+      if (argument == "--help" || argument == "-h") {
+        result.helpRequested = true;
+        return result;
+      }
+    }
+    if (args_.empty()) return fail("no command given");
+    if (args_[0] == "listen") {
+      options_.role = PeerOptions::Role::Listen;
+    } else if (args_[0] == "connect") {
+      options_.role = PeerOptions::Role::Connect;
+    } else {
+      return fail("unknown command: " + args_[0]);
+    }
+    next_ = 1;
+    while (error_.empty() && next_ < args_.size()) readOne();
+    if (error_.empty()) checkTogether();
+    if (!error_.empty()) return fail(error_);
+    result.options = std::move(options_);
+    return result;
+  }
+
+ private:
+  static ParsedCommandLine fail(std::string reason) {
+    ParsedCommandLine result;
+    result.error = std::move(reason);
+    return result;
+  }
+
+  void readOne() {
+    std::string argument = args_[next_++];
+    if (!looksLikeOption(argument)) {
+      if (options_.role == PeerOptions::Role::Connect && options_.address.empty()) {
+        options_.address = argument;
+      } else {
+        error_ = "unexpected argument: " + argument;
+      }
+      return;
+    }
+    // "--name=value" gives the value in the same argument.
+    std::optional<std::string> inlineValue;
+    if (const auto equals = argument.find('='); equals != std::string::npos) {
+      inlineValue = argument.substr(equals + 1);
+      argument.resize(equals);
+    }
+    const auto value = [&]() -> std::optional<std::string> {
+      if (inlineValue) return inlineValue;
+      if (next_ < args_.size() && !looksLikeOption(args_[next_])) return args_[next_++];
+      error_ = "missing value after " + argument;
+      return std::nullopt;
+    };
+    const auto noValue = [&] {
+      if (inlineValue) error_ = argument + " takes no value";
+      return !inlineValue;
+    };
+
+    if (argument == "--port") {
+      if (const auto port = value()) {
+        if (const auto problem = checkPort(*port)) error_ = *problem;
+        options_.port = *port;
+      }
+    } else if (argument == "--save-to") {
+      if (const auto folder = value()) {
+        if (folder->empty()) error_ = "--save-to needs a folder";
+        options_.saveTo = *folder;
+      }
+    } else if (argument == "--exists") {
+      if (const auto word = value()) {
+        options_.existsAnswer = existsAnswerFor(*word);
+        if (!options_.existsAnswer) {
+          error_ = "--exists takes resume, again, skip or stop, not " + *word;
+        }
+      }
+    } else if (argument == "--say") {
+      if (const auto text = value()) options_.actions.emplace_back(PeerOptions::Say{*text});
+    } else if (argument == "--send") {
+      readSend(inlineValue);
+    } else if (argument == "--refuse") {
+      if (noValue()) options_.refuse = true;
+    } else if (argument == "--resume") {
+      if (noValue()) options_.resume = true;
+    } else if (argument == "--once") {
+      if (noValue()) options_.once = true;
+    } else {
+      error_ = "unknown option: " + argument;
+    }
+  }
+
+  // "--send" takes every following argument up to the next option.
+  void readSend(const std::optional<std::string>& inlineValue) {
+    PeerOptions::Send send;
+    if (inlineValue) send.paths.emplace_back(*inlineValue);
+    while (next_ < args_.size() && !looksLikeOption(args_[next_])) {
+      send.paths.emplace_back(args_[next_++]);
+    }
+    for (const auto& path : send.paths) {
+      if (path.empty()) error_ = "--send cannot send an empty path";
+    }
+    if (send.paths.empty()) error_ = "missing value after --send";
+    options_.actions.emplace_back(std::move(send));
+  }
+
+  void checkTogether() {
+    if (options_.role == PeerOptions::Role::Connect && options_.address.empty()) {
+      error_ = "connect needs an address";
+    } else if (options_.refuse && (options_.saveTo || options_.resume)) {
+      error_ = "--refuse cannot be combined with --save-to or --resume";
+    } else if (options_.resume && !options_.saveTo) {
+      error_ = "--resume needs --save-to, the folder that holds the files to resume";
+    }
+  }
+
+  const std::vector<std::string>& args_;
+  std::size_t next_ = 0;
+  PeerOptions options_;
+  std::string error_;
+};
+
+}  // namespace
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
+  return CommandLineReader(arguments).read();
+}
+
+std::optional<std::string> resolvePaths(PeerOptions& options) {
+  std::error_code error;
+  if (options.saveTo) {
+    if (!std::filesystem::is_directory(*options.saveTo, error)) {
+      return "not a folder: " + options.saveTo->string();
+    }
+    options.saveTo = std::filesystem::absolute(*options.saveTo).lexically_normal();
+  }
+  for (auto& action : options.actions) {
+    auto* send = std::get_if<PeerOptions::Send>(&action);
+    if (!send) continue;
+    for (auto& path : send->paths) {
+      // symlink_status: a dangling link is still something the person named.
+      if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
+        return "no such file or folder: " + path.string();
+      }
+      // The offer names every item by its last part and looks for it in its folder, so
+      // "." or "dir/" must become a full path with a last part.
+      path = std::filesystem::absolute(path).lexically_normal();
+    }
+  }
+  return std::nullopt;
+}
+
+std::string usageText() {
+  return R"(Usage: brisk-peer listen [--port N] [options]
+       brisk-peer connect ADDRESS [--port N] [options]
+
+Connects to one peer, prints what it sends, sends each line typed on standard input
+as a chat line, and exchanges files and folders.
+
+Options:
+  --port N          the control connection's port (default 6000)
+  --save-to DIR     accept every offer into DIR (a single file under its offered name)
+  --refuse          refuse every offer
+  --resume          with --save-to: accept a single-file offer as the resumption of the
+                    file of that name in DIR (received whole if DIR does not hold it)
+  --exists WORD     what to do with a file that already exists: resume, again, skip or
+                    stop (default stop)
+  --send PATH...    once connected, offer these files and folders as one offer; give
+                    --send again for another offer
+  --say TEXT        once connected, send TEXT as a chat line
+  --once            end after the first transfer has ended or the connection closed;
+                    exit status 0 if that transfer completed, 1 otherwise
+  -h, --help        show this text
+
+Without --save-to or --refuse, offers are asked about on the terminal, and refused when
+standard input is not a terminal. Without --once, brisk-peer ends when the connection
+closes, or when standard input is closed and nothing is left to do (no connection being
+set up, no --send or --say waiting, no offer or transfer under way).
+
+Exit status: 0 normal end, 1 the transfer of --once did not complete, 2 usage error,
+3 listening or connecting failed, 128+N ended by signal N (after a clean shutdown).
+)";
+}
+
+}  // namespace brisk

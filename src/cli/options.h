@@ -1,0 +1,52 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace brisk {
+
+// What brisk-peer was asked to do on its command line.
+struct PeerOptions {
+  enum class Role { Listen, Connect };
+  // One thing to do once the connection is up, in command-line order.
+  struct Say {
+    std::string text;
+  };
+  struct Send {
+    std::vector<std::filesystem::path> paths;
+  };
+  using Action = std::variant<Say, Send>;
+
+  Role role = Role::Listen;
+  std::string address;         // connect only
+  std::string port = "6000";   // digits, 1 to 65535
+  std::optional<std::filesystem::path> saveTo;
+  bool refuse = false;
+  bool resume = false;
+  std::optional<int> existsAnswer;  // a FileExistsAnswer; nothing means the default
+  std::vector<Action> actions;
+  bool once = false;
+};
+
+// The outcome of reading the command line: options to run with, a request for the help
+// text, or a usage error with its reason.
+struct ParsedCommandLine {
+  std::optional<PeerOptions> options;
+  bool helpRequested = false;
+  std::string error;  // set for a usage error
+};
+
+// Reads the arguments after the program's name. Looks at nothing outside them.
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+// Checks what the options name on disk: the save folder must be a folder and every path
+// to send must exist. Makes those paths absolute. Returns an error text, or nothing.
+std::optional<std::string> resolvePaths(PeerOptions& options);
+
+// The help text, ending with a line break.
+std::string usageText();
+
+}  // namespace brisk

@@ -1,0 +1,41 @@
+#include "link/transfer_start.h"
+
+#include "link/peer.h"
+#include "transfer/progress.h"
+#include "transfer/transfer_thread.h"
+
+namespace brisk {
+
+void startTransfer(Peer& peer, const std::shared_ptr<TransferRecord>& record) {
+  if (record->started.exchange(true)) return;
+  const int index = record->index;
+  TransferWindowSpec spec;
+  spec.index = index;
+  spec.isSender = record->isSender;
+  spec.fileCount = record->fileCount;
+  spec.autoCloseTicked = peer.autoClose();
+  spec.onStop = [&peer, index] { stopTransfer(peer, index); };
+  spec.onAutoCloseToggled = [&peer](bool on) { peer.setAutoClose(on); };
+  // The window exists when this returns; without one the transfer still runs.
+  record->window = peer.frontend().openTransferWindow(spec);
+
+  const TransferContext transfer{peer.frontend(), peer.notices(), peer.timing(),
+                                 [&peer] { return peer.stopping(); }};
+  peer.startThread([transfer, record] { transferThread(transfer, record); });
+  const ProgressContext progress{
+      peer.frontend(), peer.timing(), [&peer] { return peer.autoClose(); },
+      [&peer, index, raw = record.get()] { peer.slots().releaseRecord(index, raw); }};
+  peer.startThread([progress, record] { progressThread(progress, record); });
+}
+
+void stopTransfer(Peer& peer, int index) {
+  const std::shared_ptr<TransferRecord> record = peer.slots().tsf(index);
+  if (!record) {
+    peer.notices().showNotice("tsf[" + std::to_string(index) + "]=NULL2");
+    return;
+  }
+  record->dataSocket.interrupt();
+  peer.sendText("TRANSFILE:STOP:Index:" + std::to_string(index) + "\r\n");
+}
+
+}  // namespace brisk

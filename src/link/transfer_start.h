@@ -1,0 +1,18 @@
+#pragma once
+
+#include <memory>
+
+#include "common/transfer_record.h"
+
+namespace brisk {
+
+class Peer;
+
+// Starts an accepted transfer whose record is in its slot, in this order: its window, its
+// transfer thread, its progress thread. Starts nothing twice for the same record.
+void startTransfer(Peer& peer, const std::shared_ptr<TransferRecord>& record);
+
+// The Stop button of a transfer window: breaks the data connection and tells the peer.
+void stopTransfer(Peer& peer, int index);
+
+}  // namespace brisk

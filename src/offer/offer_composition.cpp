@@ -1,0 +1,101 @@
+#include "offer/offer_composition.h"
+
+#include <optional>
+
+#include "common/notices.h"
+#include "link/peer.h"
+#include "offer/offer_body.h"
+#include "offer/waiting_thread.h"
+#include "platform/file_system.h"
+
+namespace brisk {
+
+namespace {
+
+// The checks both entry points make first: a connection, then a free slot (reserved).
+std::optional<int> reserveSlotForOffer(Peer& peer) {
+  if (!peer.connected()) {
+    peer.notices().showNotice("未连接或连接已断开！");
+    return std::nullopt;
+  }
+  const std::optional<int> index = peer.slots().findFreeIndex();
+  if (!index) peer.notices().showNoticeModal("同时传送的文件太多");
+  return index;
+}
+
+// The item's own path without a trailing slash, so that its name is the last part.
+std::filesystem::path itemPath(const std::filesystem::path& path) {
+  std::filesystem::path normal = path.lexically_normal();
+  if (!normal.has_filename() && normal.has_parent_path() && normal != normal.root_path()) {
+    normal = normal.parent_path();
+  }
+  return normal;
+}
+
+}  // namespace
+
+void offerFromDialog(Peer& peer) {
+  const std::optional<int> index = reserveSlotForOffer(peer);
+  if (!index) return;
+  const std::vector<std::filesystem::path> items = peer.frontend().chooseFilesToOffer();
+  if (items.empty()) {
+    peer.slots().dropReservation(*index);
+    return;
+  }
+  offerItems(peer, *index, items);
+}
+
+void offerFromDrop(Peer& peer, const std::vector<std::filesystem::path>& items) {
+  if (items.empty()) return;
+  const std::optional<int> index = reserveSlotForOffer(peer);
+  if (index) offerItems(peer, *index, items);
+}
+
+void offerItems(Peer& peer, int index, const std::vector<std::filesystem::path>& items) {
+  auto record = std::make_shared<TransferRecord>();
+  std::vector<OfferItem> listed;
+  for (const std::filesystem::path& item : items) {
+    const std::filesystem::path path = itemPath(item);
+    const std::string name = path.filename().string();
+    if (name.empty() || name == "." || name == "..") {
+      // A file system root, or a path that names no item: nothing to call it on the wire.
+      peer.notices().showNoticeModal("strrchr failed");
+      peer.slots().dropReservation(index);
+      return;
+    }
+    FileAttributeData data;
+    if (const int error = readAttributeData(path, data)) {
+      std::string text = "GetFileAttributesEx failed:\r\n" + path.string();
+      appendErrorText(error, text);
+      peer.notices().showNotice(text);
+      peer.slots().dropReservation(index);
+      return;
+    }
+    const std::uint64_t size = data.isDirectory() ? folderSize(path) : data.size;
+    fileQueuePush(record->fileQueue, name, data, path.parent_path());
+    listed.push_back(OfferItem{name, data.isDirectory(), size});
+  }
+
+  const OfferText offer = composeOffer(index, listed);
+  record->index = index;
+  record->totalSize = offer.total;
+  record->peerAddress = peer.controlPeerAddress();
+  record->pathBuffer = itemPath(items.back()).parent_path();
+  record->isConnector = peer.connectingPeer();
+  record->isSender = true;
+  record->fileCount = offer.count;
+  auto prompt = std::make_shared<PromptHandle>(offer.shownBody);
+
+  // The record and the waiting prompt are in their slots before the offer goes out, so an
+  // answer that comes back at once finds them.
+  peer.slots().storeRecord(index, record);
+  peer.slots().setPrompt(index, prompt);
+  if (peer.sendText(offer.message) < 0) {
+    peer.slots().releaseRecord(index, record.get());
+    peer.slots().clearPrompt(index, prompt.get());
+    return;
+  }
+  peer.startThread([&peer, index, prompt, record] { waitingThread(peer, index, prompt, record); });
+}
+
+}  // namespace brisk

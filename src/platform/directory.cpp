@@ -1,0 +1,137 @@
+#include "platform/directory.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace brisk {
+
+namespace {
+
+// Opening a folder for listing needs read permission; without it the folder can still
+// be used as the base of openat and mkdirat.
+int openFolderAt(int base, const char* name, int extraFlags) {
+  const int fd = ::openat(base, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | extraFlags);
+  if (fd >= 0 || errno != EACCES) return fd;
+  return ::openat(base, name, O_PATH | O_DIRECTORY | O_CLOEXEC | extraFlags);
+}
+
+// Leaves `fd` only when it is a regular file, and makes it blocking again (it was opened
+// non-blocking so that a FIFO could not hang the open).
+int keepRegularFile(FileDescriptor& fd) {
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0) return errno;
+  if (!S_ISREG(status.st_mode)) {
+    fd.close();
+    return S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int error = errno;
+    fd.close();
+    return error;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int Directory::open(const std::filesystem::path& path, Directory& out) {
+  const int fd = openFolderAt(AT_FDCWD, path.c_str(), 0);
+  if (fd < 0) return errno;
+  out.fd_ = FileDescriptor(fd);
+  return 0;
+}
+
+int Directory::createFolder(std::string_view name) const {
+  const std::string text(name);
+  return ::mkdirat(fd(), text.c_str(), 0777) == 0 ? 0 : errno;
+}
+
+int Directory::openFolder(std::string_view name, Directory& out) const {
+  const std::string text(name);
+  const int fd = openFolderAt(this->fd(), text.c_str(), O_NOFOLLOW);
+  if (fd < 0) return errno;
+  out.fd_ = FileDescriptor(fd);
+  return 0;
+}
+
+bool Directory::exists(std::string_view name) const {
+  const std::string text(name);
+  struct stat status {};
+  // Something we cannot even look at is taken as there; opening it reports why.
+  return ::fstatat(fd(), text.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+int Directory::openFile(std::string_view name, OpenMode mode, FileDescriptor& out) const {
+  const std::string text(name);
+  int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  switch (mode) {
+    case OpenMode::New:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case OpenMode::Resume:
+      break;
+    case OpenMode::Overwrite:
+      flags |= O_TRUNC;
+      break;
+  }
+  FileDescriptor fd(::openat(this->fd(), text.c_str(), flags, 0666));
+  if (!fd.isOpen()) return errno;
+  if (const int error = keepRegularFile(fd); error != 0) return error;
+  out = std::move(fd);
+  return 0;
+}
+
+int Directory::openFileForReading(std::string_view name, FileDescriptor& out) const {
+  const std::string text(name);
+  FileDescriptor fd(::openat(this->fd(), text.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.isOpen()) return errno;
+  if (const int error = keepRegularFile(fd); error != 0) return error;
+  out = std::move(fd);
+  return 0;
+}
+
+int DirectoryReader::open(const Directory& folder, DirectoryReader& out) {
+  FileDescriptor fd(::openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.isOpen()) return errno;
+  DIR* stream = ::fdopendir(fd.get());
+  if (stream == nullptr) return errno;
+  fd.release();  // the stream owns it now
+  out.stream_.reset(stream);
+  return 0;
+}
+
+std::optional<DirectoryEntry> DirectoryReader::next() {
+  if (!stream_) return std::nullopt;
+  const int folderFd = ::dirfd(stream_.get());
+  for (;;) {
+    const dirent* entry = ::readdir(stream_.get());
+    if (entry == nullptr) {
+      stream_.reset();
+      return std::nullopt;
+    }
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    unsigned char type = entry->d_type;
+    struct stat status {};
+    if (type == DT_UNKNOWN) {
+      // Some file systems do not say; ask without following a link.
+      if (::fstatat(folderFd, name, &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      type = S_ISDIR(status.st_mode)   ? DT_DIR
+             : S_ISREG(status.st_mode) ? DT_REG
+             : S_ISLNK(status.st_mode) ? DT_LNK
+                                       : DT_UNKNOWN;
+    }
+    if (type == DT_LNK) {
+      if (::fstatat(folderFd, name, &status, 0) != 0 || !S_ISREG(status.st_mode)) continue;
+      type = DT_REG;
+    }
+    if (type == DT_DIR) return DirectoryEntry{name, true};
+    if (type == DT_REG) return DirectoryEntry{name, false};
+  }
+}
+
+}  // namespace brisk

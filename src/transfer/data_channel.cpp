@@ -1,0 +1,373 @@
+#include "transfer/data_channel.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace brisk {
+
+namespace {
+
+// sendfile moves this much per call: large enough to cost little, small enough that the
+// progress figures move smoothly.
+constexpr std::size_t kSendFileBlock = 1 << 20;
+// File data is received in blocks of at most this size: large enough that a fast
+// connection is not slowed by the number of calls, small enough to keep memory low.
+constexpr std::size_t kReceiveBlock = 1 << 20;
+// The block of the plain read-and-send path, the size the protocol's peers use.
+constexpr std::size_t kReadBlock = 57488;
+
+// Errors of sendfile that come from the socket rather than from reading the file.
+bool isSocketError(int error) {
+  switch (error) {
+    case EPIPE:
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ENOTCONN:
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ENETDOWN:
+    case ENOTSOCK:
+    case EBADF:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// sendfile has no MSG_NOSIGNAL: a peer that went away (or a stop, which shuts the socket
+// down) would raise SIGPIPE and end the program. While an object of this class lives,
+// SIGPIPE is held back on this thread, and one raised meanwhile is taken off again.
+class SigpipeGuard {
+ public:
+  SigpipeGuard() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+  }
+  ~SigpipeGuard() {
+    if (!wasPending_) {
+      sigset_t pending;
+      sigpending(&pending);
+      if (sigismember(&pending, SIGPIPE) == 1) {
+        const timespec now{0, 0};
+        sigtimedwait(&pipe_, nullptr, &now);
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  SigpipeGuard(const SigpipeGuard&) = delete;
+  SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+ private:
+  sigset_t pipe_;
+  sigset_t previous_;
+  bool wasPending_ = false;
+};
+
+}  // namespace
+
+DataChannel::DataChannel(Socket socket, SocketInterrupter& interrupter,
+                         std::function<bool()> stopping, const Timing& timing)
+    : socket_(std::move(socket)),
+      interrupter_(interrupter),
+      stopping_(std::move(stopping)),
+      timing_(timing) {}
+
+bool DataChannel::arm() {
+  armed_ = interrupter_.arm(socket_.fd());
+  return armed_ && !stopRequested();
+}
+
+void DataChannel::finish() {
+  if (socket_.isOpen() && !stopRequested() && ::shutdown(socket_.fd(), SHUT_WR) == 0) {
+    const auto deadline = std::chrono::steady_clock::now() + timing_.partialMessageWait;
+    for (;;) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      pollfd pfd{socket_.fd(), POLLIN, 0};
+      const int ready = ::poll(&pfd, 1, static_cast<int>(left.count()));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) break;
+      char drop[4096];
+      const ssize_t n = ::recv(socket_.fd(), drop, sizeof drop, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+    }
+  }
+  close();
+}
+
+void DataChannel::close() {
+  if (armed_) {
+    interrupter_.disarm();
+    armed_ = false;
+  }
+  socket_.close();
+}
+
+bool DataChannel::stopRequested() const {
+  return interrupter_.interrupted() || (stopping_ && stopping_());
+}
+
+bool DataChannel::sendBlock(const char* data, std::size_t size) {
+  std::size_t sent = 0;
+  while (sent < size) {
+    // MSG_NOSIGNAL: a peer that went away must give EPIPE, not end the program.
+    const ssize_t n = ::send(socket_.fd(), data + sent, size - sent, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        std::this_thread::sleep_for(timing_.retryWait);
+        continue;
+      }
+      error_ = errno;
+      return false;
+    }
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool DataChannel::send(std::string_view bytes) {
+  return sendBlock(bytes.data(), bytes.size());
+}
+
+DataChannel::Status DataChannel::receiveMore(std::size_t limit,
+                                             std::optional<std::chrono::milliseconds> wait) {
+  for (;;) {
+    if (wait) {
+      pollfd pfd{socket_.fd(), POLLIN, 0};
+      const int ready = ::poll(&pfd, 1, static_cast<int>(wait->count()));
+      if (ready < 0) {
+        if (errno == EINTR) continue;
+        error_ = errno;
+        return Status::Failed;
+      }
+      if (ready == 0) return Status::TimedOut;
+    }
+    const std::size_t before = pending_.size();
+    pending_.resize(before + limit);
+    const ssize_t n = ::recv(socket_.fd(), pending_.data() + before, limit, 0);
+    pending_.resize(before + (n > 0 ? static_cast<std::size_t>(n) : 0));
+    if (n > 0) return Status::Ok;
+    if (n == 0) return Status::Closed;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      std::this_thread::sleep_for(timing_.retryWait);
+      continue;
+    }
+    error_ = errno;
+    return Status::Failed;
+  }
+}
+
+DataChannel::Status DataChannel::readMessage(
+    const std::function<std::optional<std::size_t>(std::string_view)>& complete, std::size_t cap,
+    std::string& message) {
+  for (;;) {
+    if (!pending_.empty()) {
+      const std::optional<std::size_t> length = complete(pending_);
+      if (length || pending_.size() >= cap) {
+        const std::size_t taken = length ? *length : pending_.size();
+        message.assign(pending_, 0, taken);
+        pending_.erase(0, taken);
+        return Status::Ok;
+      }
+    }
+    const bool started = !pending_.empty();
+    const std::size_t room = cap - pending_.size();
+    const Status status =
+        receiveMore(room, started ? std::optional(timing_.partialMessageWait) : std::nullopt);
+    if (status == Status::Ok) continue;
+    if (started && (status == Status::Closed || status == Status::TimedOut)) {
+      // The rest is not coming: the message is what came.
+      message = std::move(pending_);
+      pending_.clear();
+      return Status::Ok;
+    }
+    return status;
+  }
+}
+
+bool DataChannel::waitReadable(std::chrono::milliseconds wait) {
+  if (!pending_.empty()) return true;
+  pollfd pfd{socket_.fd(), POLLIN, 0};
+  for (;;) {
+    const int ready = ::poll(&pfd, 1, static_cast<int>(wait.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    return ready != 0;
+  }
+}
+
+bool DataChannel::writeAt(int fileFd, const char* data, std::size_t count, std::uint64_t position) {
+  std::size_t written = 0;
+  while (written < count) {
+    const ssize_t n =
+        ::pwrite(fileFd, data + written, count - written, static_cast<off_t>(position + written));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return false;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+DataChannel::FileReceiveStatus DataChannel::receiveIntoFile(int fileFd, std::uint64_t position,
+                                                            std::uint64_t count,
+                                                            std::size_t& moved) {
+  moved = 0;
+  if (!pending_.empty()) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, pending_.size()));
+    if (!writeAt(fileFd, pending_.data(), n, position)) return FileReceiveStatus::WriteFailed;
+    pending_.erase(0, n);
+    moved = n;
+    return FileReceiveStatus::Ok;
+  }
+  const auto block = static_cast<std::size_t>(std::min<std::uint64_t>(count, kReceiveBlock));
+  if (!spliceTried_) {
+    spliceTried_ = true;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) == 0) {
+      pipeRead_ = FileDescriptor(ends[0]);
+      pipeWrite_ = FileDescriptor(ends[1]);
+      // A larger pipe moves more per call; the system may refuse, which costs only speed.
+      (void)::fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(kReceiveBlock));
+    }
+  }
+  if (pipeWrite_.isOpen()) {
+    const FileReceiveStatus status = spliceIntoFile(fileFd, position, block, moved);
+    if (pipeWrite_.isOpen()) return status;
+  }
+  return copyIntoFile(fileFd, position, block, moved);
+}
+
+DataChannel::FileReceiveStatus DataChannel::spliceIntoFile(int fileFd, std::uint64_t position,
+                                                           std::size_t count, std::size_t& moved) {
+  ssize_t in = 0;
+  for (;;) {
+    in = ::splice(socket_.fd(), nullptr, pipeWrite_.get(), nullptr, count, SPLICE_F_MOVE);
+    if (in > 0) break;
+    if (in == 0) return FileReceiveStatus::Closed;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      std::this_thread::sleep_for(timing_.retryWait);
+      continue;
+    }
+    if (errno == EINVAL || errno == ENOSYS) {
+      // Nothing was taken from the socket: the caller copies instead, now and later.
+      pipeRead_.close();
+      pipeWrite_.close();
+      return FileReceiveStatus::Ok;
+    }
+    error_ = errno;
+    return FileReceiveStatus::ReceiveFailed;
+  }
+  auto offset = static_cast<loff_t>(position);
+  auto left = static_cast<std::size_t>(in);
+  while (left > 0) {
+    const ssize_t out = ::splice(pipeRead_.get(), nullptr, fileFd, &offset, left, SPLICE_F_MOVE);
+    if (out < 0 && errno == EINTR) continue;
+    if (out <= 0) {
+      error_ = out < 0 ? errno : EIO;
+      // The pipe still holds bytes that are lost now; the transfer ends with this failure.
+      moved = static_cast<std::size_t>(in) - left;
+      return FileReceiveStatus::WriteFailed;
+    }
+    left -= static_cast<std::size_t>(out);
+  }
+  moved = static_cast<std::size_t>(in);
+  return FileReceiveStatus::Ok;
+}
+
+DataChannel::FileReceiveStatus DataChannel::copyIntoFile(int fileFd, std::uint64_t position,
+                                                         std::size_t count, std::size_t& moved) {
+  if (!buffer_) buffer_ = std::make_unique<char[]>(kReceiveBlock);
+  for (;;) {
+    const ssize_t n = ::recv(socket_.fd(), buffer_.get(), count, 0);
+    if (n > 0) {
+      if (!writeAt(fileFd, buffer_.get(), static_cast<std::size_t>(n), position)) {
+        return FileReceiveStatus::WriteFailed;
+      }
+      moved = static_cast<std::size_t>(n);
+      return FileReceiveStatus::Ok;
+    }
+    if (n == 0) return FileReceiveStatus::Closed;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      std::this_thread::sleep_for(timing_.retryWait);
+      continue;
+    }
+    error_ = errno;
+    return FileReceiveStatus::ReceiveFailed;
+  }
+}
+
+DataChannel::FileSendStatus DataChannel::sendFile(
+    int fileFd, std::uint64_t offset, std::uint64_t count,
+    const std::function<void(std::uint64_t)>& progress) {
+  const SigpipeGuard guard;
+  std::uint64_t sent = 0;
+  while (sent < count) {
+    auto position = static_cast<off_t>(offset + sent);
+    const auto block =
+        static_cast<std::size_t>(std::min<std::uint64_t>(count - sent, kSendFileBlock));
+    const ssize_t n = ::sendfile(socket_.fd(), fileFd, &position, block);
+    if (n > 0) {
+      sent += static_cast<std::uint64_t>(n);
+      progress(sent);
+      continue;
+    }
+    if (n == 0) return FileSendStatus::FileShrank;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      std::this_thread::sleep_for(timing_.retryWait);
+      continue;
+    }
+    if ((errno == EINVAL || errno == ENOSYS) && sent == 0) {
+      // A file system that cannot feed sendfile: read and send instead.
+      return sendFileByReading(fileFd, offset, count, progress);
+    }
+    error_ = errno;
+    return isSocketError(error_) ? FileSendStatus::SendFailed : FileSendStatus::ReadFailed;
+  }
+  return FileSendStatus::Done;
+}
+
+DataChannel::FileSendStatus DataChannel::sendFileByReading(
+    int fileFd, std::uint64_t offset, std::uint64_t count,
+    const std::function<void(std::uint64_t)>& progress) {
+  std::vector<char> buffer(kReadBlock);
+  std::uint64_t sent = 0;
+  while (sent < count) {
+    const auto block = static_cast<std::size_t>(std::min<std::uint64_t>(count - sent, kReadBlock));
+    const ssize_t n = ::pread(fileFd, buffer.data(), block, static_cast<off_t>(offset + sent));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return FileSendStatus::ReadFailed;
+    }
+    if (n == 0) return FileSendStatus::FileShrank;
+    if (!sendBlock(buffer.data(), static_cast<std::size_t>(n))) return FileSendStatus::SendFailed;
+    sent += static_cast<std::uint64_t>(n);
+    progress(sent);
+  }
+  return FileSendStatus::Done;
+}
+
+}  // namespace brisk

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/timing.h"
+#include "platform/file_descriptor.h"
+#include "platform/socket.h"
+
+namespace brisk {
+
+// The connected data socket of one transfer, seen as a byte stream: what has been
+// received but not yet used waits in `pending`, so that a record that arrives in pieces
+// is put back together and bytes after it are kept for what follows.
+//
+// Stopping: the socket is armed in the record's SocketInterrupter for as long as it is
+// open, so that another thread (Stop, a STOP message, shutdown) can break any send or
+// receive at any moment. Once a stop was requested, every failure is the expected result
+// of it and is shown nowhere.
+class DataChannel {
+ public:
+  enum class Status {
+    Ok,
+    Closed,    // the peer closed the connection before anything came
+    Failed,    // error() tells why
+    TimedOut,  // nothing came within the wait
+  };
+
+  DataChannel(Socket socket, SocketInterrupter& interrupter, std::function<bool()> stopping,
+              const Timing& timing);
+  ~DataChannel() { close(); }
+  DataChannel(const DataChannel&) = delete;
+  DataChannel& operator=(const DataChannel&) = delete;
+
+  // Arms the interrupter, then looks whether a stop came first. False: give up at once.
+  // The order matters: a stop after the arm shuts the socket down, one before it is seen
+  // here, so no stop can slip in between.
+  [[nodiscard]] bool arm();
+  // Ends the connection so that the last line sent survives: shuts the sending direction
+  // down, then drops what still comes until the peer closes too (at most
+  // timing.partialMessageWait). Closing at once with unread bytes would reset the
+  // connection, and a reset can destroy a line the peer has not read yet. After a stop
+  // the connection is simply closed.
+  void finish();
+  // Disarms and closes the socket. Idempotent.
+  void close();
+
+  bool stopRequested() const;
+  int error() const { return error_; }
+
+  // Sends all of `bytes` (with one send as far as the system allows). False on failure.
+  [[nodiscard]] bool send(std::string_view bytes);
+
+  // Receives until `complete` tells the length of the message that begins `pending`,
+  // then takes that message out into `message`. A message cut short by the peer closing,
+  // by `cap` pending bytes, or by `timing.partialMessageWait` without a further byte is
+  // taken as it is. The first byte is waited for without limit.
+  [[nodiscard]] Status readMessage(
+      const std::function<std::optional<std::size_t>(std::string_view)>& complete, std::size_t cap,
+      std::string& message);
+
+  // Moves at most `count` bytes of the stream (pending bytes first) into the open file
+  // `fileFd` at `position`; `moved` tells how many. The bytes go from the socket to the
+  // file through a pipe (splice), so they are copied once; where the system cannot do
+  // that, through a bounded buffer.
+  enum class FileReceiveStatus { Ok, Closed, ReceiveFailed, WriteFailed };
+  [[nodiscard]] FileReceiveStatus receiveIntoFile(int fileFd, std::uint64_t position,
+                                                  std::uint64_t count, std::size_t& moved);
+
+  // Sends `count` bytes of the open file `fileFd` from `offset`, calling `progress` with
+  // the bytes sent so far after every block.
+  enum class FileSendStatus { Done, FileShrank, ReadFailed, SendFailed };
+  [[nodiscard]] FileSendStatus sendFile(int fileFd, std::uint64_t offset, std::uint64_t count,
+                                        const std::function<void(std::uint64_t)>& progress);
+
+  // Whether bytes are there to read (or the peer closed) within `wait`.
+  [[nodiscard]] bool waitReadable(std::chrono::milliseconds wait);
+
+  // Drops whatever was received and not yet used.
+  void discardPending() { pending_.clear(); }
+
+ private:
+  // One receive appended to pending_, waiting at most `wait` for it to begin.
+  Status receiveMore(std::size_t limit, std::optional<std::chrono::milliseconds> wait);
+  FileSendStatus sendFileByReading(int fileFd, std::uint64_t offset, std::uint64_t count,
+                                   const std::function<void(std::uint64_t)>& progress);
+  bool sendBlock(const char* data, std::size_t size);
+  FileReceiveStatus spliceIntoFile(int fileFd, std::uint64_t position, std::size_t count,
+                                   std::size_t& moved);
+  FileReceiveStatus copyIntoFile(int fileFd, std::uint64_t position, std::size_t count,
+                                 std::size_t& moved);
+  bool writeAt(int fileFd, const char* data, std::size_t count, std::uint64_t position);
+
+  Socket socket_;
+  SocketInterrupter& interrupter_;
+  std::function<bool()> stopping_;
+  const Timing& timing_;
+  bool armed_ = false;
+  std::string pending_;
+  int error_ = 0;
+  // The pipe that file data passes through on its way from the socket to the file;
+  // closed when splicing is not possible here.
+  FileDescriptor pipeRead_;
+  FileDescriptor pipeWrite_;
+  bool spliceTried_ = false;
+  std::unique_ptr<char[]> buffer_;  // for the way without splice
+};
+
+}  // namespace brisk

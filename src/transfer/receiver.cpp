@@ -1,0 +1,284 @@
+#include "transfer/receiver.h"
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+
+#include "platform/file_system.h"
+#include "platform/text_codec.h"
+#include "transfer/data_records.h"
+#include "transfer/file_exists.h"
+
+namespace brisk {
+
+namespace {
+
+const std::string kMalformedLine = "| 接收文件名出错，首字符不是'\\'：\r\n";
+
+class Receiver {
+ public:
+  explicit Receiver(const TransferSession& session)
+      : session_(session),
+        record_(session.record),
+        channel_(session.channel),
+        decision_(session.context.frontend) {}
+
+  void run() {
+    for (;;) {
+      std::string received;
+      const DataChannel::Status status =
+          channel_.readMessage(completeRecordLength, kMaxRecordSize, received);
+      if (status == DataChannel::Status::Closed) return;  // the sending side has ended
+      if (status != DataChannel::Status::Ok) {
+        session_.errorNotice("recv failed.8", channel_.error());
+        return;
+      }
+      bool goOn = false;
+      switch (received.front()) {
+        case kErrorMarker:
+          showPeerError(received);
+          return;
+        case kFolderMarker:
+          goOn = enterFolder(received);
+          break;
+        case kUpwardMarker:
+          goOn = leaveFolder();
+          break;
+        case kFileMarker:
+          goOn = receiveFile(received);
+          break;
+        default:
+          refuseMalformed(received);
+          return;
+      }
+      if (!goOn) return;
+    }
+  }
+
+ private:
+  // A folder received and entered: its attribute block is applied when it is complete,
+  // since every entry created in it changes its times.
+  struct OpenFolder {
+    Directory directory;
+    FileAttributeData attributes;
+    std::filesystem::path path;
+  };
+
+  const Directory& currentFolder() const {
+    return folders_.empty() ? session_.base : folders_.back().directory;
+  }
+  const std::filesystem::path& currentPath() const {
+    return folders_.empty() ? session_.basePath : folders_.back().path;
+  }
+
+  // Sends `bytes`; a failure shows the place's notice.
+  bool send(std::string_view bytes, const char* place) {
+    if (channel_.send(bytes)) return true;
+    session_.errorNotice(place, channel_.error());
+    return false;
+  }
+
+  // Gives up on the transfer with an error line to the peer and the same text here.
+  void giveUp(const std::string& line, const char* place, const std::string& localPrefix) {
+    (void)send(toWire(line), place);
+    if (localPrefix.empty()) {
+      session_.notice(line.substr(2));
+    } else {
+      session_.joinedNotice(localPrefix, line.substr(2));
+    }
+  }
+
+  void showPeerError(std::string_view received) {
+    // The end record and the sender's own failures show nothing here: the sender has
+    // shown them already.
+    const std::string_view text = recordText(received);
+    if (text.find("CreateFile failed") == std::string_view::npos) return;
+    session_.joinedNotice("对方打开文件失败：",
+                          fromWire(text.substr(std::min<std::size_t>(2, text.size()))));
+  }
+
+  // A record that is not one, or that names something that must not be created here.
+  void refuseMalformed(std::string_view received) {
+    const std::string_view text = recordText(received);
+    std::string wire = toWire(kMalformedLine);
+    wire += text;
+    (void)send(wire, "send failed.13");
+    session_.notice(kMalformedLine.substr(2) + fromWire(text));
+  }
+
+  bool enterFolder(std::string_view received) {
+    const std::optional<FolderRecord> folder = parseFolderRecord(received);
+    if (!folder) {
+      session_.joinedNotice("Can not find \\r\\nFileAttr:\r\n", fromWire(recordText(received)));
+      return false;
+    }
+    const std::string name = fromWire(folder->wireName);
+    if (!isValidReceivedName(name)) {
+      refuseMalformed(received);
+      return false;
+    }
+    OpenFolder opened;
+    opened.path = currentPath() / name;
+    opened.attributes = folder->attributes;
+    int error = currentFolder().createFolder(name);
+    if (error == 0) error = currentFolder().openFolder(name, opened.directory);
+    if (error != 0) {
+      std::string line = "| CreateDirectory failed:\r\n" + opened.path.string();
+      appendErrorText(error, line);
+      giveUp(line, "send failed.10", "本地创建打开目录失败：");
+      return false;
+    }
+    folders_.push_back(std::move(opened));
+    return send(kAcknowledgement, "send failed.11");
+  }
+
+  bool leaveFolder() {
+    if (!folders_.empty()) {
+      const OpenFolder& folder = folders_.back();
+      applyAttributes(folder.directory.fd(), folder.attributes);
+      folders_.pop_back();
+    }
+    return send(kAcknowledgement, "send failed.12");
+  }
+
+  void applyAttributes(int fd, const FileAttributeData& attributes) {
+    if (applyFileTimes(fd, attributes) != 0) session_.notice("SetFileTime failed.");
+    if (applyReadOnly(fd, attributes) != 0) session_.notice("SetFileAttributes failed.");
+  }
+
+  bool receiveFile(std::string_view received) {
+    const FileHeader header = parseFileHeader(received);
+    switch (header.problem) {
+      case FileHeader::Problem::None:
+        break;
+      case FileHeader::Problem::NoFileSize:
+        session_.notice("Can not find \\r\\nFileSize.");
+        return false;
+      case FileHeader::Problem::NoFileAttr:
+        session_.notice("Can not find \\r\\nFileAttr.");
+        return false;
+      case FileHeader::Problem::BadSize:
+        refuseMalformed(received);
+        return false;
+    }
+    std::string name = fromWire(header.wireName);
+    if (record_.fileCount == 1 && record_.saveAsName) {
+      // Only the one file of a single-file offer takes the name chosen when accepting it.
+      name = *record_.saveAsName;
+      record_.saveAsName.reset();
+    }
+    if (!isValidReceivedName(name)) {
+      refuseMalformed(received);
+      return false;
+    }
+    record_.fileSize = header.size;
+    // A single-file offer carries no total; the file is the whole transfer.
+    if (record_.fileCount == 1 && record_.totalSize == 0) record_.totalSize = header.size;
+
+    const std::filesystem::path fullPath = currentPath() / name;
+    session_.showFileName(fullPath);
+    const Directory& folder = currentFolder();
+    const bool exists = folder.exists(name);
+    if (record_.fileCount == 1 && record_.openMode == kOpenModeResume && !exists) {
+      (void)send(fixedRecord(toWire("| 要续传的文件不存在")), "send failed.13.5");
+      session_.notice("要续传的文件不存在。");
+      return false;
+    }
+    OpenMode mode = OpenMode::New;
+    if (exists) {
+      switch (decision_.decide(fullPath.string())) {
+        case kAnswerResume:
+          mode = OpenMode::Resume;
+          break;
+        case kAnswerTransferAgain:
+          mode = OpenMode::Overwrite;
+          break;
+        case kAnswerSkip:
+          return send(fixedRecord(kSkipText), "send failed.14");
+        case kAnswerStop:
+          (void)send(fixedRecord(kStopText), "send failed.15");
+          return false;
+        default:
+          break;  // opening it as new fails, and says why
+      }
+      // A stop while the person was asked: leave the file exactly as it is.
+      if (channel_.stopRequested()) return false;
+    }
+
+    FileDescriptor file;
+    if (const int error = folder.openFile(name, mode, file)) {
+      std::string line = "| CreateFile failed:\r\n" + fullPath.string();
+      appendErrorText(error, line);
+      giveUp(line, "send failed.16", "本地创建打开文件失败：");
+      return false;
+    }
+    std::uint64_t offset = 0;
+    if (mode == OpenMode::Resume) {
+      if (const int error = fileSizeOf(file.get(), offset)) {
+        // Writing from 0 rewrites the same bytes, so the result is right all the same.
+        session_.errorNotice("GetFileSizeEx failed.", error);
+        offset = 0;
+      }
+    }
+    record_.fileDone = offset;
+    if (!send(goAhead(offset), "send failed.17")) return false;
+
+    const bool complete = receiveData(file.get(), offset, header.size);
+    // Only a complete file gets the sender's state: a partial one stays writable and
+    // keeps its own times, so that it can be resumed.
+    if (complete) applyAttributes(file.get(), header.attributes);
+    file.close();
+    if (record_.fileCount != 1 && record_.fileDone == header.size) {
+      record_.totalDone += header.size;
+      record_.fileDone = 0;
+    }
+    if (!complete) return false;
+    return header.size == 0 || send(kAcknowledgement, "send failed.18");
+  }
+
+  // Receives the file's data from `offset` up to `size`, never taking more than is still
+  // due, so that anything after the data is read as the next record.
+  bool receiveData(int file, std::uint64_t offset, std::uint64_t size) {
+    std::uint64_t done = offset;
+    while (done < size) {
+      std::size_t moved = 0;
+      const auto status = channel_.receiveIntoFile(file, done, size - done, moved);
+      done += moved;
+      record_.fileDone = done;
+      switch (status) {
+        case DataChannel::FileReceiveStatus::Ok:
+          break;
+        case DataChannel::FileReceiveStatus::Closed:
+          return false;  // the sending side has ended
+        case DataChannel::FileReceiveStatus::ReceiveFailed: {
+          std::string text = "传送文件连接中断：";
+          appendErrorText(channel_.error(), text);
+          session_.notice(text);
+          return false;
+        }
+        case DataChannel::FileReceiveStatus::WriteFailed: {
+          std::string text = "写入文件失败：\r\nWriteFile failed:";
+          appendErrorText(channel_.error(), text);
+          session_.notice(text);
+          return false;
+        }
+      }
+    }
+    return true;
+  }
+
+  const TransferSession& session_;
+  TransferRecord& record_;
+  DataChannel& channel_;
+  FileExistsDecision decision_;
+  std::vector<OpenFolder> folders_;
+};
+
+}  // namespace
+
+void runReceiver(const TransferSession& session) {
+  Receiver(session).run();
+}
+
+}  // namespace brisk

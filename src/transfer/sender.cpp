@@ -1,0 +1,307 @@
+#include "transfer/sender.h"
+
+#include <string>
+#include <vector>
+
+#include "offer/file_queue.h"
+#include "platform/file_system.h"
+#include "platform/text_codec.h"
+#include "transfer/data_records.h"
+
+namespace brisk {
+
+namespace {
+
+// The longest answer taken in one piece; answers are short, this is the receive size the
+// protocol's peers use.
+constexpr std::size_t kAnswerCapacity = 61440;
+
+// Where in the walk a send or receive happens; each place has its own notice.
+struct Places {
+  const char* header;
+  const char* headerAnswer;
+  const char* openFailureLine;
+  const char* dataAnswer;
+};
+constexpr Places kTopLevelPlaces{"send failed.8", "recv failed.6", "send failed.7",
+                                 "recv failed.7"};
+constexpr Places kInFolderPlaces{"send failed.5", "recv failed.3", "send failed.4",
+                                 "recv failed.4"};
+
+// The length of an answer that begins `pending`. Answers are not pipelined, so an answer
+// is all that one receive brings, except that a fixed record is waited for whole and an
+// error line up to its NUL or the end of the connection (the peer closes right after it).
+std::optional<std::size_t> answerLength(std::string_view pending) {
+  switch (pending.front()) {
+    case kErrorMarker:
+      if (pending.find('\0') == std::string_view::npos) return std::nullopt;
+      return pending.size();
+    case kSkipMarker:
+      if (pending.size() < kFixedRecordSize) return std::nullopt;
+      return pending.size();
+    default:
+      return pending.size();
+  }
+}
+
+// The peer's error line without its "| ", as the person reads it.
+std::string peerText(std::string_view answer) {
+  const std::string_view text = recordText(answer);
+  return fromWire(text.substr(std::min<std::size_t>(2, text.size())));
+}
+
+class Sender {
+ public:
+  explicit Sender(const TransferSession& session)
+      : session_(session), record_(session.record), channel_(session.channel) {}
+
+  void run() {
+    bool ok = true;
+    while (ok && !record_.fileQueue.empty()) {
+      // An item may lie in a folder of its own (a drop from several places); by default
+      // it lies in the offer folder.
+      const std::filesystem::path itemFolder = record_.fileQueue.front().folder;
+      std::string name;
+      FileAttributeData attributes;
+      (void)fileQueuePop(record_.fileQueue, name, attributes);
+      const std::filesystem::path folderPath = itemFolder.empty() ? session_.basePath : itemFolder;
+      const std::filesystem::path fullPath = folderPath / name;
+      if (attributes.isDirectory()) {
+        ok = sendFolderRecord(name, attributes, "send failed.2", "recv failed.1") &&
+             walkFolder(fullPath);
+      } else if (itemFolder.empty()) {
+        ok = sendFile(session_.base, name, fullPath, attributes, kTopLevelPlaces);
+      } else {
+        Directory folder;
+        const int error = Directory::open(folderPath, folder);
+        ok = error == 0 ? sendFile(folder, name, fullPath, attributes, kTopLevelPlaces)
+                        : skipUnopenedFile(fullPath, error, kTopLevelPlaces);
+      }
+    }
+    if (ok && !channel_.send(fixedRecord(kEndText))) sendFailure("send failed.9");
+  }
+
+ private:
+  struct Level {
+    Directory directory;
+    DirectoryReader reader;
+    std::filesystem::path path;
+  };
+
+  void sendFailure(const char* place) { session_.errorNotice(place, channel_.error()); }
+
+  // Receives the answer to what was just sent. False after a failure, which is shown.
+  bool receiveAnswer(const char* place, std::string& answer) {
+    channel_.discardPending();
+    const DataChannel::Status status = channel_.readMessage(answerLength, kAnswerCapacity, answer);
+    if (status == DataChannel::Status::Ok) return true;
+    session_.channelNotice(place, status);
+    return false;
+  }
+
+  // Receives an acknowledgement, which is anything but an error line.
+  bool receiveAcknowledgement(const char* place) {
+    std::string answer;
+    if (!receiveAnswer(place, answer)) return false;
+    if (answer.front() != kErrorMarker) return true;
+    session_.joinedNotice(peerText(answer), "对方");
+    return false;
+  }
+
+  bool sendFolderRecord(const std::string& name, const FileAttributeData& attributes,
+                        const char* sendPlace, const char* answerPlace) {
+    if (!channel_.send(folderRecord(toWire(name), attributes))) {
+      sendFailure(sendPlace);
+      return false;
+    }
+    return receiveAcknowledgement(answerPlace);
+  }
+
+  bool sendUpward() {
+    if (!channel_.send(kUpwardRecord)) {
+      sendFailure("send failed.6");
+      return false;
+    }
+    return receiveAcknowledgement("recv failed.5");
+  }
+
+  // Walks the folder whose record has just been acknowledged, depth first, with an
+  // upward record after each folder's entries. A folder that cannot be listed is sent
+  // as empty. Only the system bounds the depth.
+  bool walkFolder(const std::filesystem::path& folderPath) {
+    std::vector<Level> levels;
+    Level top;
+    top.path = folderPath;
+    // The offered folder itself may be reached through a link the person chose.
+    if (Directory::open(folderPath, top.directory) == 0) {
+      (void)DirectoryReader::open(top.directory, top.reader);
+    }
+    levels.push_back(std::move(top));
+    while (!levels.empty()) {
+      const std::optional<DirectoryEntry> entry = levels.back().reader.next();
+      if (!entry) {
+        levels.pop_back();
+        if (!sendUpward()) return false;
+        continue;
+      }
+      const Directory& folder = levels.back().directory;
+      const std::filesystem::path fullPath = levels.back().path / entry->name;
+      if (entry->isFolder) {
+        FileAttributeData attributes;
+        attributes.attributes = kAttributeDirectory;
+        if (const int error = readAttributeDataAt(folder.fd(), entry->name, false, attributes)) {
+          session_.errorNotice("GetFileAttributesEx failed.2", error);
+        }
+        if (!sendFolderRecord(entry->name, attributes, "send failed.3", "recv failed.2")) {
+          return false;
+        }
+        Level sub;
+        sub.path = fullPath;
+        if (folder.openFolder(entry->name, sub.directory) == 0) {
+          (void)DirectoryReader::open(sub.directory, sub.reader);
+        }
+        levels.push_back(std::move(sub));
+      } else {
+        FileAttributeData attributes;
+        attributes.attributes = kAttributeArchive;
+        if (const int error = readAttributeDataAt(folder.fd(), entry->name, true, attributes)) {
+          session_.errorNotice("GetFileAttributesEx failed.3", error);
+        }
+        if (!sendFile(folder, entry->name, fullPath, attributes, kInFolderPlaces)) return false;
+      }
+    }
+    return true;
+  }
+
+  // Sends one file: header, the receiving side's answer, the data from the agreed offset
+  // and the acknowledgement after it. True when the transfer goes on (the file was sent
+  // or skipped).
+  bool sendFile(const Directory& folder, const std::string& name,
+                const std::filesystem::path& fullPath, const FileAttributeData& attributes,
+                const Places& places) {
+    session_.showFileName(fullPath);
+    FileDescriptor file;
+    if (const int error = folder.openFileForReading(name, file)) {
+      return skipUnopenedFile(fullPath, error, places);
+    }
+    std::uint64_t size = attributes.size;
+    if (const int error = fileSizeOf(file.get(), size)) {
+      session_.errorNotice("GetFileSizeEx Failed.", error);
+      size = attributes.size;
+    }
+    record_.fileSize = size;
+
+    if (!channel_.send(fileHeader(toWire(name), size, attributes))) {
+      sendFailure(places.header);
+      return false;
+    }
+    std::string answer;
+    if (!receiveAnswer(places.headerAnswer, answer)) return false;
+    std::uint64_t offset = 0;
+    switch (answer.front()) {
+      case kErrorMarker: {
+        const std::string_view text = recordText(answer);
+        if (text.find("CreateFile failed") != std::string_view::npos) {
+          session_.notice("对方创建打开文件失败。");
+        } else if (text.find("Stopped transfer file") != std::string_view::npos) {
+          session_.notice("对方已终止文件传输。");
+        } else {
+          session_.joinedNotice(peerText(answer), "对方");
+        }
+        return false;
+      }
+      case kSkipMarker:
+        return true;
+      case kGoAheadMarker:
+        if (const auto parsed = parseGoAhead(answer)) {
+          offset = *parsed;
+          break;
+        }
+        [[fallthrough]];
+      default:
+        session_.errorNotice("recv no + before file size.", 0);
+        return false;
+    }
+
+    const bool acknowledged =
+        size > 0 && offset >= size && acknowledgementCameAlong(answer, size, offset);
+    record_.fileDone = offset;
+    const bool sent = offset >= size || sendData(file.get(), fullPath, offset, size);
+    file.close();
+    if (record_.fileCount != 1 && record_.fileDone == size) {
+      record_.totalDone += size;
+      record_.fileDone = 0;
+    }
+    if (!sent) return false;
+    return size == 0 || acknowledged || receiveAcknowledgement(places.dataAnswer);
+  }
+
+  // A receiving side that holds the whole file already answers "+N" and, with no data to
+  // wait for, its acknowledgement "0" right after it; one receive may bring both as
+  // "+N0". When the digits can be read both ways, the acknowledgement is waited for a
+  // moment: if nothing comes, it was the last digit, and `offset` is corrected.
+  bool acknowledgementCameAlong(std::string_view answer, std::uint64_t size,
+                                std::uint64_t& offset) {
+    const std::string_view text = recordText(answer);
+    if (text.size() < 3 || text.back() != kAcknowledgement.front()) return false;
+    const std::optional<std::uint64_t> shorter = parseGoAhead(text.substr(0, text.size() - 1));
+    if (!shorter || *shorter < size) return false;
+    if (channel_.waitReadable(session_.context.timing.partialMessageWait)) return false;
+    offset = *shorter;
+    return true;
+  }
+
+  bool sendData(int file, const std::filesystem::path& fullPath, std::uint64_t offset,
+                std::uint64_t size) {
+    const auto status = channel_.sendFile(
+        file, offset, size - offset, [&](std::uint64_t sent) { record_.fileDone = offset + sent; });
+    switch (status) {
+      case DataChannel::FileSendStatus::Done:
+        return true;
+      case DataChannel::FileSendStatus::FileShrank:
+        // The peer still waits for bytes that will never come; closing ends its side.
+        session_.notice("读取文件失败：\r\n" + fullPath.string() +
+                        "\r\n文件在发送过程中变短了，传送已中止。");
+        return false;
+      case DataChannel::FileSendStatus::ReadFailed: {
+        std::string text = "读取文件失败：\r\nReadFile failed:";
+        appendErrorText(channel_.error(), text);
+        session_.notice(text);
+        return false;
+      }
+      case DataChannel::FileSendStatus::SendFailed: {
+        std::string text = "传送文件连接中断：\r\n";
+        appendErrorText(channel_.error(), text);
+        session_.notice(text);
+        return false;
+      }
+    }
+    return false;
+  }
+
+  // A file that cannot be opened: the person may skip it (nothing is sent for it) or end
+  // the transfer, which tells the peer why.
+  bool skipUnopenedFile(const std::filesystem::path& fullPath, int error, const Places& places) {
+    std::string line = "| CreateFile failed:\r\n" + fullPath.string();
+    appendErrorText(error, line);
+    if (channel_.stopRequested()) return false;
+    if (session_.context.frontend.askYesNo("本地打开文件失败：\r\n" + line.substr(2) +
+                                           "\r\n\r\n您要忽略跳过此文件以继续吗？")) {
+      return true;
+    }
+    if (!channel_.send(toWire(line))) sendFailure(places.openFailureLine);
+    return false;
+  }
+
+  const TransferSession& session_;
+  TransferRecord& record_;
+  DataChannel& channel_;
+};
+
+}  // namespace
+
+void runSender(const TransferSession& session) {
+  Sender(session).run();
+}
+
+}  // namespace brisk

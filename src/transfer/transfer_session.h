@@ -1,0 +1,35 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "common/transfer_record.h"
+#include "platform/directory.h"
+#include "transfer/data_channel.h"
+#include "transfer/transfer_context.h"
+
+namespace brisk {
+
+// What one side of the protocol works with once the data connection is up and the
+// transfer's folder has been checked. Used on the transfer thread only.
+struct TransferSession {
+  const TransferContext& context;
+  TransferRecord& record;
+  DataChannel& channel;
+  const Directory& base;           // the offer folder or the save folder
+  std::filesystem::path basePath;  // the same, for the texts the person sees
+
+  // The notices of a running transfer. None is shown once this side was asked to stop:
+  // the failures that follow are the stop's doing, and the person asked for them.
+  void notice(const std::string& text) const;
+  void joinedNotice(const std::string& first, const std::string& second) const;
+  void errorNotice(const std::string& text, int code) const;
+  // The notice of a send or receive that failed (the call's place in `place`); the peer
+  // closing where an answer or record was due counts as a failure too.
+  void channelNotice(const std::string& place, DataChannel::Status status) const;
+
+  // Shows `path` as the file being transferred, when there is a window to show it in.
+  void showFileName(const std::filesystem::path& path) const;
+};
+
+}  // namespace brisk

@@ -1,0 +1,145 @@
+#include "transfer/transfer_thread.h"
+
+#include <cerrno>
+#include <optional>
+#include <string>
+
+#include "platform/directory.h"
+#include "platform/text_codec.h"
+#include "transfer/data_channel.h"
+#include "transfer/receiver.h"
+#include "transfer/sender.h"
+#include "transfer/transfer_session.h"
+
+namespace brisk {
+
+namespace {
+
+bool stopRequested(const TransferContext& context, const TransferRecord& record) {
+  return record.dataSocket.interrupted() || (context.stopping && context.stopping());
+}
+
+// A failure to set up the connection; none is shown when this side was asked to stop.
+void setupFailure(const TransferContext& context, const TransferRecord& record,
+                  const std::string& call, int error) {
+  if (!stopRequested(context, record)) context.notices.showErrorNotice(call + " failed.", error);
+}
+
+std::optional<Socket> connectToPeer(const TransferContext& context, TransferRecord& record,
+                                    std::uint16_t port) {
+  if (stopRequested(context, record)) return std::nullopt;
+  // connectTcp arms the interrupter itself while the connect is under way.
+  SocketResult connected = connectTcp(record.peerAddress, port, record.dataSocket);
+  if (!connected.ok()) {
+    setupFailure(context, record, connected.failedCall, connected.error);
+    return std::nullopt;
+  }
+  return std::move(connected.socket);
+}
+
+std::optional<Socket> acceptPeer(const TransferContext& context, TransferRecord& record,
+                                 std::uint16_t port) {
+  SocketResult listening = listenTcp(port, 2);
+  if (!listening.ok()) {
+    setupFailure(context, record, listening.failedCall, listening.error);
+    return std::nullopt;
+  }
+  // Arm, then look for a stop: one that came before is seen here, one after it breaks
+  // the wait.
+  if (!record.dataSocket.arm(listening.socket.fd())) return std::nullopt;
+  if (stopRequested(context, record)) {
+    record.dataSocket.disarm();
+    return std::nullopt;
+  }
+  // Only the control connection's peer may connect; anyone else is turned away and the
+  // wait goes on.
+  SocketResult accepted = acceptTcp(listening.socket, record.dataSocket, record.peerAddress,
+                                    context.timing.acceptLimit);
+  record.dataSocket.disarm();
+  if (!accepted.ok()) {
+    setupFailure(context, record, "accept", accepted.error);
+    return std::nullopt;
+  }
+  return std::move(accepted.socket);
+}
+
+std::optional<Socket> openDataConnection(const TransferContext& context, TransferRecord& record) {
+  if (record.dataPort <= 0 || record.dataPort > 65535) {
+    setupFailure(context, record, record.isConnector ? "connect" : "bind", EINVAL);
+    return std::nullopt;
+  }
+  const auto port = static_cast<std::uint16_t>(record.dataPort);
+  return record.isConnector ? connectToPeer(context, record, port)
+                            : acceptPeer(context, record, port);
+}
+
+// The folder as the person reads it: without a trailing "/" (the root stays "/").
+std::filesystem::path displayPath(const std::filesystem::path& folder) {
+  std::string text = folder.string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+// Checks the transfer's folder, then runs this side of the protocol. Either side may find
+// its folder missing; it then tells the peer and gives up.
+void runProtocol(const TransferContext& context, TransferRecord& record, DataChannel& channel) {
+  const std::filesystem::path folder = displayPath(*record.pathBuffer);
+  Directory base;
+  const int error = Directory::open(folder, base);
+  TransferSession session{context, record, channel, base, folder};
+  if (error != 0) {
+    const std::string line = (error == ENOTDIR ? "| It's not a directory but a file:\r\n"
+                                               : "| Cannot find the path specified:\r\n") +
+                             folder.string();
+    if (!channel.send(toWire(line))) session.errorNotice("send failed.0", channel.error());
+    session.notice(line.substr(2));
+    return;
+  }
+  if (record.isSender) {
+    runSender(session);
+  } else {
+    runReceiver(session);
+  }
+}
+
+// What the record holds for the transfer is not needed once it has ended.
+void releaseTransferData(TransferRecord& record) {
+  fileQueueClear(record.fileQueue);
+  record.pathBuffer.reset();
+  record.saveAsName.reset();
+}
+
+}  // namespace
+
+int transferThread(const TransferContext& context, std::shared_ptr<TransferRecord> record) {
+  if (!record) {
+    context.notices.showNotice("ptsf=NULL");
+    return -1;
+  }
+  // Declared first, so it runs last: the progress display takes this as the end.
+  struct EndMark {
+    TransferRecord& record;
+    ~EndMark() { record.transferEnded = true; }
+  } endMark{*record};
+
+  std::optional<Socket> socket = openDataConnection(context, *record);
+  if (!socket) {
+    releaseTransferData(*record);
+    return -1;
+  }
+  DataChannel channel(std::move(*socket), record->dataSocket, context.stopping, context.timing);
+  record->totalDone = 0;
+  if (!record->pathBuffer) {
+    context.notices.showNotice("pathname==NULL");
+    channel.close();
+    releaseTransferData(*record);
+    return -1;
+  }
+  if (channel.arm()) runProtocol(context, *record, channel);
+  channel.finish();
+  releaseTransferData(*record);
+  context.frontend.beep();
+  return 0;
+}
+
+}  // namespace brisk

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QTextEdit>
+
+namespace brisk {
+
+// Control 5: the read-only chat log. Every text sent or received is appended in the colour
+// of its origin; the log keeps no undo history, so no edit command can take text out of it.
+class ChatLog : public QTextEdit {
+  Q_OBJECT
+
+ public:
+  explicit ChatLog(QWidget* parent);
+
+  // Appends `text` at the end in `colour` and scrolls to the bottom. The text ends at a
+  // NUL character, if it holds one.
+  void appendLog(const QString& text, const QColor& colour);
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
+};
+
+}  // namespace brisk

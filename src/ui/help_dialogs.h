@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDialog>
+
+namespace brisk {
+
+// The Help and About dialogs of the main context menu. Each closes only through its OK
+// button "确定" (or Enter): Esc and the close box leave it open.
+class FixedDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  void reject() override {}
+
+ protected:
+  // Lays the dialog out in dialog units of its font, as the window was drawn.
+  FixedDialog(QWidget* parent, const QString& title, QSize units);
+  QRect pixels(int x, int y, int width, int height) const;
+  void addText(const QString& text, const QRect& units, Qt::Alignment alignment);
+  void addOkButton(const QRect& units);
+};
+
+class HelpDialog : public FixedDialog {
+  Q_OBJECT
+
+ public:
+  explicit HelpDialog(QWidget* parent);
+};
+
+class AboutDialog : public FixedDialog {
+  Q_OBJECT
+
+ public:
+  explicit AboutDialog(QWidget* parent);
+};
+
+}  // namespace brisk

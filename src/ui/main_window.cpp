@@ -1,0 +1,261 @@
+#include "ui/main_window.h"
+
+#include <algorithm>
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QValidator>
+
+#include "link/peer.h"
+#include "ui/chat_log.h"
+#include "ui/control_ids.h"
+#include "ui/help_dialogs.h"
+#include "ui/input_box.h"
+#include "ui/main_menu.h"
+#include "ui/qt_frontend.h"
+#include "ui/window_frame.h"
+#include "ui/window_look.h"
+#include "ui/window_settings.h"
+
+namespace brisk {
+
+namespace {
+
+// The port box takes no more text than it can show: typing stops when the box is full.
+class FitsBoxValidator : public QValidator {
+ public:
+  explicit FitsBoxValidator(QLineEdit* box) : QValidator(box), box_(box) {}
+
+  State validate(QString& input, int&) const override {
+    const QMargins margins = box_->textMargins();
+    // The frame and the line edit's own inner margin take a few pixels on each side.
+    const int room = box_->width() - margins.left() - margins.right() - 8;
+    return box_->fontMetrics().horizontalAdvance(input) <= room ? Acceptable : Invalid;
+  }
+
+ private:
+  QLineEdit* box_;
+};
+
+QPushButton* makeButton(QWidget* parent, int id, const QString& text, const QRect& rect) {
+  auto* button = new QPushButton(text, parent);
+  placeControl(button, id, rect);
+  button->setAutoDefault(false);
+  return button;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(Peer& peer, QtFrontend& frontend)
+    : peer_(peer), frontend_(frontend), store_(peer.notices()) {
+  const WindowPlacement placement = readWindowPlacement(store_);
+  setObjectName(QStringLiteral("FileTransferWnd"));
+  setWindowTitle(QStringLiteral("File Transfer   "));
+  applyWindowLook(this);
+  frontend_.attachMainWindow(this);
+  createControls();
+  setOuterSize(this, placement.outerSize, false);
+  if (placement.zoomed) setWindowState(Qt::WindowMaximized);
+
+  const ConnectionSettings settings = loadConnectionSettings(store_);
+  peer_.setAutoClose(settings.autoClose);
+  addressBox_->setEditText(QString::fromStdString(settings.peerAddress));
+  portBox_->setText(QString::number(settings.port));
+
+  peer_.logLocalAddress();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::createControls() {
+  addressBox_ = new QComboBox(this);
+  addressBox_->setEditable(true);
+  // The peer's address is typed; the list stays empty and nothing typed is added to it.
+  addressBox_->setInsertPolicy(QComboBox::NoInsert);
+  placeControl(addressBox_, kIdAddressBox, QRect(20, 15, 310, 25));
+
+  portBox_ = new QLineEdit(this);
+  placeControl(portBox_, kIdPortBox, QRect(20, 50, 70, 25));
+  portBox_->setValidator(new FitsBoxValidator(portBox_));
+
+  chatLog_ = new ChatLog(this);
+  placeControl(chatLog_, kIdChatLog, QRect(10, 90, 320, 100));
+
+  inputBox_ = new InputBox(this);
+  placeControl(inputBox_, kIdInputBox, QRect(10, 200, 320, 50));
+  inputBox_->setDropHandler([this](const std::vector<std::filesystem::path>& paths) {
+    if (offerActions_.fromDrop) offerActions_.fromDrop(paths);
+  });
+
+  listenButton_ = makeButton(this, kIdListen, QStringLiteral("监听"), QRect(110, 50, 80, 30));
+  connectButton_ = makeButton(this, kIdConnect, QStringLiteral("连接"), QRect(210, 50, 80, 30));
+  disconnectButton_ =
+      makeButton(this, kIdDisconnect, QStringLiteral("取消"), QRect(310, 50, 50, 30));
+  sendButton_ = makeButton(this, kIdSend, QStringLiteral("发送"), QRect(40, 255, 80, 30));
+  sendFileButton_ =
+      makeButton(this, kIdSendFile, QStringLiteral("发送文件"), QRect(240, 255, 80, 30));
+
+  statusLabel_ = new QLabel(this);
+  statusLabel_->setObjectName(kStatusLabelName);
+  statusLabel_->setGeometry(110, 55, 180, 25);
+  statusLabel_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  statusLabel_->hide();
+
+  for (auto [button, id] : {std::pair{listenButton_, kIdListen},
+                            {connectButton_, kIdConnect},
+                            {disconnectButton_, kIdDisconnect},
+                            {sendButton_, kIdSend},
+                            {sendFileButton_, kIdSendFile}}) {
+    connect(button, &QPushButton::clicked, this, [this, id = id] { command(id); });
+  }
+}
+
+// The bottom row and the two text areas follow the window's size; the top row stays.
+void MainWindow::layoutControls(QSize client) {
+  const int w = client.width();
+  const int h = client.height();
+  // Below the smallest sensible size the rule would give negative sizes; they become 0.
+  const auto size = [](int value) { return std::max(value, 0); };
+  sendButton_->setGeometry(w / 100 + 40, h - 35, 80, 30);
+  sendFileButton_->setGeometry(w / 100 + 240, h - 35, 80, 30);
+  inputBox_->setGeometry(10, h - 110, size(w - 20), 65);
+  chatLog_->setGeometry(10, 90, size(w - 20), size(h - 210));
+  addressBox_->setGeometry(20, 15, size(w - 40), addressBox_->height());
+}
+
+void MainWindow::start() {
+  if (windowState() & Qt::WindowMaximized) {
+    showMaximized();
+  } else {
+    show();
+  }
+  setStayOnTop(readStayOnTop(store_));
+}
+
+void MainWindow::setOfferActions(OfferActions actions) {
+  offerActions_ = std::move(actions);
+}
+
+void MainWindow::appendLog(const QString& text, const QColor& colour) {
+  chatLog_->appendLog(text, colour);
+}
+
+void MainWindow::showLinkState(LinkState state) {
+  const bool idle = state == LinkState::Idle;
+  listenButton_->setVisible(idle);
+  connectButton_->setVisible(idle);
+  statusLabel_->setVisible(!idle);
+  switch (state) {
+    case LinkState::Idle:
+      break;
+    case LinkState::Listening:
+      statusLabel_->setText(QStringLiteral("正在监听..."));
+      break;
+    case LinkState::Connecting:
+      statusLabel_->setText(QStringLiteral("正在连接..."));
+      break;
+    case LinkState::Connected:
+      statusLabel_->setText(QStringLiteral("已连接"));
+      break;
+  }
+  disconnectButton_->setText(state == LinkState::Connected ? QStringLiteral("断开")
+                                                           : QStringLiteral("取消"));
+}
+
+void MainWindow::setAddressText(const QString& text) {
+  addressBox_->setEditText(text);
+}
+
+void MainWindow::bringToFront() {
+  raise();
+  activateWindow();
+}
+
+void MainWindow::command(int id) {
+  switch (id) {
+    case kIdListen:
+      peer_.onListen(portBox_->text().toStdString());
+      break;
+    case kIdConnect:
+      peer_.onConnect(addressBox_->currentText().toStdString(), portBox_->text().toStdString());
+      break;
+    case kIdDisconnect:
+      peer_.onDisconnect();
+      break;
+    case kIdSend:
+      sendChatLine();
+      break;
+    case kIdSendFile:
+      if (offerActions_.fromDialog) offerActions_.fromDialog();
+      break;
+    case kCmdStayOnTop:
+      setStayOnTop(!stayOnTop_);
+      break;
+    case kCmdHelp:
+      showHelp();
+      break;
+    case kCmdAbout:
+      showAbout();
+      break;
+    default:
+      break;
+  }
+}
+
+void MainWindow::sendChatLine() {
+  if (peer_.sendChatLine(inputBox_->chatText()) > 0) inputBox_->clear();
+}
+
+void MainWindow::setStayOnTop(bool on) {
+  stayOnTop_ = on;
+  if (bool(windowFlags() & Qt::WindowStaysOnTopHint) == on) return;
+  const bool wasVisible = isVisible();
+  setWindowFlag(Qt::WindowStaysOnTopHint, on);
+  // Changing a window's flags may hide it; it comes back where it was.
+  if (wasVisible && !isVisible()) show();
+}
+
+void MainWindow::showHelp() {
+  HelpDialog dialog(this);
+  dialog.exec();
+}
+
+void MainWindow::showAbout() {
+  AboutDialog dialog(this);
+  dialog.exec();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  layoutControls(event->size());
+  QWidget::resizeEvent(event);
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu* menu = createMainMenu(stayOnTop_, this);
+  const QAction* chosen = menu->exec(event->globalPos());
+  const int id = chosen ? chosen->data().toInt() : 0;
+  delete menu;
+  if (id != 0) command(id);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  event->accept();
+  if (closed_) return;
+  closed_ = true;
+  saveWindowPlacement(store_, isMaximized(), frameGeometry().size());
+  saveStayOnTop(store_, stayOnTop_);
+  // Engine threads waiting for an answer are let go before the Peer joins them.
+  frontend_.beginShutdown();
+  peer_.shutdown();
+  saveConnectionSettings(store_, addressBox_->currentText().toStdString(),
+                         portBox_->text().toStdString(), peer_.autoClose());
+  Q_EMIT closed();
+}
+
+}  // namespace brisk

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include <QWidget>
+
+#include "common/frontend.h"
+#include "common/settings_store.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace brisk {
+
+class ChatLog;
+class InputBox;
+class Peer;
+class QtFrontend;
+
+// The program's one main window (class FileTransferWnd): address and port boxes, Listen,
+// Connect and Disconnect with the status label in place of the first two while a link is
+// made or up, the chat log, the input box, Send and Send file. It restores and saves its
+// size and states through the settings store, drives the Peer with its commands and shows
+// what the Peer reports through the QtFrontend. GUI thread only.
+class MainWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The offer commands, which live in the offer engine; the program hands them in.
+  struct OfferActions {
+    std::function<void()> fromDialog;  // Send file: offer files chosen in a dialog
+    std::function<void(const std::vector<std::filesystem::path>&)> fromDrop;  // input box drop
+  };
+
+  // Reads the stored size, creates the controls, loads the connection settings and writes
+  // this machine's address into the chat log. The window is shown by start().
+  MainWindow(Peer& peer, QtFrontend& frontend);
+  ~MainWindow() override;
+
+  // Shows the window, maximised if it was left so, and restores stay-on-top.
+  void start();
+
+  void setOfferActions(OfferActions actions);
+
+  // What the engine shows; the QtFrontend carries its calls here.
+  void appendLog(const QString& text, const QColor& colour);
+  void showLinkState(LinkState state);
+  void setAddressText(const QString& text);
+  void bringToFront();
+
+  // The window's commands: the buttons (7 to 11) and the main context menu (70 to 72).
+  void command(int id);
+
+  bool stayOnTop() const { return stayOnTop_; }
+  void setStayOnTop(bool on);
+
+ Q_SIGNALS:
+  // The window has saved its state and the Peer has stopped; the program may end.
+  void closed();
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void createControls();
+  void layoutControls(QSize client);
+  void sendChatLine();
+  void showHelp();
+  void showAbout();
+
+  Peer& peer_;
+  QtFrontend& frontend_;
+  const SettingsStore store_;
+  OfferActions offerActions_;
+  bool stayOnTop_ = false;
+  bool closed_ = false;
+
+  QComboBox* addressBox_ = nullptr;
+  QLineEdit* portBox_ = nullptr;
+  ChatLog* chatLog_ = nullptr;
+  InputBox* inputBox_ = nullptr;
+  QPushButton* listenButton_ = nullptr;
+  QPushButton* connectButton_ = nullptr;
+  QPushButton* disconnectButton_ = nullptr;
+  QPushButton* sendButton_ = nullptr;
+  QPushButton* sendFileButton_ = nullptr;
+  QLabel* statusLabel_ = nullptr;
+};
+
+}  // namespace brisk

@@ -1,0 +1,319 @@
+#include "ui/qt_frontend.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+
+#include "ui/file_exists_dialog.h"
+#include "ui/main_window.h"
+#include "ui/notice_box.h"
+#include "ui/prompt_window.h"
+#include "ui/transfer_window.h"
+#include "ui/window_look.h"
+
+namespace brisk {
+
+namespace {
+
+bool onGuiThread() {
+  return QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+std::filesystem::path toPath(const QString& name) {
+  return {QFile::encodeName(name).toStdString()};
+}
+
+std::optional<std::filesystem::path> chosenPath(const QString& name) {
+  if (name.isEmpty()) return std::nullopt;
+  return toPath(name);
+}
+
+}  // namespace
+
+QtFrontend::QtFrontend() = default;
+
+QtFrontend::~QtFrontend() {
+  for (const QPointer<QWidget>& window : std::as_const(windows_)) delete window.data();
+}
+
+void QtFrontend::attachMainWindow(MainWindow* window) {
+  mainWindow_ = window;
+}
+
+void QtFrontend::beginShutdown() {
+  std::set<std::shared_ptr<AnswerSlot>> waiting;
+  {
+    std::lock_guard lock(answersMutex_);
+    shuttingDown_ = true;
+    waiting = answers_;
+  }
+  for (const auto& answer : waiting) answer->abandon();
+  // deleteLater, because one of them may be the window whose event is being handled now.
+  for (const QPointer<QWidget>& window : std::as_const(windows_)) {
+    if (window) {
+      window->hide();
+      window->deleteLater();
+    }
+  }
+}
+
+bool QtFrontend::shuttingDown() const {
+  std::lock_guard lock(answersMutex_);
+  return shuttingDown_;
+}
+
+void QtFrontend::post(std::function<void()> work) {
+  QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+}
+
+template <typename T>
+T QtFrontend::await(const std::shared_ptr<PendingAnswer<T>>& answer, std::function<void()> start) {
+  const bool guiThread = onGuiThread();
+  {
+    std::lock_guard lock(answersMutex_);
+    // The GUI thread runs its own loop for the answer, so it may still ask while the
+    // program closes (a failing settings write at exit); a worker would wait forever.
+    if (shuttingDown_ && !guiThread) {
+      answer->abandon();
+      return answer->value();
+    }
+    answers_.insert(answer);
+  }
+  if (guiThread) {
+    start();
+    // Whatever answers (a window, another thread closing a prompt, the shutdown) also
+    // posts or handles an event here, so the loop wakes up to see it.
+    while (!answer->given()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  } else {
+    post([answer, start = std::move(start)] {
+      if (!answer->given()) start();
+    });
+    answer->wait();
+  }
+  std::lock_guard lock(answersMutex_);
+  answers_.erase(answer);
+  return answer->value();
+}
+
+template <typename T>
+T QtFrontend::askOnGuiThread(T noAnswer, std::function<T()> ask) {
+  auto answer = std::make_shared<PendingAnswer<T>>(std::move(noAnswer));
+  return await<T>(answer, [answer, ask = std::move(ask)] { answer->give(ask()); });
+}
+
+void QtFrontend::own(QWidget* window) {
+  windows_.removeAll(QPointer<QWidget>());
+  windows_.append(window);
+}
+
+QWidget* QtFrontend::dialogOwner() const {
+  return mainWindow_.data();
+}
+
+// --- Main window
+
+void QtFrontend::appendLog(const std::string& text, Rgb colour) {
+  post([this, text, colour] {
+    if (mainWindow_) {
+      mainWindow_->appendLog(fromEngineText(text), QColor(colour.red, colour.green, colour.blue));
+    }
+  });
+}
+
+void QtFrontend::showLinkState(LinkState state) {
+  post([this, state] {
+    if (mainWindow_) mainWindow_->showLinkState(state);
+  });
+}
+
+void QtFrontend::setAddressText(const std::string& text) {
+  post([this, text] {
+    if (mainWindow_) mainWindow_->setAddressText(QString::fromStdString(text));
+  });
+}
+
+void QtFrontend::bringToFront() {
+  post([this] {
+    if (mainWindow_) mainWindow_->bringToFront();
+  });
+}
+
+void QtFrontend::beep() {
+  post([] { QApplication::beep(); });
+}
+
+// --- Notices
+
+void QtFrontend::showNotice(const std::string& text) {
+  post([this, text = fromEngineText(text)] {
+    if (shuttingDown()) return;
+    QMessageBox* box = createNoticeBox(text);
+    own(box);
+    box->show();
+  });
+}
+
+void QtFrontend::showNoticeModal(const std::string& text) {
+  auto answer = std::make_shared<PendingAnswer<bool>>(false);
+  // A notice that holds the GUI thread keeps the person out of the other windows meanwhile;
+  // a worker thread's notice holds only that worker, as a box without owner does.
+  const bool holdsGuiThread = onGuiThread();
+  await<bool>(answer, [this, answer, holdsGuiThread, text = fromEngineText(text)] {
+    QMessageBox* box = createNoticeBox(text);
+    if (holdsGuiThread) box->setWindowModality(Qt::ApplicationModal);
+    QObject::connect(box, &QMessageBox::finished, box, [answer] { answer->give(true); });
+    own(box);
+    box->show();
+  });
+}
+
+bool QtFrontend::askYesNo(const std::string& text) {
+  auto answer = std::make_shared<PendingAnswer<bool>>(false);
+  const bool holdsGuiThread = onGuiThread();
+  return await<bool>(answer, [this, answer, holdsGuiThread, text = fromEngineText(text)] {
+    QMessageBox* box = createQuestionBox(text);
+    if (holdsGuiThread) box->setWindowModality(Qt::ApplicationModal);
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [answer](int result) { answer->give(result == QMessageBox::Yes); });
+    own(box);
+    box->show();
+  });
+}
+
+// --- Prompts
+
+int QtFrontend::showPrompt(PromptHandle& handle, const PromptRequest& request) {
+  auto answer = std::make_shared<PendingAnswer<int>>(0);
+  // Touched on the GUI thread only: by the window's creation and by the close below.
+  auto window = std::make_shared<QPointer<PromptWindow>>();
+  // The hook may run on any thread, even after this call returned and the window is gone.
+  handle.setCloseHook([this, answer, window] {
+    answer->give(0);
+    post([window] {
+      if (*window) (*window)->closeFromOutside();
+    });
+  });
+  const int result = await<int>(answer, [this, answer, window, request] {
+    auto* prompt = new PromptWindow(request);
+    *window = prompt;
+    QObject::connect(prompt, &PromptWindow::answered, prompt,
+                     [answer](int id) { answer->give(id); });
+    own(prompt);
+    prompt->show();
+    prompt->raise();
+    prompt->activateWindow();
+  });
+  handle.clearCloseHook();
+  return result;
+}
+
+// --- Dialogs
+
+std::vector<std::filesystem::path> QtFrontend::chooseFilesToOffer() {
+  return askOnGuiThread<std::vector<std::filesystem::path>>({}, [this] {
+    std::vector<std::filesystem::path> paths;
+    for (const QString& name : QFileDialog::getOpenFileNames(dialogOwner())) {
+      paths.push_back(toPath(name));
+    }
+    return paths;
+  });
+}
+
+std::optional<std::filesystem::path> QtFrontend::chooseSaveFile(const std::string& suggestedName,
+                                                                const std::string& defaultSuffix) {
+  return askOnGuiThread<std::optional<std::filesystem::path>>(
+      std::nullopt, [this, suggestedName, defaultSuffix]() -> std::optional<std::filesystem::path> {
+        QFileDialog dialog(dialogOwner());
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        // An existing file is the transfer's business: it asks whether to resume,
+        // overwrite or skip it.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        dialog.setDefaultSuffix(QString::fromStdString(defaultSuffix));
+        dialog.selectFile(QString::fromStdString(suggestedName));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+          return std::nullopt;
+        }
+        return chosenPath(dialog.selectedFiles().constFirst());
+      });
+}
+
+std::optional<std::filesystem::path> QtFrontend::chooseResumeFile() {
+  return askOnGuiThread<std::optional<std::filesystem::path>>(
+      std::nullopt, [this] { return chosenPath(QFileDialog::getOpenFileName(dialogOwner())); });
+}
+
+std::optional<std::filesystem::path> QtFrontend::chooseFolder() {
+  return askOnGuiThread<std::optional<std::filesystem::path>>(std::nullopt, [this] {
+    return chosenPath(QFileDialog::getExistingDirectory(dialogOwner()));
+  });
+}
+
+FileExistsReply QtFrontend::askFileExists(const std::string& text) {
+  auto answer = std::make_shared<PendingAnswer<FileExistsReply>>(FileExistsReply{});
+  return await<FileExistsReply>(answer, [this, answer, text = fromEngineText(text)] {
+    auto* dialog = new FileExistsDialog(text);
+    QObject::connect(dialog, &FileExistsDialog::answered, dialog,
+                     [answer](int id, bool alwaysTicked) {
+                       answer->give(FileExistsReply{id, alwaysTicked});
+                     });
+    own(dialog);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+  });
+}
+
+// --- Transfer windows
+
+TransferWindowId QtFrontend::openTransferWindow(const TransferWindowSpec& spec) {
+  auto answer = std::make_shared<PendingAnswer<TransferWindowId>>(0);
+  return await<TransferWindowId>(answer, [this, answer, spec] {
+    auto* window = new TransferWindow(spec);
+    const TransferWindowId id = ++lastTransferWindow_;
+    transferWindows_[id] = window;
+    QObject::connect(window, &QObject::destroyed, this, [this, id] { transferWindows_.erase(id); });
+    own(window);
+    window->show();
+    answer->give(id);
+  });
+}
+
+TransferWindow* QtFrontend::transferWindow(TransferWindowId window) const {
+  const auto found = transferWindows_.find(window);
+  return found == transferWindows_.end() ? nullptr : found->second.data();
+}
+
+void QtFrontend::setTransferFileName(TransferWindowId window, const std::string& name) {
+  post([this, window, name] {
+    if (TransferWindow* shown = transferWindow(window)) {
+      shown->setFileName(QString::fromStdString(name));
+    }
+  });
+}
+
+void QtFrontend::setTransferStatus(TransferWindowId window, const std::string& status) {
+  post([this, window, status] {
+    if (TransferWindow* shown = transferWindow(window)) {
+      shown->setStatus(QString::fromStdString(status));
+    }
+  });
+}
+
+void QtFrontend::showTransferFigures(TransferWindowId window, const TransferFigures& figures) {
+  post([this, window, figures] {
+    if (TransferWindow* shown = transferWindow(window)) shown->showFigures(figures);
+  });
+}
+
+void QtFrontend::showTransferVerdict(TransferWindowId window, const TransferVerdict& verdict) {
+  post([this, window, verdict] {
+    if (TransferWindow* shown = transferWindow(window)) shown->showVerdict(verdict);
+  });
+}
+
+}  // namespace brisk

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include "common/frontend.h"
+#include "ui/pending_answer.h"
+
+namespace brisk {
+
+class MainWindow;
+class TransferWindow;
+
+// The Frontend of the Qt program. Every operation may be called from any thread and is
+// carried over to the GUI thread: the ones that only show something are queued (in the
+// order of the calls) and return at once; the ones that ask the person block the calling
+// thread until the answer, or run their own event loop when called on the GUI thread.
+// Windows the engine opens (notices, prompts, dialogs, transfer windows) are owned here.
+//
+// The QtFrontend must outlive the Peer that uses it. When the main window closes it calls
+// beginShutdown() before the Peer joins its threads: from then on every question from an
+// engine thread is answered at once with "no answer", so no thread waits for a GUI thread
+// that no longer runs its event loop. The GUI thread itself may still ask.
+class QtFrontend : public QObject, public Frontend {
+  Q_OBJECT
+
+ public:
+  QtFrontend();
+  ~QtFrontend() override;
+
+  // GUI thread. The window that receives log lines, link states and the address, and owns
+  // the file dialogs.
+  void attachMainWindow(MainWindow* window);
+
+  // GUI thread. Releases every waiting question with "no answer", refuses new ones from
+  // other threads and closes every window the engine opened.
+  void beginShutdown();
+  bool shuttingDown() const;
+
+  // Main window.
+  void appendLog(const std::string& text, Rgb colour) override;
+  void showLinkState(LinkState state) override;
+  void setAddressText(const std::string& text) override;
+  void bringToFront() override;
+  void beep() override;
+
+  // Notices and questions.
+  void showNotice(const std::string& text) override;
+  void showNoticeModal(const std::string& text) override;
+  bool askYesNo(const std::string& text) override;
+
+  int showPrompt(PromptHandle& handle, const PromptRequest& request) override;
+
+  std::vector<std::filesystem::path> chooseFilesToOffer() override;
+  std::optional<std::filesystem::path> chooseSaveFile(const std::string& suggestedName,
+                                                      const std::string& defaultSuffix) override;
+  std::optional<std::filesystem::path> chooseResumeFile() override;
+  std::optional<std::filesystem::path> chooseFolder() override;
+
+  FileExistsReply askFileExists(const std::string& text) override;
+
+  TransferWindowId openTransferWindow(const TransferWindowSpec& spec) override;
+  void setTransferFileName(TransferWindowId window, const std::string& name) override;
+  void setTransferStatus(TransferWindowId window, const std::string& status) override;
+  void showTransferFigures(TransferWindowId window, const TransferFigures& figures) override;
+  void showTransferVerdict(TransferWindowId window, const TransferVerdict& verdict) override;
+
+  // GUI thread: the open transfer window with this id, if any.
+  TransferWindow* transferWindow(TransferWindowId window) const;
+
+ private:
+  // Runs `work` on the GUI thread after everything queued before it.
+  void post(std::function<void()> work);
+
+  // Asks the person: `start` runs on the GUI thread and arranges for `answer` to be given
+  // (at once, or later by a window). Returns the answer, or "no answer" at shutdown.
+  template <typename T>
+  T await(const std::shared_ptr<PendingAnswer<T>>& answer, std::function<void()> start);
+  // Shortcut for questions answered by one modal call on the GUI thread.
+  template <typename T>
+  T askOnGuiThread(T noAnswer, std::function<T()> ask);
+
+  // GUI thread: keeps a window the engine opened, to close it at shutdown.
+  void own(QWidget* window);
+  QWidget* dialogOwner() const;
+
+  QPointer<MainWindow> mainWindow_;
+  QList<QPointer<QWidget>> windows_;
+  std::map<TransferWindowId, QPointer<TransferWindow>> transferWindows_;
+  TransferWindowId lastTransferWindow_ = 0;
+
+  mutable std::mutex answersMutex_;
+  std::set<std::shared_ptr<AnswerSlot>> answers_;
+  bool shuttingDown_ = false;
+};
+
+}  // namespace brisk

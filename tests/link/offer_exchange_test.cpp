@@ -1,0 +1,276 @@
+#include <atomic>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "link/peer.h"
+#include "link/transfer_start.h"
+#include "offer/offer_composition.h"
+#include "support/peer_pair.h"
+#include "support/scripted_frontend.h"
+#include "support/test_support.h"
+
+namespace brisk {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScriptedFrontend;
+
+// The texts one side sent (blue) or received (black) on the control connection.
+std::string logOf(const ScriptedFrontend& ui, Rgb colour) {
+  std::string text;
+  for (const auto& line : ui.log()) {
+    if (line.colour == colour) text += line.text;
+  }
+  return text;
+}
+
+bool slotsEmpty(Peer& peer) {
+  for (int index = 1; index <= 99; ++index) {
+    if (peer.slots().tsf(index) || peer.slots().tsfwnd(index)) return false;
+  }
+  return true;
+}
+
+// Answers an incoming offer's prompt with `button`, and leaves the offering side's own
+// waiting prompt open until the peer's answer closes it.
+std::function<int(PromptHandle&, const PromptRequest&)> answerOffers(int button) {
+  return [button](PromptHandle& handle, const PromptRequest& request) {
+    if (request.captions.size() == 1) return ScriptedFrontend::waitUntilClosed(handle);
+    return button;
+  };
+}
+
+class OfferExchangeTest : public test::Sandbox {
+ protected:
+  ScriptedFrontend listenerUi;
+  ScriptedFrontend connectorUi;
+  Peer listener{listenerUi, test::fastTiming()};
+  Peer connector{connectorUi, test::fastTiming()};
+  int port = test::freePortRange(100);
+
+  void SetUp() override {
+    Sandbox::SetUp();
+    listenerUi.onPrompt = answerOffers(1001);
+    connectorUi.onPrompt = answerOffers(1001);
+    ASSERT_TRUE(test::connectPeers(listener, listenerUi, connector, connectorUi, port));
+  }
+
+  // Waits until both sides have shown a verdict for their first transfer window.
+  static std::optional<TransferVerdict> verdictOf(const ScriptedFrontend& ui) {
+    const auto windows = ui.transferWindows();
+    if (windows.empty()) return std::nullopt;
+    return ui.transferWindow(windows.front()).verdict;
+  }
+  static bool waitForVerdict(const ScriptedFrontend& ui) {
+    return ui.waitFor([&] { return verdictOf(ui).has_value(); });
+  }
+};
+
+struct Roles {
+  bool listenerOffers;
+};
+
+class OfferRolesTest : public OfferExchangeTest, public ::testing::WithParamInterface<Roles> {};
+
+TEST_P(OfferRolesTest, OneFileGoesThroughInEitherRole) {
+  Peer& sender = GetParam().listenerOffers ? listener : connector;
+  Peer& receiver = GetParam().listenerOffers ? connector : listener;
+  ScriptedFrontend& senderUi = GetParam().listenerOffers ? listenerUi : connectorUi;
+  ScriptedFrontend& receiverUi = GetParam().listenerOffers ? connectorUi : listenerUi;
+
+  const fs::path source = folder("out") / "a.txt";
+  test::writeFile(source, test::patternBytes(100));
+  const fs::path saveFolder = folder("in");
+  receiverUi.onChooseSaveFile = [&](const std::string& name, const std::string& suffix) {
+    EXPECT_EQ(name, "a.txt");
+    EXPECT_EQ(suffix, "txt");
+    return std::optional<fs::path>(saveFolder / "renamed.txt");
+  };
+
+  offerFromDrop(sender, {source});
+  ASSERT_TRUE(waitForVerdict(senderUi));
+  ASSERT_TRUE(waitForVerdict(receiverUi));
+  EXPECT_TRUE(verdictOf(senderUi)->complete);
+  EXPECT_TRUE(verdictOf(receiverUi)->complete);
+  EXPECT_EQ(test::readFile(saveFolder / "renamed.txt"), test::readFile(source));
+
+  // The prompt showed the offer's line with three buttons.
+  const auto prompts = receiverUi.prompts();
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(prompts[0].request.text, "a.txt\t100 bytes\r\n");
+  EXPECT_EQ(prompts[0].request.captions.size(), 3u);
+
+  // The negotiation on the control connection: the listening side names the data port.
+  const std::string ask = "TRANSFILE:ASK:Index:1\r\na.txt\t100 bytes\r\n";
+  const std::string dataPort = std::to_string(port + 2);
+  EXPECT_NE(logOf(senderUi, kBlue).find(ask), std::string::npos);
+  EXPECT_NE(logOf(receiverUi, kBlack).find(ask), std::string::npos);
+  if (GetParam().listenerOffers) {
+    EXPECT_NE(logOf(receiverUi, kBlue).find("TRANSFILE:REPLY:YES:Index:1\r\n"), std::string::npos);
+    EXPECT_NE(logOf(senderUi, kBlue).find("TRANSFILE:PORT:" + dataPort + ":Index:1\r\n"),
+              std::string::npos);
+  } else {
+    EXPECT_NE(
+        logOf(receiverUi, kBlue).find("TRANSFILE:REPLY:YES:PORT:" + dataPort + ":Index:1\r\n"),
+        std::string::npos);
+  }
+  EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(sender) && slotsEmpty(receiver); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothRoles, OfferRolesTest, ::testing::Values(Roles{true}, Roles{false}),
+                         [](const auto& info) {
+                           return info.param.listenerOffers ? "ListenerOffers" : "ConnectorOffers";
+                         });
+
+TEST_F(OfferExchangeTest, AFolderAndSeveralItemsFromDifferentFoldersArrive) {
+  const fs::path tree = folder("out") / "照片";
+  test::writeFile(tree / "a.jpg", test::patternBytes(1000, 1));
+  test::writeFile(tree / "sub" / "b.jpg", test::patternBytes(5000, 2));
+  fs::create_directories(tree / "empty");
+  const fs::path elsewhere = folder("other") / "note.txt";
+  test::writeFile(elsewhere, test::patternBytes(10, 3));
+
+  const fs::path saveFolder = folder("in");
+  listenerUi.onChooseFolder = [&] { return std::optional<fs::path>(saveFolder); };
+  offerFromDrop(connector, {tree, elsewhere});
+  ASSERT_TRUE(waitForVerdict(connectorUi));
+  ASSERT_TRUE(waitForVerdict(listenerUi));
+  EXPECT_TRUE(verdictOf(listenerUi)->complete);
+  EXPECT_TRUE(verdictOf(listenerUi)->hideFileBar);
+  EXPECT_EQ(test::readFile(saveFolder / "照片" / "sub" / "b.jpg"),
+            test::readFile(tree / "sub" / "b.jpg"));
+  EXPECT_TRUE(fs::is_directory(saveFolder / "照片" / "empty"));
+  EXPECT_EQ(test::readFile(saveFolder / "note.txt"), test::readFile(elsewhere));
+
+  const auto prompt = listenerUi.prompts().at(0);
+  EXPECT_EQ(prompt.request.captions, (std::vector<std::string>{"接收", "拒绝"}));
+  EXPECT_NE(prompt.request.text.find("文件个数：2\r\n"), std::string::npos);
+  const auto window = listenerUi.transferWindow(listenerUi.transferWindows().front());
+  EXPECT_EQ(window.spec.fileCount, 2);
+  EXPECT_FALSE(window.spec.isSender);
+}
+
+TEST_F(OfferExchangeTest, ARefusalFreesBothSidesAndTellsTheOfferingPerson) {
+  listenerUi.onPrompt = answerOffers(1002);
+  const fs::path source = folder("out") / "a.txt";
+  test::writeFile(source, "hello");
+  offerFromDrop(connector, {source});
+  ASSERT_TRUE(connectorUi.waitForNotice("对方不同意接收文件。"));
+  EXPECT_EQ(connectorUi.notices().back(), "对方不同意接收文件。\r\n\r\na.txt\t5 bytes\r\n");
+  EXPECT_NE(logOf(listenerUi, kBlue).find("TRANSFILE:REPLY:NO:Index:1\r\n"), std::string::npos);
+  EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector) && slotsEmpty(listener); }));
+  EXPECT_TRUE(connectorUi.transferWindows().empty());
+}
+
+TEST_F(OfferExchangeTest, ACancelledChoiceOfLocationIsAnsweredAsAFailure) {
+  const fs::path source = folder("out") / "a.txt";
+  test::writeFile(source, "hello");
+  offerFromDrop(connector, {source});  // listenerUi.onChooseSaveFile cancels by default
+  ASSERT_TRUE(connectorUi.waitForNotice("对方接收文件出错。"));
+  EXPECT_TRUE(listenerUi.waitForNotice("GetSaveFileName failed or closed."));
+  EXPECT_NE(logOf(listenerUi, kBlue)
+                .find("TRANSFILE:REPLY:GetSaveFileName failed or closed. Index:1\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector) && slotsEmpty(listener); }));
+}
+
+TEST_F(OfferExchangeTest, TheOfferingPersonCanCancelWhileThePeerIsAsked) {
+  std::atomic<bool> asked{false};
+  listenerUi.onPrompt = [&](PromptHandle& handle, const PromptRequest&) {
+    asked = true;
+    return ScriptedFrontend::waitUntilClosed(handle);
+  };
+  connectorUi.onPrompt = [&](PromptHandle&, const PromptRequest& request) {
+    EXPECT_EQ(request.captions, std::vector<std::string>{"取消"});
+    EXPECT_TRUE(test::waitFor([&] { return asked.load(); }));
+    return 1001;
+  };
+  const fs::path source = folder("out") / "a.txt";
+  test::writeFile(source, "hello");
+  offerFromDrop(connector, {source});
+  ASSERT_TRUE(listenerUi.waitForNotice("对方已取消文件发送。"));
+  EXPECT_EQ(listenerUi.notices().back(), "对方已取消文件发送。\r\n\r\na.txt\t5 bytes\r\n");
+  EXPECT_TRUE(listenerUi.waitFor([&] { return listenerUi.prompts().at(0).result == 0; }));
+  EXPECT_TRUE(connectorUi.waitForLog("TRANSFILE:CANCEL:Index:1\r\n"));
+  EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector) && slotsEmpty(listener); }));
+}
+
+TEST_F(OfferExchangeTest, ACancelCrossingTheAcceptanceStartsNothingOnTheOfferingSide) {
+  std::atomic<bool> cancelled{false};
+  listenerUi.onChooseSaveFile = [&](const std::string&, const std::string&) {
+    EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector); }));
+    cancelled = true;
+    return std::optional<fs::path>(folder("in") / "a.txt");
+  };
+  connectorUi.onPrompt = [&](PromptHandle&, const PromptRequest&) {
+    EXPECT_TRUE(test::waitFor([&] { return !listenerUi.prompts().empty(); }));
+    return 1001;
+  };
+  const fs::path source = folder("out") / "a.txt";
+  test::writeFile(source, "hello");
+  offerFromDrop(connector, {source});
+  ASSERT_TRUE(connectorUi.waitForNotice("tsfwnd[index]==NULL"));
+  EXPECT_TRUE(connectorUi.transferWindows().empty());
+  EXPECT_TRUE(cancelled);
+}
+
+TEST_F(OfferExchangeTest, StopFromOneSideEndsBothTransfers) {
+  // The second file exists on the receiving side: its question holds the transfer still
+  // while the offering side presses Stop.
+  const fs::path sources = folder("out");
+  test::writeFile(sources / "one.bin", test::patternBytes(4096, 1));
+  test::writeFile(sources / "two.bin", test::patternBytes(4096, 2));
+  const fs::path saveFolder = folder("in");
+  test::writeFile(saveFolder / "two.bin", "old");
+  listenerUi.onChooseFolder = [&] { return std::optional<fs::path>(saveFolder); };
+  std::atomic<bool> asked{false};
+  listenerUi.onFileExists = [&](const std::string&) {
+    asked = true;
+    EXPECT_TRUE(listenerUi.waitForLog("TRANSFILE:STOP:Index:1\r\n"));
+    return FileExistsReply{kAnswerTransferAgain, false};
+  };
+  offerFromDrop(connector, {sources / "one.bin", sources / "two.bin"});
+  ASSERT_TRUE(test::waitFor([&] { return asked.load(); }));
+  stopTransfer(connector, 1);
+  ASSERT_TRUE(waitForVerdict(connectorUi));
+  ASSERT_TRUE(waitForVerdict(listenerUi));
+  EXPECT_FALSE(verdictOf(connectorUi)->complete);
+  EXPECT_EQ(verdictOf(listenerUi)->status, "传送中止！");
+  EXPECT_EQ(test::readFile(saveFolder / "one.bin"), test::readFile(sources / "one.bin"));
+  EXPECT_EQ(test::readFile(saveFolder / "two.bin"), "old");
+  EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector) && slotsEmpty(listener); }));
+}
+
+TEST_F(OfferExchangeTest, NinetyNinePendingOffersAreTheMost) {
+  listenerUi.onPrompt = [](PromptHandle& handle, const PromptRequest&) {
+    return ScriptedFrontend::waitUntilClosed(handle);
+  };
+  const fs::path source = folder("out") / "a.txt";
+  test::writeFile(source, "x");
+  for (int i = 0; i < 99; ++i) offerFromDrop(connector, {source});
+  ASSERT_TRUE(listenerUi.waitFor([&] { return listenerUi.prompts().size() == 99; }));
+  offerFromDrop(connector, {source});
+  EXPECT_EQ(connectorUi.notices().back(), "同时传送的文件太多");
+  EXPECT_EQ(logOf(connectorUi, kBlue).find("TRANSFILE:ASK:Index:100"), std::string::npos);
+}
+
+TEST_F(OfferExchangeTest, OffersNeedAConnection) {
+  connector.onDisconnect();
+  ASSERT_TRUE(test::waitFor([&] { return !connector.connected(); }));
+  const fs::path source = folder("out") / "a.txt";
+  test::writeFile(source, "x");
+  offerFromDrop(connector, {source});
+  EXPECT_EQ(connectorUi.notices().back(), "未连接或连接已断开！");
+  EXPECT_TRUE(slotsEmpty(connector));
+}
+
+TEST_F(OfferExchangeTest, AnItemThatVanishedIsReportedAndNothingIsSent) {
+  offerFromDrop(connector, {folder("out") / "missing.txt"});
+  ASSERT_TRUE(connectorUi.waitForNotice("GetFileAttributesEx failed:"));
+  EXPECT_EQ(logOf(connectorUi, kBlue), "");
+  EXPECT_TRUE(slotsEmpty(connector));
+}
+
+}  // namespace
+}  // namespace brisk

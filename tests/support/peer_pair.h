@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+#include "link/peer.h"
+#include "support/scripted_frontend.h"
+
+namespace brisk::test {
+
+// Makes `connector` connect to `listener` over 127.0.0.1 on `port`. The listen socket
+// opens on the listener's own thread, so a connect that came too early is tried again.
+// Returns whether both sides are connected.
+bool connectPeers(Peer& listener, ScriptedFrontend& listenerUi, Peer& connector,
+                  ScriptedFrontend& connectorUi, int port);
+
+}  // namespace brisk::test

@@ -1,0 +1,106 @@
+#include "transfer/progress.h"
+
+#include <gtest/gtest.h>
+
+#include "support/scripted_frontend.h"
+#include "support/test_support.h"
+
+namespace brisk {
+namespace {
+
+TEST(BarPosition, FollowsTheIntegerRulesAndNeverPassesAFullBar) {
+  EXPECT_EQ(barPosition(25, 50), 50);
+  EXPECT_EQ(barPosition(100, 150), 100);  // 150 / 100 is 1: full at 100 bytes
+  EXPECT_EQ(barPosition(149, 150), 100);
+  EXPECT_EQ(barPosition(1, 3), 33);
+  EXPECT_EQ(barPosition(0, 0), std::nullopt);  // a file of 0 bytes never moves its bar
+  EXPECT_EQ(barPosition(5'000'000'000, 10'000'000'000), 50);
+  // A resume offset past the file's size must not wrap into a small position.
+  EXPECT_EQ(barPosition(UINT64_MAX, 200), 100);
+}
+
+TEST(ElapsedText, PartsStandAtFixedPlaces) {
+  EXPECT_EQ(elapsedText(1), "1 s  ");
+  EXPECT_EQ(elapsedText(7), "7 s  ");
+  EXPECT_EQ(elapsedText(59), "59 s  ");
+  EXPECT_EQ(elapsedText(60), "0 s  1 m  ");
+  EXPECT_EQ(elapsedText(130), "10 s 2 m  ");
+  EXPECT_EQ(elapsedText(3725), "5 s  2 m  1 h");
+  EXPECT_EQ(elapsedText(5105), "5 s  25 m 1 h");
+  EXPECT_EQ(elapsedText(36000 + 59 * 60 + 59), "59 s 59 m 10 h");
+}
+
+TEST(ProgressMeter, BarsEveryTickTextsEveryTenth) {
+  ProgressMeter meter(true);
+  ProgressSample sample{1000, 0, 3000, 0};
+  for (int tick = 1; tick < 10; ++tick) {
+    sample.fileDone = static_cast<std::uint64_t>(tick) * 50;
+    const TransferFigures figures = meter.tick(sample);
+    EXPECT_EQ(figures.fileBar, tick * 5);
+    EXPECT_EQ(figures.totalBar, tick * 50 / 30);
+    EXPECT_FALSE(figures.texts);
+  }
+  sample.fileDone = 500;
+  const TransferFigures tenth = meter.tick(sample);
+  ASSERT_TRUE(tenth.texts);
+  EXPECT_EQ(tenth.texts->fileSize, "1000 bytes");
+  EXPECT_EQ(tenth.texts->fileDone, "500 bytes");
+  EXPECT_EQ(tenth.texts->speed, "500 bytes/s");
+  EXPECT_EQ(tenth.texts->elapsed, "1 s  ");
+}
+
+TEST(ProgressMeter, TheSecondANewFileBeginsShowsWhatReallyMoved) {
+  ProgressMeter meter(true);
+  const auto second = [&](ProgressSample sample) {
+    for (int i = 0; i < 9; ++i) meter.tick(sample);
+    return meter.tick(sample).texts->speed;
+  };
+  EXPECT_EQ(second({4096, 3072, 8192, 0}), "3 KB/s");
+  // The first file finished (4096 to the total) and the next one has 1024 bytes done.
+  EXPECT_EQ(second({4096, 1024, 8192, 4096}), "2 KB/s");
+  // A skipped file: its counter restarts without adding to the total.
+  EXPECT_EQ(second({4096, 0, 8192, 4096}), "0 bytes/s");
+}
+
+TEST(Verdict, CompleteOnlyWhenTheBytesReachTheTotal) {
+  EXPECT_TRUE(verdictFor({100, 100, 100, 0}, 1, false).complete);
+  EXPECT_EQ(verdictFor({100, 100, 100, 0}, 1, false).status, "传送完毕！");
+  const TransferVerdict stopped = verdictFor({100, 40, 300, 100}, 2, true);
+  EXPECT_FALSE(stopped.complete);
+  EXPECT_EQ(stopped.status, "传送中止！");
+  EXPECT_FALSE(stopped.closeWindow);  // a stopped transfer never closes by itself
+  EXPECT_FALSE(stopped.hideFileBar);
+  const TransferVerdict several = verdictFor({200, 0, 300, 300}, 3, true);
+  EXPECT_TRUE(several.closeWindow);
+  EXPECT_TRUE(several.hideFileBar);
+}
+
+TEST(ProgressThread, ShowsFiguresUntilTheTransferEndsThenReleasesAndJudges) {
+  test::ScriptedFrontend frontend;
+  const Timing timing = test::fastTiming();
+  auto record = std::make_shared<TransferRecord>();
+  record->fileCount = 1;
+  record->totalSize = 100;
+  record->fileSize = 100;
+  record->window = frontend.openTransferWindow({});
+  bool released = false;
+  std::thread progress([&] {
+    progressThread({frontend, timing, [] { return true; }, [&] { released = true; }}, record);
+  });
+  ASSERT_TRUE(frontend.waitFor([&] { return frontend.transferWindow(1).figures.size() >= 3; }));
+  record->fileDone = 100;
+  record->transferEnded = true;
+  progress.join();
+  EXPECT_TRUE(released);
+  const auto window = frontend.transferWindow(record->window);
+  EXPECT_EQ(window.statuses.front(), "正在传送文件");
+  ASSERT_TRUE(window.verdict);
+  EXPECT_TRUE(window.verdict->complete);
+  EXPECT_TRUE(window.verdict->closeWindow);
+  ASSERT_TRUE(window.figures.back().texts);  // the last refresh shows the final figures
+  EXPECT_EQ(window.figures.back().texts->fileDone, "100 bytes");
+  EXPECT_EQ(window.figures.back().fileBar, 100);
+}
+
+}  // namespace
+}  // namespace brisk

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "common/notices.h"
+#include "common/transfer_record.h"
+#include "support/scripted_frontend.h"
+#include "support/test_support.h"
+
+namespace brisk::test {
+
+inline constexpr std::chrono::milliseconds kWireLimit{5000};
+
+// One end of a data connection played by the test: exact bytes in and out.
+class RawPeer {
+ public:
+  // Connects to 127.0.0.1:`port`, from `fromAddress` if given, retrying until something
+  // listens there or the limit passes.
+  static RawPeer connectTo(int port, const char* fromAddress = nullptr);
+  // A listening socket on 127.0.0.1:`port` for a transfer thread that connects.
+  static RawPeer listenOn(int port);
+  // Takes the connection that came to a listening RawPeer.
+  RawPeer accept();
+
+  bool isOpen() const { return fd_ >= 0; }
+  void send(std::string_view bytes);
+  // Exactly `count` bytes, or fewer when the connection closed or the limit passed.
+  std::string read(std::size_t count, std::chrono::milliseconds limit = kWireLimit);
+  // Everything until the peer closes (or the limit passes).
+  std::string readToEnd(std::chrono::milliseconds limit = kWireLimit);
+  // Whether the peer has closed (reading and dropping what still comes).
+  bool closedByPeer(std::chrono::milliseconds limit = kWireLimit);
+  void close();
+
+  RawPeer() = default;
+  RawPeer(RawPeer&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  RawPeer& operator=(RawPeer&& other) noexcept;
+  ~RawPeer() { close(); }
+
+ private:
+  explicit RawPeer(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// One side of a transfer: its front end, notices, record and transfer thread.
+class TransferSide {
+ public:
+  TransferSide();
+  ~TransferSide() { join(); }
+
+  ScriptedFrontend frontend;
+  Timing timing = fastTiming();
+  std::atomic<bool> stopping{false};
+  std::shared_ptr<TransferRecord> record = std::make_shared<TransferRecord>();
+
+  // Prepares the record for sending `names` (items of `folder`) or for receiving into
+  // `folder`. The data connection goes to or from 127.0.0.1:`port`.
+  void offer(const std::filesystem::path& folder, const std::vector<std::string>& names, int port,
+             bool connects);
+  void accept(const std::filesystem::path& folder, int fileCount, std::uint64_t totalSize, int port,
+              bool connects);
+
+  void start();
+  // Waits for the transfer thread to end; false when it did not within the limit.
+  bool join(std::chrono::milliseconds limit = std::chrono::seconds(20));
+  int result() const { return result_; }
+  // Names shown as the file being transferred.
+  std::vector<std::string> fileNames() const;
+
+ private:
+  std::unique_ptr<Notices> notices_;
+  std::thread thread_;
+  std::atomic<int> result_{-2};
+};
+
+// The attribute block of one file or folder as the offer stores it.
+FileAttributeData attributesOf(const std::filesystem::path& path);
+// The Unix last write time of a path, in nanoseconds.
+std::int64_t lastWriteNanoseconds(const std::filesystem::path& path);
+void setLastWrite(const std::filesystem::path& path, std::int64_t seconds);
+bool isOwnerWritable(const std::filesystem::path& path);
+// The GBK bytes of a UTF-8 text, for comparing wire bytes.
+std::string gbk(std::string_view utf8);
+
+}  // namespace brisk::test
+
+namespace brisk::test {
+// Waits until something listens on `port` (of every address), so that a connecting side
+// started next does not come too early.
+bool waitUntilListening(int port);
+}  // namespace brisk::test

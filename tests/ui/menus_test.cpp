@@ -1,0 +1,257 @@
+// The main window's menus, its Help and About dialogs, stay-on-top and the input box's drop.
+
+#include <functional>
+
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+#include <QUrl>
+
+#include "ui/control_ids.h"
+#include "ui/edit_menu.h"
+#include "ui/help_dialogs.h"
+#include "ui/main_menu.h"
+#include "ui_test_support.h"
+
+namespace brisk::test {
+
+namespace {
+
+// The menu's items as "text=command", separators as "-".
+QStringList describe(const QMenu& menu) {
+  QStringList items;
+  for (const QAction* action : menu.actions()) {
+    items.append(action->isSeparator()
+                     ? QStringLiteral("-")
+                     : action->text() + u'=' + QString::number(action->data().toInt()));
+  }
+  return items;
+}
+
+const QStringList kEditMenu = {
+    QStringLiteral("复制 (&C)=3031"), QStringLiteral("剪切 (&X)=3032"),
+    QStringLiteral("粘贴 (&V)=3033"), QStringLiteral("-"),
+    QStringLiteral("全选 (&A)=3034"), QStringLiteral("-"),
+    QStringLiteral("撤销 (&Z)=3035"), QStringLiteral("重做 (&Y)=3036"),
+};
+const QStringList kMainMenu = {
+    QStringLiteral("窗口始终前端显示 (&A)=70"),
+    QStringLiteral("使用方法 (&H)=71"),
+    QStringLiteral("关于 (&A)=72"),
+};
+
+// Sends a right click to `target` and returns the items of the menu that opened (closed
+// again without a choice), or nothing when no menu opened.
+QStringList menuOpenedBy(QWidget* target) {
+  QStringList seen;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+      seen = describe(*menu);
+      menu->close();
+    }
+  });
+  closer.start(10);
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                          target->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(target, &event);
+  return seen;
+}
+
+// Drops `urls` on `target` as a file manager does: enter, move, drop.
+bool dropUrls(QWidget* target, const QList<QUrl>& urls) {
+  QMimeData data;
+  data.setUrls(urls);
+  const QPointF at(10, 10);
+  QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  if (!enter.isAccepted()) return false;
+  QDragMoveEvent move(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &move);
+  QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  return drop.isAccepted();
+}
+
+}  // namespace
+
+class MenusTest : public QObject {
+  Q_OBJECT
+
+ private Q_SLOTS:
+  void init() { writeSettings(); }
+
+  void rightClicksOpenTheRightMenu() {
+    Program program;
+    MainWindow& window = program.window;
+    window.start();
+    QCOMPARE(menuOpenedBy(control<QWidget>(&window, kIdChatLog)
+                              ->findChild<QWidget*>(QStringLiteral("qt_scrollarea_viewport"))),
+             kEditMenu);
+    QCOMPARE(menuOpenedBy(control<QWidget>(&window, kIdInputBox)
+                              ->findChild<QWidget*>(QStringLiteral("qt_scrollarea_viewport"))),
+             kEditMenu);
+    QCOMPARE(menuOpenedBy(&window), kMainMenu);
+    QCOMPARE(menuOpenedBy(control<QWidget>(&window, kIdSendFile)), kMainMenu);
+    program.frontend.showLinkState(LinkState::Connecting);
+    QTRY_VERIFY(window.findChild<QLabel*>(kStatusLabelName)->isVisible());
+    QCOMPARE(menuOpenedBy(window.findChild<QLabel*>(kStatusLabelName)), kMainMenu);
+  }
+
+  void stayOnTopIsTickedAndToggled() {
+    Program program;
+    MainWindow& window = program.window;
+    window.start();
+    const auto ticked = [&] {
+      std::unique_ptr<QMenu> menu(createMainMenu(window.stayOnTop(), nullptr));
+      return menu->actions().constFirst()->isChecked();
+    };
+    QVERIFY(!ticked());
+    window.command(kCmdStayOnTop);
+    QVERIFY(window.windowFlags() & Qt::WindowStaysOnTopHint);
+    QVERIFY(window.isVisible());
+    QVERIFY(ticked());
+    window.command(kCmdStayOnTop);
+    QVERIFY(!(window.windowFlags() & Qt::WindowStaysOnTopHint));
+    QVERIFY(window.isVisible());
+    QVERIFY(!ticked());
+    window.command(kCmdStayOnTop);
+    window.close();
+    QCOMPARE(storedSetting(QStringLiteral("StayOnTop")).toInt(), 1);
+  }
+
+  void readOnlyLogTakesOnlyCopyAndSelectAll() {
+    QTextEdit log;
+    log.setReadOnly(true);
+    log.document()->setUndoRedoEnabled(false);
+    log.setPlainText(QStringLiteral("本机IP地址：127.0.0.1\n你好"));
+    const QString before = log.toPlainText();
+    QApplication::clipboard()->setText(QStringLiteral("pasted"));
+    for (int command : {kCmdPaste, kCmdUndo, kCmdRedo}) runEditCommand(&log, command);
+    runEditCommand(&log, kCmdSelectAll);
+    runEditCommand(&log, kCmdCut);
+    QCOMPARE(log.toPlainText(), before);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("pasted"));
+    runEditCommand(&log, kCmdCopy);
+    QCOMPARE(QApplication::clipboard()->text(), before);
+  }
+
+  void chatLogCannotBeUndone() {
+    Program program;
+    program.window.start();
+    auto* log = control<QTextEdit>(&program.window, kIdChatLog);
+    program.frontend.appendLog("line\r\n", kBlue);
+    QTRY_VERIFY(log->toPlainText().contains(QStringLiteral("line")));
+    const QString before = log->toPlainText();
+    std::unique_ptr<QMenu> menu(createEditMenu(log, nullptr));
+    for (QAction* action : menu->actions()) {
+      if (action->data().toInt() == kCmdUndo) action->trigger();
+    }
+    QCOMPARE(log->toPlainText(), before);
+  }
+
+  void inputBoxEditCommands() {
+    QTextEdit input;
+    input.setPlainText(QStringLiteral("第一行\n第二行"));
+    runEditCommand(&input, kCmdSelectAll);
+    runEditCommand(&input, kCmdCut);
+    QCOMPARE(input.toPlainText(), QString());
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("第一行\n第二行"));
+    runEditCommand(&input, kCmdPaste);
+    runEditCommand(&input, kCmdPaste);
+    QCOMPARE(input.toPlainText(), QStringLiteral("第一行\n第二行第一行\n第二行"));
+    runEditCommand(&input, kCmdUndo);
+    QCOMPARE(input.toPlainText(), QStringLiteral("第一行\n第二行"));
+    runEditCommand(&input, kCmdRedo);
+    QCOMPARE(input.toPlainText(), QStringLiteral("第一行\n第二行第一行\n第二行"));
+  }
+
+  void droppedFilesAndFoldersBecomeOneOffer() {
+    Program program;
+    program.window.start();
+    std::vector<std::vector<std::filesystem::path>> offers;
+    program.window.setOfferActions(
+        {{}, [&](const std::vector<std::filesystem::path>& paths) { offers.push_back(paths); }});
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("照片"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString file = dir.filePath(QStringLiteral("a b.txt"));
+    auto* input = control<QWidget>(&program.window, kIdInputBox)
+                      ->findChild<QWidget*>(QStringLiteral("qt_scrollarea_viewport"));
+    auto* log = control<QWidget>(&program.window, kIdChatLog)
+                    ->findChild<QWidget*>(QStringLiteral("qt_scrollarea_viewport"));
+
+    // A file manager names a folder with a trailing slash.
+    QVERIFY(dropUrls(input, {QUrl::fromLocalFile(folder + u'/'), QUrl::fromLocalFile(file)}));
+    QTRY_COMPARE(offers.size(), std::size_t(1));
+    const std::vector<std::filesystem::path> expected = {
+        std::filesystem::path(QFile::encodeName(folder).toStdString()),
+        std::filesystem::path(QFile::encodeName(file).toStdString())};
+    QCOMPARE(offers[0], expected);
+
+    // Not files: nothing is offered. On the chat log: nothing at all.
+    dropUrls(input, {QUrl(QStringLiteral("https://example.com/a.txt"))});
+    QVERIFY(!dropUrls(log, {QUrl::fromLocalFile(folder)}));
+    QCoreApplication::processEvents();
+    QCOMPARE(offers.size(), std::size_t(1));
+    QVERIFY(!control<QTextEdit>(&program.window, kIdChatLog)->toPlainText().contains(folder));
+  }
+
+  void sendFileRunsTheDialogOffer() {
+    Program program;
+    program.window.start();
+    int offers = 0;
+    // Without an offer engine the button does nothing.
+    QTest::mouseClick(control<QPushButton>(&program.window, kIdSendFile), Qt::LeftButton);
+    program.window.setOfferActions({[&] { ++offers; }, {}});
+    QTest::mouseClick(control<QPushButton>(&program.window, kIdSendFile), Qt::LeftButton);
+    QCOMPARE(offers, 1);
+  }
+
+  void helpAndAboutCloseOnlyThroughOk() {
+    HelpDialog help(nullptr);
+    AboutDialog about(nullptr);
+    QCOMPARE(help.windowTitle(), QStringLiteral("帮助"));
+    QCOMPARE(about.windowTitle(), QStringLiteral("About Brisk"));
+    QStringList helpTexts;
+    for (const QLabel* label : help.findChildren<QLabel*>()) helpTexts.append(label->text());
+    QCOMPARE(helpTexts.size(), 3);
+    QVERIFY(helpTexts[0].startsWith(QStringLiteral("软件介绍：\n    小巧而强大")));
+    QVERIFY(helpTexts[1].startsWith(QStringLiteral("使用方法：  首先是连接")));
+    QVERIFY(helpTexts[1].endsWith(QStringLiteral("然后等待对方接收")));
+    QVERIFY(helpTexts[2].endsWith(QStringLiteral("即都没有公网的IP地址。")));
+    QStringList aboutTexts;
+    for (const QLabel* label : about.findChildren<QLabel*>()) aboutTexts.append(label->text());
+    QCOMPARE(aboutTexts.size(), 2);
+    QVERIFY(aboutTexts[0].startsWith(QStringLiteral("Brisk 1.")));
+
+    for (QDialog* dialog : std::initializer_list<QDialog*>{&help, &about}) {
+      dialog->show();
+      QTest::keyClick(dialog, Qt::Key_Escape);
+      QVERIFY(dialog->isVisible());
+      QVERIFY(!dialog->close());
+      QVERIFY(dialog->isVisible());
+      QCOMPARE(dialog->findChild<QPushButton*>()->text(), QStringLiteral("确定"));
+      QTest::keyClick(dialog, Qt::Key_Return);
+      QVERIFY(!dialog->isVisible());
+      QCOMPARE(dialog->result(), int(QDialog::Accepted));
+    }
+  }
+};
+
+}  // namespace brisk::test
+
+int main(int argc, char** argv) {
+  brisk::test::MenusTest test;
+  return brisk::test::runUiTest(argc, argv, test);
+}
+
+#include "menus_test.moc"
