@@ -10,7 +10,7 @@ packages=(
   clang-format
   fonts-wqy-microhei          # Chinese glyphs for the interface
   xvfb xauth                  # a display for the window tests and screenshots
-  socat                       # the plain stream the benchmark compares with
+  socat iproute2 time         # the benchmark: a plain stream to compare with, ss, peak memory
 )
 
 missing=()

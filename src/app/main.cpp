@@ -24,5 +24,10 @@ int main(int argc, char* argv[]) {
   brisk::MainWindow window(peer, frontend);
   QObject::connect(&window, &brisk::MainWindow::closed, &app, &QApplication::quit);
   window.start();
-  return QApplication::exec();
+  const int code = QApplication::exec();
+  // Normally the window's close did this already; whatever else ended the loop, no engine
+  // thread may go on waiting for an answer from it.
+  frontend.beginShutdown();
+  peer.shutdown();
+  return code;
 }

@@ -179,9 +179,16 @@ std::optional<std::string> resolvePaths(PeerOptions& options) {
       // The offer names every item by its last part and looks for it in its folder, so
       // "." or "dir/" must become a full path with a last part.
       path = std::filesystem::absolute(path).lexically_normal();
+      if (!path.has_filename() && path.has_parent_path()) path = path.parent_path();
     }
   }
   return std::nullopt;
+}
+
+std::string usageSummary() {
+  return "Usage: brisk-peer listen [--port N] [options]\n"
+         "       brisk-peer connect ADDRESS [--port N] [options]\n"
+         "Run \"brisk-peer --help\" for the options.\n";
 }
 
 std::string usageText() {

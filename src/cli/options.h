@@ -48,5 +48,7 @@ std::optional<std::string> resolvePaths(PeerOptions& options);
 
 // The help text, ending with a line break.
 std::string usageText();
+// The lines that show how brisk-peer is called, for a usage error.
+std::string usageSummary();
 
 }  // namespace brisk

@@ -32,6 +32,9 @@ struct TransferRecord {
   // Set by whoever decides an offer's fate first: the peer's answer or the person's
   // cancel on the offering side. The other then leaves the record alone.
   std::atomic<bool> answered{false};
+  // Set by a listening transfer thread once its data port listens (or could not): the
+  // message that names the port goes out only then, so the peer never knocks too early.
+  std::atomic<bool> listening{false};
   // Set when the transfer's threads have been started, so a repeated PORT starts nothing.
   std::atomic<bool> started{false};
 

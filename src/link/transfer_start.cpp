@@ -1,5 +1,8 @@
 #include "link/transfer_start.h"
 
+#include <chrono>
+#include <thread>
+
 #include "link/peer.h"
 #include "transfer/progress.h"
 #include "transfer/transfer_thread.h"
@@ -22,6 +25,14 @@ void startTransfer(Peer& peer, const std::shared_ptr<TransferRecord>& record) {
   const TransferContext transfer{peer.frontend(), peer.notices(), peer.timing(),
                                  [&peer] { return peer.stopping(); }};
   peer.startThread([transfer, record] { transferThread(transfer, record); });
+  if (!record->isConnector) {
+    // The caller names the data port to the peer next: the port must be listening by then.
+    const auto deadline = std::chrono::steady_clock::now() + peer.timing().acceptLimit;
+    while (!record->listening && !record->transferEnded &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
   const ProgressContext progress{
       peer.frontend(), peer.timing(), [&peer] { return peer.autoClose(); },
       [&peer, index, raw = record.get()] { peer.slots().releaseRecord(index, raw); }};

@@ -9,7 +9,8 @@ namespace brisk {
 class Peer;
 
 // Starts an accepted transfer whose record is in its slot, in this order: its window, its
-// transfer thread, its progress thread. Starts nothing twice for the same record.
+// transfer thread, its progress thread. Starts nothing twice for the same record. On the
+// listening side it returns once the data port listens, so the port can be named next.
 void startTransfer(Peer& peer, const std::shared_ptr<TransferRecord>& record);
 
 // The Stop button of a transfer window: breaks the data connection and tells the peer.

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-
 #include "platform/file_system.h"
 #include "platform/text_codec.h"
 #include "transfer/data_records.h"

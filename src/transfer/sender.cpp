@@ -1,5 +1,7 @@
 #include "transfer/sender.h"
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 

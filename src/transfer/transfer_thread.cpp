@@ -1,8 +1,11 @@
 #include "transfer/transfer_thread.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/directory.h"
 #include "platform/text_codec.h"
@@ -27,19 +30,27 @@ void setupFailure(const TransferContext& context, const TransferRecord& record,
 
 std::optional<Socket> connectToPeer(const TransferContext& context, TransferRecord& record,
                                     std::uint16_t port) {
-  if (stopRequested(context, record)) return std::nullopt;
-  // connectTcp arms the interrupter itself while the connect is under way.
-  SocketResult connected = connectTcp(record.peerAddress, port, record.dataSocket);
-  if (!connected.ok()) {
-    setupFailure(context, record, connected.failedCall, connected.error);
-    return std::nullopt;
+  // Both sides start their transfer threads when the transfer is agreed, so the peer may
+  // not be listening yet when this side first tries. It waits for us for acceptLimit;
+  // a refused connection is tried again for as long.
+  const auto deadline = std::chrono::steady_clock::now() + context.timing.acceptLimit;
+  for (;;) {
+    if (stopRequested(context, record)) return std::nullopt;
+    // connectTcp arms the interrupter itself while the connect is under way.
+    SocketResult connected = connectTcp(record.peerAddress, port, record.dataSocket);
+    if (connected.ok()) return std::move(connected.socket);
+    if (connected.error != ECONNREFUSED || std::chrono::steady_clock::now() >= deadline) {
+      setupFailure(context, record, connected.failedCall, connected.error);
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::max(context.timing.retryWait, std::chrono::milliseconds(1)));
   }
-  return std::move(connected.socket);
 }
 
 std::optional<Socket> acceptPeer(const TransferContext& context, TransferRecord& record,
                                  std::uint16_t port) {
   SocketResult listening = listenTcp(port, 2);
+  record.listening = true;
   if (!listening.ok()) {
     setupFailure(context, record, listening.failedCall, listening.error);
     return std::nullopt;

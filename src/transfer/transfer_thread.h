@@ -9,7 +9,8 @@ namespace brisk {
 
 // The transfer thread of one accepted offer; runs on the calling thread until the
 // transfer is over. Opens the data connection (connects to the control connection's
-// peer, or listens on `dataPort` and accepts that peer only, within timing.acceptLimit),
+// peer, trying again while it refuses, or listens on `dataPort` and accepts that peer
+// only; either within timing.acceptLimit),
 // checks the transfer's folder, runs the sending or the receiving side, then closes the
 // connection, empties fileQueue, pathBuffer and saveAsName and beeps. Another thread
 // stops it at any moment by interrupting `record->dataSocket`.

@@ -13,6 +13,7 @@
 #include <QValidator>
 
 #include "link/peer.h"
+#include "offer/offer_composition.h"
 #include "ui/chat_log.h"
 #include "ui/control_ids.h"
 #include "ui/help_dialogs.h"
@@ -89,9 +90,8 @@ void MainWindow::createControls() {
 
   inputBox_ = new InputBox(this);
   placeControl(inputBox_, kIdInputBox, QRect(10, 200, 320, 50));
-  inputBox_->setDropHandler([this](const std::vector<std::filesystem::path>& paths) {
-    if (offerActions_.fromDrop) offerActions_.fromDrop(paths);
-  });
+  inputBox_->setDropHandler(
+      [this](const std::vector<std::filesystem::path>& paths) { offerFromDrop(peer_, paths); });
 
   listenButton_ = makeButton(this, kIdListen, QStringLiteral("监听"), QRect(110, 50, 80, 30));
   connectButton_ = makeButton(this, kIdConnect, QStringLiteral("连接"), QRect(210, 50, 80, 30));
@@ -136,10 +136,6 @@ void MainWindow::start() {
     show();
   }
   setStayOnTop(readStayOnTop(store_));
-}
-
-void MainWindow::setOfferActions(OfferActions actions) {
-  offerActions_ = std::move(actions);
 }
 
 void MainWindow::appendLog(const QString& text, const QColor& colour) {
@@ -192,7 +188,7 @@ void MainWindow::command(int id) {
       sendChatLine();
       break;
     case kIdSendFile:
-      if (offerActions_.fromDialog) offerActions_.fromDialog();
+      offerFromDialog(peer_);
       break;
     case kCmdStayOnTop:
       setStayOnTop(!stayOnTop_);

@@ -1,9 +1,5 @@
 #pragma once
 
-#include <filesystem>
-#include <functional>
-#include <vector>
-
 #include <QWidget>
 
 #include "common/frontend.h"
@@ -30,12 +26,6 @@ class MainWindow : public QWidget {
   Q_OBJECT
 
  public:
-  // The offer commands, which live in the offer engine; the program hands them in.
-  struct OfferActions {
-    std::function<void()> fromDialog;  // Send file: offer files chosen in a dialog
-    std::function<void(const std::vector<std::filesystem::path>&)> fromDrop;  // input box drop
-  };
-
   // Reads the stored size, creates the controls, loads the connection settings and writes
   // this machine's address into the chat log. The window is shown by start().
   MainWindow(Peer& peer, QtFrontend& frontend);
@@ -43,8 +33,6 @@ class MainWindow : public QWidget {
 
   // Shows the window, maximised if it was left so, and restores stay-on-top.
   void start();
-
-  void setOfferActions(OfferActions actions);
 
   // What the engine shows; the QtFrontend carries its calls here.
   void appendLog(const QString& text, const QColor& colour);
@@ -77,7 +65,6 @@ class MainWindow : public QWidget {
   Peer& peer_;
   QtFrontend& frontend_;
   const SettingsStore store_;
-  OfferActions offerActions_;
   bool stayOnTop_ = false;
   bool closed_ = false;
 

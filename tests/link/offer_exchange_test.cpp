@@ -215,9 +215,12 @@ TEST_F(OfferExchangeTest, ACancelCrossingTheAcceptanceStartsNothingOnTheOffering
   EXPECT_TRUE(cancelled);
 }
 
-TEST_F(OfferExchangeTest, StopFromOneSideEndsBothTransfers) {
+class StopTest : public OfferExchangeTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StopTest, StopFromEitherSideEndsBothTransfers) {
+  const bool senderStops = GetParam();
   // The second file exists on the receiving side: its question holds the transfer still
-  // while the offering side presses Stop.
+  // while one side presses Stop.
   const fs::path sources = folder("out");
   test::writeFile(sources / "one.bin", test::patternBytes(4096, 1));
   test::writeFile(sources / "two.bin", test::patternBytes(4096, 2));
@@ -227,12 +230,14 @@ TEST_F(OfferExchangeTest, StopFromOneSideEndsBothTransfers) {
   std::atomic<bool> asked{false};
   listenerUi.onFileExists = [&](const std::string&) {
     asked = true;
-    EXPECT_TRUE(listenerUi.waitForLog("TRANSFILE:STOP:Index:1\r\n"));
+    // Held until the stop has reached this side, by its own button or the peer's message.
+    EXPECT_TRUE(test::waitFor(
+        [&] { return listenerUi.logText().find("TRANSFILE:STOP:Index:1") != std::string::npos; }));
     return FileExistsReply{kAnswerTransferAgain, false};
   };
   offerFromDrop(connector, {sources / "one.bin", sources / "two.bin"});
   ASSERT_TRUE(test::waitFor([&] { return asked.load(); }));
-  stopTransfer(connector, 1);
+  stopTransfer(senderStops ? connector : listener, 1);
   ASSERT_TRUE(waitForVerdict(connectorUi));
   ASSERT_TRUE(waitForVerdict(listenerUi));
   EXPECT_FALSE(verdictOf(connectorUi)->complete);
@@ -240,6 +245,31 @@ TEST_F(OfferExchangeTest, StopFromOneSideEndsBothTransfers) {
   EXPECT_EQ(test::readFile(saveFolder / "one.bin"), test::readFile(sources / "one.bin"));
   EXPECT_EQ(test::readFile(saveFolder / "two.bin"), "old");
   EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector) && slotsEmpty(listener); }));
+  // The side that pressed Stop shows no notice about the broken connection.
+  const ScriptedFrontend& stopper = senderStops ? connectorUi : listenerUi;
+  EXPECT_TRUE(stopper.notices().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(EitherSide, StopTest, ::testing::Bool(), [](const auto& info) {
+  return info.param ? "SenderStops" : "ReceiverStops";
+});
+
+TEST_F(OfferExchangeTest, OneFolderIsOfferedAsMinusOneAndSavedIntoTheChosenFolder) {
+  const fs::path tree = folder("out") / "Photos";
+  test::writeFile(tree / "a.jpg", test::patternBytes(1000));
+  const fs::path saveFolder = folder("in");
+  connectorUi.onChooseFolder = [&] { return std::optional<fs::path>(saveFolder); };
+  offerFromDrop(listener, {tree});
+  ASSERT_TRUE(waitForVerdict(listenerUi));
+  ASSERT_TRUE(waitForVerdict(connectorUi));
+  EXPECT_TRUE(verdictOf(connectorUi)->complete);
+  EXPECT_EQ(test::readFile(saveFolder / "Photos" / "a.jpg"), test::readFile(tree / "a.jpg"));
+  const auto prompt = connectorUi.prompts().at(0);
+  EXPECT_EQ(prompt.request.text, "Photos\t文件夹\t1000 bytes");
+  EXPECT_EQ(prompt.request.captions.size(), 2u);
+  EXPECT_EQ(connectorUi.transferWindow(connectorUi.transferWindows().front()).spec.fileCount, -1);
+  // The offering side's waiting prompt showed the folder's line alone.
+  EXPECT_EQ(listenerUi.prompts().at(0).request.text, "Photos\t文件夹\t1000 bytes");
 }
 
 TEST_F(OfferExchangeTest, NinetyNinePendingOffersAreTheMost) {

@@ -377,6 +377,21 @@ TEST_F(TransferPair, TheListeningSideTakesOnlyThePeersConnection) {
   EXPECT_TRUE(receiver.frontend.notices().empty());
 }
 
+TEST_F(TransferPair, AConnectingSideThatComesFirstWaitsForTheListener) {
+  writeFile(root() / "out/a.txt", "early");
+  TransferSide sender;
+  TransferSide receiver;
+  const int port = freePortRange();
+  sender.offer(root() / "out", {"a.txt"}, port, true);
+  receiver.accept(folder("in"), 1, 0, port, false);
+  sender.start();
+  receiver.start();
+  ASSERT_TRUE(sender.join());
+  ASSERT_TRUE(receiver.join());
+  EXPECT_EQ(readFile(root() / "in/a.txt"), "early");
+  EXPECT_TRUE(sender.frontend.notices().empty());
+}
+
 TEST_F(TransferPair, SetUpFailuresEndWithoutABeep) {
   {
     TransferSide receiver;
@@ -394,6 +409,7 @@ TEST_F(TransferPair, SetUpFailuresEndWithoutABeep) {
   }
   {
     TransferSide sender;
+    sender.timing.acceptLimit = std::chrono::milliseconds(50);
     writeFile(root() / "out/a.txt", "a");
     sender.offer(root() / "out", {"a.txt"}, freePortRange(), true);
     sender.start();

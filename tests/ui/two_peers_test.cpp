@@ -1,17 +1,63 @@
 // Two copies of the program in one process, linked over loopback by clicking their buttons.
 
 #include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
+#include <QTimer>
+#include <QUrl>
 
 #include "ui/control_ids.h"
+#include "ui/prompt_window.h"
+#include "ui/transfer_window.h"
 #include "ui_test_support.h"
 
 namespace brisk::test {
+
+namespace {
+
+QString statusOf(MainWindow& window) {
+  auto* label = window.findChild<QLabel*>(kStatusLabelName);
+  return label->isVisible() ? label->text() : QString();
+}
+
+QString logOf(MainWindow& window) {
+  return control<QTextEdit>(&window, kIdChatLog)->toPlainText();
+}
+
+// Links two programs by clicking Listen in one and Connect (127.0.0.1) in the other.
+bool linkUp(Program& listener, Program& connector) {
+  const QString port = QString::number(freePortRange(100));
+  control<QLineEdit>(&listener.window, kIdPortBox)->setText(port);
+  QTest::mouseClick(control<QPushButton>(&listener.window, kIdListen), Qt::LeftButton);
+  if (!QTest::qWaitFor(
+          [&] { return statusOf(listener.window) == QStringLiteral("正在监听..."); })) {
+    return false;
+  }
+  control<QComboBox>(&connector.window, kIdAddressBox)->setEditText(QStringLiteral("127.0.0.1"));
+  control<QLineEdit>(&connector.window, kIdPortBox)->setText(port);
+  QTest::mouseClick(control<QPushButton>(&connector.window, kIdConnect), Qt::LeftButton);
+  return QTest::qWaitFor([&] {
+    return statusOf(listener.window) == QStringLiteral("已连接") &&
+           statusOf(connector.window) == QStringLiteral("已连接");
+  });
+}
+
+PromptWindow* promptSaying(const QString& line) {
+  for (PromptWindow* prompt : openWindows<PromptWindow>()) {
+    if (prompt->findChild<QLabel*>()->text() == line) return prompt;
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 class TwoPeersTest : public QObject {
   Q_OBJECT
@@ -25,13 +71,6 @@ class TwoPeersTest : public QObject {
     listener.window.start();
     connector.window.start();
     const QString port = QString::number(freePortRange(1));
-    const auto statusOf = [](MainWindow& window) {
-      auto* label = window.findChild<QLabel*>(kStatusLabelName);
-      return label->isVisible() ? label->text() : QString();
-    };
-    const auto logOf = [](MainWindow& window) {
-      return control<QTextEdit>(&window, kIdChatLog)->toPlainText();
-    };
 
     control<QLineEdit>(&listener.window, kIdPortBox)->setText(port);
     QTest::mouseClick(control<QPushButton>(&listener.window, kIdListen), Qt::LeftButton);
@@ -90,6 +129,69 @@ class TwoPeersTest : public QObject {
              before.count(QStringLiteral("第二行")));
     connector.window.close();
     listener.window.close();
+  }
+
+  // A file dropped on one side's input box, accepted in the other side's prompt and saved
+  // through its dialog, arrives whole; both transfer windows report it.
+  void offerAcceptedThroughTheWindows() {
+    Program listener;
+    Program connector;
+    listener.window.start();
+    connector.window.start();
+    QVERIFY(linkUp(listener, connector));
+
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("in"))));
+    const QString source = dir.filePath(QStringLiteral("报告 1.txt"));
+    const std::string bytes = patternBytes(300000);
+    writeFile(QFile::encodeName(source).toStdString(), bytes);
+    QVERIFY(dropUrls(control<QWidget>(&connector.window, kIdInputBox)
+                         ->findChild<QWidget*>(QStringLiteral("qt_scrollarea_viewport")),
+                     {QUrl::fromLocalFile(source)}));
+
+    QTRY_VERIFY(promptSaying(QStringLiteral("发送文件给对方，等待对方接收...")));
+    QTRY_VERIFY(promptSaying(QStringLiteral("对方要发送文件给你，你要接收吗？")));
+    PromptWindow* question = promptSaying(QStringLiteral("对方要发送文件给你，你要接收吗？"));
+    QVERIFY(control<QPlainTextEdit>(question, kIdPromptText)
+                ->toPlainText()
+                .startsWith(QStringLiteral("报告 1.txt\t")));
+
+    QString proposed;
+    QTimer saver;
+    connect(&saver, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      proposed = QFileInfo(dialog->selectedFiles().value(0)).fileName();
+      dialog->setDirectory(dir.filePath(QStringLiteral("in")));
+      dialog->selectFile(proposed);
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    saver.start(10);
+    QTest::mouseClick(control<QPushButton>(question, 1001), Qt::LeftButton);
+
+    const auto verdicts = [] {
+      QStringList seen;
+      for (TransferWindow* window : openWindows<TransferWindow>()) {
+        seen.append(window->windowTitle() + u'=' + control<QLabel>(window, kIdStatus)->text());
+      }
+      seen.sort();
+      return seen;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(verdicts(),
+                              (QStringList{QStringLiteral("发送文件 Index: 1=传送完毕！"),
+                                           QStringLiteral("接收文件 Index: 1=传送完毕！")}),
+                              20000);
+    QCOMPARE(proposed, QStringLiteral("报告 1.txt"));
+    QCOMPARE(
+        readFile(QFile::encodeName(dir.filePath(QStringLiteral("in/报告 1.txt"))).toStdString()),
+        bytes);
+    QVERIFY(openWindows<PromptWindow>().isEmpty());
+    for (TransferWindow* window : openWindows<TransferWindow>()) {
+      QCOMPARE(control<QPushButton>(window, kIdStopButton)->text(), QStringLiteral("关闭"));
+    }
+    connector.window.close();
+    listener.window.close();
+    QTRY_VERIFY(openWindows<TransferWindow>().isEmpty());
   }
 
   // Closing the window while it still waits for a peer ends the attempt and the program.

@@ -4,8 +4,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDropEvent>
 #include <QFile>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -75,6 +77,20 @@ void BoxAnswerer::answerOpenBoxes() {
     texts_.append(box->text());
     box->buttons().constFirst()->click();
   }
+}
+
+bool dropUrls(QWidget* target, const QList<QUrl>& urls) {
+  QMimeData data;
+  data.setUrls(urls);
+  const QPointF at(10, 10);
+  QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  if (!enter.isAccepted()) return false;
+  QDragMoveEvent move(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &move);
+  QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  return drop.isAccepted();
 }
 
 }  // namespace brisk::test

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 #include <QVariant>
 
 #include "link/peer.h"
@@ -53,6 +54,10 @@ class BoxAnswerer : public QObject {
   QTimer timer_;
   QStringList texts_;
 };
+
+// Drops `urls` on `target` as a file manager does: enter, move, drop. Returns whether the
+// drop was taken.
+bool dropUrls(QWidget* target, const QList<QUrl>& urls);
 
 // Finds a child control of `window` by its number.
 template <typename Control>

@@ -226,21 +226,6 @@ class WindowsTest : public QObject {
     QTRY_VERIFY(!alive);
   }
 
-  void stoppedTransferKeepsItsBarsAndWindow() {
-    TransferWindowSpec spec;
-    spec.fileCount = 2;
-    auto* window = new TransferWindow(spec);
-    window->show();
-    const QPointer<TransferWindow> alive(window);
-    window->showFigures(TransferFigures{40, 30, {}});
-    window->showVerdict(TransferVerdict{false, "传送中止！", false, false});
-    QCOMPARE(control<QLabel>(window, kIdStatus)->text(), QStringLiteral("传送中止！"));
-    QVERIFY(control<QWidget>(window, kIdFileBar)->isVisible());
-    QCOMPARE(control<QProgressBar>(window, kIdFileBar)->value(), 40);
-    QCoreApplication::processEvents();
-    QVERIFY(alive && window->isVisible());
-  }
-
   void completeTransferClosesItselfWhenAsked() {
     auto* window = new TransferWindow(TransferWindowSpec{});
     window->show();

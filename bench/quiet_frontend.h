@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdio>
+
+#include "common/frontend.h"
+
+namespace brisk::bench {
+
+// A front end for benchmarks: it answers nothing, shows nothing but notices (on stderr,
+// since a notice during a measurement means the figure is worthless).
+class QuietFrontend : public Frontend {
+ public:
+  void appendLog(const std::string&, Rgb) override {}
+  void showLinkState(LinkState) override {}
+  void setAddressText(const std::string&) override {}
+  void bringToFront() override {}
+  void beep() override {}
+  void showNotice(const std::string& text) override {
+    std::fprintf(stderr, "notice: %s\n", text.c_str());
+  }
+  void showNoticeModal(const std::string& text) override { showNotice(text); }
+  bool askYesNo(const std::string&) override { return false; }
+  int showPrompt(PromptHandle&, const PromptRequest&) override { return 0; }
+  std::vector<std::filesystem::path> chooseFilesToOffer() override { return {}; }
+  std::optional<std::filesystem::path> chooseSaveFile(const std::string&,
+                                                      const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<std::filesystem::path> chooseResumeFile() override { return std::nullopt; }
+  std::optional<std::filesystem::path> chooseFolder() override { return std::nullopt; }
+  FileExistsReply askFileExists(const std::string&) override {
+    return {kAnswerTransferAgain, true};
+  }
+  TransferWindowId openTransferWindow(const TransferWindowSpec&) override { return 0; }
+  void setTransferFileName(TransferWindowId, const std::string&) override {}
+  void setTransferStatus(TransferWindowId, const std::string&) override {}
+  void showTransferFigures(TransferWindowId, const TransferFigures&) override {}
+  void showTransferVerdict(TransferWindowId, const TransferVerdict&) override {}
+};
+
+}  // namespace brisk::bench

@@ -1,0 +1,37 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "cli/options.h"
+#include "cli/peer_run.h"
+
+int main(int argc, char* argv[]) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  brisk::ParsedCommandLine parsed = brisk::parseCommandLine(arguments);
+  if (parsed.helpRequested) {
+    std::cout << brisk::usageText();
+    return 0;
+  }
+  if (!parsed.options) {
+    std::cerr << "brisk-peer: " << parsed.error << "\n" << brisk::usageSummary();
+    return brisk::kExitUsage;
+  }
+  if (const auto problem = brisk::resolvePaths(*parsed.options)) {
+    std::cerr << "brisk-peer: " << *problem << "\n";
+    return brisk::kExitUsage;
+  }
+
+  brisk::PeerIo io;
+  io.inputFd = STDIN_FILENO;
+  io.inputIsTerminal = ::isatty(STDIN_FILENO) == 1;
+  io.output = &std::cout;
+  io.outputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+  io.columns = [] {
+    winsize size{};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? static_cast<int>(size.ws_col) : 0;
+  };
+  return brisk::runPeer(*parsed.options, io);
+}

@@ -1,0 +1,252 @@
+#include "cli/peer_run.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "cli/console.h"
+#include "cli/terminal_frontend.h"
+#include "link/peer.h"
+#include "offer/offer_composition.h"
+
+namespace brisk {
+
+namespace {
+
+// How long everything must have stayed quiet before a run whose input has closed ends:
+// an answer hands an offer from one thread to the next, and the end must not fall in
+// between.
+constexpr auto kQuietBeforeEnd = std::chrono::milliseconds(500);
+// The loop looks at the state at least this often, for the quiet time above.
+constexpr int kPollMilliseconds = 100;
+// A typed line longer than this is sent in pieces, so input without line breaks cannot
+// grow without bound.
+constexpr std::size_t kMaxTypedLine = 65536;
+
+volatile std::sig_atomic_t gSignal = 0;
+int gWakeFd = -1;
+
+extern "C" void onEndSignal(int signal) {
+  gSignal = signal;
+  const int savedErrno = errno;
+  if (gWakeFd >= 0) (void)!::write(gWakeFd, "s", 1);
+  errno = savedErrno;
+}
+
+// Wakes the run loop's poll from other threads and from the signal handler.
+class WakePipe {
+ public:
+  WakePipe() {
+    if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) fds_[0] = fds_[1] = -1;
+  }
+  ~WakePipe() {
+    for (const int fd : fds_) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  WakePipe(const WakePipe&) = delete;
+  WakePipe& operator=(const WakePipe&) = delete;
+
+  int readFd() const { return fds_[0]; }
+  int writeFd() const { return fds_[1]; }
+  void wake() const {
+    // A full pipe already holds a wake-up.
+    if (fds_[1] >= 0) (void)!::write(fds_[1], "w", 1);
+  }
+  void drain() const {
+    char bytes[64];
+    while (fds_[0] >= 0 && ::read(fds_[0], bytes, sizeof bytes) > 0) {
+    }
+  }
+
+ private:
+  int fds_[2] = {-1, -1};
+};
+
+// SIGINT and SIGTERM end the run through the wake pipe; a second one ends the program at
+// once (SA_RESETHAND). SIGPIPE is ignored: a closed standard output must not kill the
+// program in the middle of its shutdown. The old handlers come back at the end.
+class SignalScope {
+ public:
+  explicit SignalScope(const WakePipe& wake) {
+    gSignal = 0;
+    gWakeFd = wake.writeFd();
+    struct sigaction action {};
+    action.sa_handler = onEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    ::sigaction(SIGINT, &action, &oldInt_);
+    ::sigaction(SIGTERM, &action, &oldTerm_);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, &oldPipe_);
+  }
+  ~SignalScope() {
+    ::sigaction(SIGINT, &oldInt_, nullptr);
+    ::sigaction(SIGTERM, &oldTerm_, nullptr);
+    ::sigaction(SIGPIPE, &oldPipe_, nullptr);
+    gWakeFd = -1;
+  }
+  SignalScope(const SignalScope&) = delete;
+  SignalScope& operator=(const SignalScope&) = delete;
+
+ private:
+  struct sigaction oldInt_ {};
+  struct sigaction oldTerm_ {};
+  struct sigaction oldPipe_ {};
+};
+
+// The engine wants "\r\n" between the lines of one chat text.
+std::string withWireLineBreaks(const std::string& text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '\n' && (at == 0 || text[at - 1] != '\r')) out += '\r';
+    out += text[at];
+  }
+  return out;
+}
+
+class PeerRun {
+ public:
+  PeerRun(const PeerOptions& options, const PeerIo& io)
+      : options_(options),
+        io_(io),
+        console_(*io.output, io.outputIsTerminal, io.columns),
+        frontend_(console_, answerPolicyFor(options, io.inputIsTerminal)),
+        peer_(frontend_),
+        signals_(wake_) {}
+
+  int run() {
+    frontend_.setStatusListener([this] { wake_.wake(); });
+    peer_.logLocalAddress();
+    if (options_.role == PeerOptions::Role::Listen) {
+      peer_.onListen(options_.port);
+    } else {
+      peer_.onConnect(options_.address, options_.port);
+    }
+    std::optional<int> exitStatus;
+    while (!(exitStatus = finished())) {
+      pollfd fds[2] = {{wake_.readFd(), POLLIN, 0}, {inputOpen_ ? io_.inputFd : -1, POLLIN, 0}};
+      if (::poll(fds, 2, kPollMilliseconds) > 0) {
+        if (fds[0].revents != 0) wake_.drain();
+        if (fds[1].revents != 0) readInput();
+      }
+      if (!actionsDone_ && frontend_.status().linkState == LinkState::Connected) runActions();
+    }
+    // Questions first: a thread waiting for an answer would hold up the shutdown.
+    frontend_.stop();
+    peer_.shutdown();
+    console_.finish();
+    return *exitStatus;
+  }
+
+ private:
+  // The exit status once the run is over.
+  std::optional<int> finished() {
+    if (gSignal != 0) return 128 + gSignal;
+    const FrontendStatus status = frontend_.status();
+    if (status.linkEnded && !status.everConnected) return kExitLinkFailed;
+    // A transfer that runs on keeps its own connection; its verdict is awaited.
+    const bool linkClosed = status.linkEnded && status.openTransfers == 0;
+    if (options_.once) {
+      if (status.firstOutcome) return *status.firstOutcome ? 0 : kExitIncomplete;
+      if (linkClosed) return kExitIncomplete;
+      return std::nullopt;
+    }
+    if (linkClosed) return 0;
+    if (inputOpen_ || !nothingUnderWay(status)) {
+      quietSince_.reset();
+      return std::nullopt;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!quietSince_) quietSince_ = now;
+    if (now - *quietSince_ >= kQuietBeforeEnd) return 0;
+    return std::nullopt;
+  }
+
+  bool nothingUnderWay(const FrontendStatus& status) {
+    if (status.linkState != LinkState::Connected || !actionsDone_) return false;
+    if (status.openPrompts != 0 || status.openQuestions != 0 || status.openTransfers != 0) {
+      return false;
+    }
+    for (int index = SlotTables::kFirstIndex; index <= SlotTables::kLastIndex; ++index) {
+      if (peer_.slots().tsf(index) || peer_.slots().tsfwnd(index)) return false;
+    }
+    return true;
+  }
+
+  // Once connected: the command line's --say and --send in their order, then the lines
+  // typed while the connection was being set up.
+  void runActions() {
+    actionsDone_ = true;
+    for (const PeerOptions::Action& action : options_.actions) {
+      if (const auto* say = std::get_if<PeerOptions::Say>(&action)) {
+        peer_.sendChatLine(withWireLineBreaks(say->text));
+      } else if (const auto* send = std::get_if<PeerOptions::Send>(&action)) {
+        offerFromDrop(peer_, send->paths);
+      }
+    }
+    for (const std::string& line : std::exchange(earlyLines_, {})) peer_.sendChatLine(line);
+  }
+
+  void readInput() {
+    char bytes[4096];
+    const ssize_t n = ::read(io_.inputFd, bytes, sizeof bytes);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (n <= 0) {
+      if (!pendingInput_.empty()) typedLine(std::exchange(pendingInput_, {}));
+      inputOpen_ = false;
+      frontend_.closeInput();
+      return;
+    }
+    pendingInput_.append(bytes, static_cast<std::size_t>(n));
+    std::size_t end = 0;
+    while ((end = pendingInput_.find('\n')) != std::string::npos) {
+      std::string line = pendingInput_.substr(0, end);
+      pendingInput_.erase(0, end + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      typedLine(line);
+    }
+    if (pendingInput_.size() >= kMaxTypedLine) typedLine(std::exchange(pendingInput_, {}));
+  }
+
+  // One typed line answers the question on screen or is sent as one chat line.
+  void typedLine(const std::string& line) {
+    if (frontend_.takeAnswer(line)) return;
+    if (actionsDone_) {
+      peer_.sendChatLine(line);
+    } else {
+      earlyLines_.push_back(line);
+    }
+  }
+
+  const PeerOptions& options_;
+  const PeerIo& io_;
+  WakePipe wake_;
+  Console console_;
+  TerminalFrontend frontend_;
+  Peer peer_;
+  SignalScope signals_;
+
+  bool inputOpen_ = true;
+  std::string pendingInput_;
+  bool actionsDone_ = false;
+  std::vector<std::string> earlyLines_;  // typed before the connection came up
+  std::optional<std::chrono::steady_clock::time_point> quietSince_;
+};
+
+}  // namespace
+
+int runPeer(const PeerOptions& options, const PeerIo& io) {
+  return PeerRun(options, io).run();
+}
+
+}  // namespace brisk
