@@ -1,5 +1,7 @@
 #include "cli/console.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -36,7 +38,7 @@ std::optional<std::pair<std::uint32_t, std::size_t>> decodeAt(std::string_view t
     point = (point << 6) | (byte(i) & 0x3F);
   }
   // Overlong forms, surrogates and values beyond Unicode are not characters.
-  static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  static constexpr std::array<std::uint32_t, 5> kSmallest{0, 0, 0x80, 0x800, 0x10000};
   if (point < kSmallest[length] || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF) {
     return std::nullopt;
   }
@@ -50,7 +52,8 @@ bool isWide(std::uint32_t point) {
          (point >= 0xFFE0 && point <= 0xFFE6) || (point >= 0x20000 && point <= 0x3FFFD);
 }
 
-// The longest prefix of `text` that fits `columns`.
+// The longest prefix of `text` that fits `columns` of a terminal, where East Asian
+// characters take two.
 std::string_view fitToWidth(std::string_view text, std::size_t columns) {
   std::size_t width = 0;
   std::size_t at = 0;
@@ -101,17 +104,6 @@ std::string printableText(std::string_view utf8) {
   return out;
 }
 
-std::size_t displayWidth(std::string_view utf8) {
-  std::size_t width = 0;
-  std::size_t at = 0;
-  while (at < utf8.size()) {
-    const auto character = decodeAt(utf8, at);
-    width += character && isWide(character->first) ? 2 : 1;
-    at += character ? character->second : 1;
-  }
-  return width;
-}
-
 Console::Console(std::ostream& out, bool terminal, std::function<int()> columns)
     : out_(out), terminal_(terminal), columns_(std::move(columns)) {}
 
@@ -138,7 +130,7 @@ void Console::printLine(std::string_view text) {
   out_.flush();
 }
 
-void Console::setLiveLine(std::string text) {
+void Console::setLiveLine(std::string_view text) {
   if (!terminal_) return;
   std::string shown = printableText(text);
   // The live line is one line: anything after a line break is dropped.

@@ -13,9 +13,6 @@ namespace brisk {
 // that nothing the peer sends can move the cursor or change the terminal's settings.
 std::string printableText(std::string_view utf8);
 
-// Columns that `utf8` takes on a terminal (East Asian characters take two).
-std::size_t displayWidth(std::string_view utf8);
-
 // The program's standard output, shared by every thread. On a terminal it can keep one
 // live line at the bottom (the progress of running transfers), redrawn in place with
 // "\r" while other output scrolls above it.
@@ -35,7 +32,7 @@ class Console {
   // Prints text and ends its line.
   void printLine(std::string_view text);
   // Terminal only: shows `text` as the live line; an empty text removes it.
-  void setLiveLine(std::string text);
+  void setLiveLine(std::string_view text);
   // Removes the live line and ends an open line, for the program's last output.
   void finish();
 

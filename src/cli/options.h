@@ -21,8 +21,8 @@ struct PeerOptions {
   using Action = std::variant<Say, Send>;
 
   Role role = Role::Listen;
-  std::string address;         // connect only
-  std::string port = "6000";   // digits, 1 to 65535
+  std::string address;        // connect only
+  std::string port = "6000";  // digits, 1 to 65535
   std::optional<std::filesystem::path> saveTo;
   bool refuse = false;
   bool resume = false;

@@ -1,5 +1,6 @@
 #include "cli/peer_run.h"
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -44,7 +45,7 @@ extern "C" void onEndSignal(int signal) {
 class WakePipe {
  public:
   WakePipe() {
-    if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) fds_[0] = fds_[1] = -1;
+    if (::pipe2(fds_.data(), O_CLOEXEC | O_NONBLOCK) != 0) fds_ = {-1, -1};
   }
   ~WakePipe() {
     for (const int fd : fds_) {
@@ -61,13 +62,13 @@ class WakePipe {
     if (fds_[1] >= 0) (void)!::write(fds_[1], "w", 1);
   }
   void drain() const {
-    char bytes[64];
-    while (fds_[0] >= 0 && ::read(fds_[0], bytes, sizeof bytes) > 0) {
+    std::array<char, 64> bytes{};
+    while (fds_[0] >= 0 && ::read(fds_[0], bytes.data(), bytes.size()) > 0) {
     }
   }
 
  private:
-  int fds_[2] = {-1, -1};
+  std::array<int, 2> fds_{-1, -1};
 };
 
 // SIGINT and SIGTERM end the run through the wake pipe; a second one ends the program at
@@ -134,8 +135,9 @@ class PeerRun {
     }
     std::optional<int> exitStatus;
     while (!(exitStatus = finished())) {
-      pollfd fds[2] = {{wake_.readFd(), POLLIN, 0}, {inputOpen_ ? io_.inputFd : -1, POLLIN, 0}};
-      if (::poll(fds, 2, kPollMilliseconds) > 0) {
+      std::array<pollfd, 2> fds{
+          {{wake_.readFd(), POLLIN, 0}, {inputOpen_ ? io_.inputFd : -1, POLLIN, 0}}};
+      if (::poll(fds.data(), fds.size(), kPollMilliseconds) > 0) {
         if (fds[0].revents != 0) wake_.drain();
         if (fds[1].revents != 0) readInput();
       }
@@ -198,8 +200,8 @@ class PeerRun {
   }
 
   void readInput() {
-    char bytes[4096];
-    const ssize_t n = ::read(io_.inputFd, bytes, sizeof bytes);
+    std::array<char, 4096> bytes{};
+    const ssize_t n = ::read(io_.inputFd, bytes.data(), bytes.size());
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
     if (n <= 0) {
       if (!pendingInput_.empty()) typedLine(std::exchange(pendingInput_, {}));
@@ -207,7 +209,7 @@ class PeerRun {
       frontend_.closeInput();
       return;
     }
-    pendingInput_.append(bytes, static_cast<std::size_t>(n));
+    pendingInput_.append(bytes.data(), static_cast<std::size_t>(n));
     std::size_t end = 0;
     while ((end = pendingInput_.find('\n')) != std::string::npos) {
       std::string line = pendingInput_.substr(0, end);

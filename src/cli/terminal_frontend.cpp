@@ -18,6 +18,11 @@ constexpr int kResume = 1003;
 // notices (the peer refused it, or could not choose where to save it).
 constexpr std::string_view kPeerRefusedNotice = "对方不同意接收文件。";
 constexpr std::string_view kPeerFailedNotice = "对方接收文件出错。";
+// The receiving side's answer to an offer, echoed once it has gone out. Any answer but
+// yes ends the offer; until it has gone out the program must not end, or the peer would
+// wait for it for ever.
+constexpr std::string_view kReplySent = "TRANSFILE:REPLY:";
+constexpr std::string_view kYesReplySent = "TRANSFILE:REPLY:YES";
 
 // The name of a single offered file, for chooseResumeFile, which is not given it: the
 // engine asks on the thread that showed the offer, right after the prompt.
@@ -180,7 +185,10 @@ void TerminalFrontend::offerEnded() {
 
 void TerminalFrontend::appendLog(const std::string& text, Rgb colour) {
   // Blue is this side's own text, which the person typed or asked for.
-  if (colour == kBlue) return;
+  if (colour == kBlue) {
+    if (text.starts_with(kReplySent) && !text.starts_with(kYesReplySent)) offerEnded();
+    return;
+  }
   console_.print(text);
 }
 
@@ -283,7 +291,8 @@ int TerminalFrontend::answerOffer(PromptHandle& handle, const PromptRequest& req
       }
       break;
   }
-  if (result != kAccept && result != kResume) offerEnded();
+  // A prompt closed from outside: the peer withdrew the offer and nothing is answered.
+  if (result == 0) offerEnded();
   return result;
 }
 
@@ -365,7 +374,6 @@ std::optional<std::filesystem::path> TerminalFrontend::chooseSaveFile(
       }
     }
   }
-  if (!chosen) offerEnded();
   return chosen;
 }
 
@@ -396,7 +404,10 @@ std::optional<std::filesystem::path> TerminalFrontend::chooseResumeFile() {
       }
     }
   }
-  if (!chosen) offerEnded();
+  if (chosen) {
+    std::lock_guard lock(stateMutex_);
+    resumedFiles_.insert(chosen->string());
+  }
   return chosen;
 }
 
@@ -419,13 +430,17 @@ std::optional<std::filesystem::path> TerminalFrontend::chooseFolder() {
       }
     }
   }
-  if (!chosen) offerEnded();
   return chosen;
 }
 
 FileExistsReply TerminalFrontend::askFileExists(const std::string& text) {
   Counted counted(*this, &FrontendStatus::openQuestions);
   console_.printLine(text);
+  // The file was accepted as a resumption a moment ago: that was the answer already.
+  if (takeResumedFile(text)) {
+    console_.printLine("→ " + existsAnswerText(kAnswerResume));
+    return FileExistsReply{kAnswerResume, false};
+  }
   // An answer from the command line holds for every file, so the transfer asks no more.
   if (policy_.exists || !policy_.interactive) {
     const int answer = policy_.exists.value_or(kAnswerStop);
@@ -433,8 +448,8 @@ FileExistsReply TerminalFrontend::askFileExists(const std::string& text) {
     return FileExistsReply{answer, true};
   }
   for (;;) {
-    const std::optional<std::string> line =
-        ask("请选择（1 断点续传  2 重新传输  3 忽略跳过  4 终止；加 a 则始终采取相同操作，如 1a）：");
+    const std::optional<std::string> line = ask(
+        "请选择（1 断点续传  2 重新传输  3 忽略跳过  4 终止；加 a 则始终采取相同操作，如 1a）：");
     if (!line) return FileExistsReply{kAnswerStop, false};
     std::string word = trimmed(*line);
     const bool always = !word.empty() && (word.back() == 'a' || word.back() == 'A');
@@ -443,6 +458,18 @@ FileExistsReply TerminalFrontend::askFileExists(const std::string& text) {
       return FileExistsReply{kAnswerResume + *number - 1, always};
     }
   }
+}
+
+bool TerminalFrontend::takeResumedFile(const std::string& text) {
+  std::lock_guard lock(stateMutex_);
+  for (auto file = resumedFiles_.begin(); file != resumedFiles_.end(); ++file) {
+    // The question names the file as "文件已经存在：" + full path + "\r\n你要：".
+    if (text.find("：" + *file + "\r\n") != std::string::npos) {
+      resumedFiles_.erase(file);
+      return true;
+    }
+  }
+  return false;
 }
 
 // --- Transfers

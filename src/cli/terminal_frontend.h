@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "cli/console.h"
@@ -35,7 +36,8 @@ struct FrontendStatus {
   int openQuestions = 0;   // save locations, existing files and the like being decided
   int openTransfers = 0;   // transfers without a verdict
   // How the first offer ended: a transfer's verdict (complete or not), or false for an
-  // offer that was refused, cancelled or failed before any transfer.
+  // offer that was refused (once the answer has gone out), withdrawn or failed before
+  // any transfer.
   std::optional<bool> firstOutcome;
 };
 
@@ -103,6 +105,9 @@ class TerminalFrontend : public Frontend {
   std::optional<std::string> ask(const std::string& question,
                                  const std::function<bool()>& withdrawn = {});
   void offerEnded();  // an offer ended without a transfer
+  // Whether the file-exists question `text` is about a file accepted as a resumption
+  // (which is then forgotten).
+  bool takeResumedFile(const std::string& text);
   void changeStatus(const std::function<void(FrontendStatus&)>& change);
   void showLiveLine();  // with stateMutex_ held
   static std::string progressText(const TransferView& view);
@@ -115,6 +120,7 @@ class TerminalFrontend : public Frontend {
   std::function<void()> listener_;
   std::map<TransferWindowId, TransferView> transfers_;
   TransferWindowId nextWindow_ = 1;
+  std::set<std::string> resumedFiles_;  // full paths chosen by chooseResumeFile
 
   std::mutex questionMutex_;
   std::condition_variable questionChanged_;

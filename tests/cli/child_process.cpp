@@ -19,6 +19,7 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
   std::vector<std::string> all{program.string()};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(all.size() + 1);
   for (std::string& argument : all) argv.push_back(argument.data());
   argv.push_back(nullptr);
 

@@ -13,15 +13,11 @@ TEST(PrintableText, KeepsTextAndLineBreaksAndDisarmsControlCharacters) {
   EXPECT_EQ(printableText("a\x1B[2Jb"), "a^[[2Jb");
   EXPECT_EQ(printableText("bell\a lone\r del\x7F"), "bell^G lone^M del^?");
   // C1 controls (U+009B is a one-character CSI) and bytes that are not UTF-8.
-  EXPECT_EQ(printableText("x\xC2\x9B" "y"), "x\xEF\xBF\xBDy");
+  EXPECT_EQ(printableText("x\xC2\x9B"
+                          "y"),
+            "x\xEF\xBF\xBDy");
   EXPECT_EQ(printableText("\xFF\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(printableText("cut \xE4\xBD"), "cut \xEF\xBF\xBD\xEF\xBF\xBD");
-}
-
-TEST(PrintableText, MeasuresEastAsianCharactersAsTwoColumns) {
-  EXPECT_EQ(displayWidth("abc"), 3u);
-  EXPECT_EQ(displayWidth("接收文件 1"), 10u);
-  EXPECT_EQ(displayWidth("：，"), 4u);
 }
 
 TEST(Console, WithoutTerminalPrintsLinesAndNoLiveLine) {

@@ -27,6 +27,7 @@ TEST(PeerOptions, ListenAloneTakesTheDefaults) {
   EXPECT_FALSE(options.existsAnswer);
   EXPECT_TRUE(options.actions.empty());
   EXPECT_FALSE(options.once);
+  EXPECT_TRUE(parsed({"listen", "--refuse"}).refuse);
 }
 
 TEST(PeerOptions, ConnectReadsEveryOptionAndKeepsTheActionsInOrder) {
@@ -63,27 +64,13 @@ TEST(PeerOptions, AddressMayFollowTheOptionsAndValuesMayBeJoinedWithEquals) {
             (std::vector<std::filesystem::path>{"x", "y"}));
 }
 
-TEST(PeerOptions, ExistsWordsGiveTheFileExistsAnswers) {
-  const std::pair<const char*, int> words[] = {{"resume", kAnswerResume},
-                                               {"again", kAnswerTransferAgain},
-                                               {"skip", kAnswerSkip},
-                                               {"stop", kAnswerStop}};
-  for (const auto& [word, answer] : words) {
-    EXPECT_EQ(parsed({"listen", "--exists", word}).existsAnswer, answer) << word;
-  }
-}
-
-TEST(PeerOptions, RefuseStandsAlone) {
-  EXPECT_TRUE(parsed({"listen", "--refuse"}).refuse);
-}
-
 TEST(PeerOptions, HelpWinsWhereverItStands) {
   EXPECT_TRUE(parseCommandLine({"--help"}).helpRequested);
   EXPECT_TRUE(parseCommandLine({"listen", "--bogus", "-h"}).helpRequested);
 }
 
 TEST(PeerOptions, MistakesAreUsageErrors) {
-  const Args mistakes[] = {
+  const std::vector<Args> mistakes{
       {},
       {"serve"},
       {"listen", "--bogus"},
@@ -149,7 +136,8 @@ TEST_F(PeerOptionPaths, PathsToSendMustExistAndBecomeFullPathsWithALastPart) {
   EXPECT_EQ(paths[2].filename(), root().filename());
   for (const auto& path : paths) EXPECT_TRUE(path.is_absolute()) << path;
 
-  options = parsed({"listen", "--send", "tree", "nothing-here"});
+  options =
+      parsed({"listen", "--send", (root() / "tree").string(), (root() / "nothing-here").string()});
   const auto problem = resolvePaths(options);
   ASSERT_TRUE(problem);
   EXPECT_NE(problem->find("nothing-here"), std::string::npos);

@@ -61,8 +61,7 @@ class BriskPeerProcess : public test::Sandbox {
  protected:
   std::unique_ptr<ChildProcess> start(const std::string& name,
                                       const std::vector<std::string>& arguments) {
-    return std::make_unique<ChildProcess>(BRISK_PEER_PROGRAM, arguments,
-                                          root() / (name + ".out"));
+    return std::make_unique<ChildProcess>(BRISK_PEER_PROGRAM, arguments, root() / (name + ".out"));
   }
 
   // A listener, once it listens.

@@ -13,65 +13,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const PromptRequest kSingleFileOffer{
-    "对方要发送文件给你，你要接收吗？", "报告.txt\t100 bytes\r\n", {"接收", "拒绝", "续传已有文件"}};
-const PromptRequest kFolderOffer{"对方要发送文件给你，你要接收吗？",
-                                 "照片\t文件夹\t5.0 MB\r\n",
-                                 {"接收", "拒绝"}};
-
-// A Console over a string stream whose text can be read while other threads print.
-class CapturedOutput {
- public:
-  explicit CapturedOutput(bool terminal = false) : console(buffer_, terminal) {}
-  std::string text() const {
-    std::lock_guard lock(mutex_);
-    return buffer_.str();
-  }
-  bool waitForText(const std::string& part, std::size_t occurrences = 1) const {
-    return test::waitFor([&] {
-      const std::string all = text();
-      std::size_t found = 0;
-      for (auto at = all.find(part); at != std::string::npos; at = all.find(part, at + 1)) {
-        ++found;
-      }
-      return found >= occurrences;
-    });
-  }
-
- private:
-  // Console writes under its own lock; this one only keeps reads apart from writes.
-  class LockedBuffer : public std::stringbuf {
-   public:
-    explicit LockedBuffer(std::mutex& mutex) : mutex_(mutex) {}
-
-   protected:
-    std::streamsize xsputn(const char* s, std::streamsize n) override {
-      std::lock_guard lock(mutex_);
-      return std::stringbuf::xsputn(s, n);
-    }
-    int_type overflow(int_type c) override {
-      std::lock_guard lock(mutex_);
-      return std::stringbuf::overflow(c);
-    }
-
-   private:
-    std::mutex& mutex_;
-  };
-  class LockedStream : public std::ostream {
-   public:
-    explicit LockedStream(std::mutex& mutex) : std::ostream(&buffer_), buffer_(mutex) {}
-    std::string str() const { return buffer_.str(); }
-
-   private:
-    LockedBuffer buffer_;
-  };
-
-  mutable std::mutex mutex_;
-  LockedStream buffer_{mutex_};
-
- public:
-  Console console;
-};
+const PromptRequest kSingleFileOffer{"对方要发送文件给你，你要接收吗？",
+                                     "报告.txt\t100 bytes\r\n",
+                                     {"接收", "拒绝", "续传已有文件"}};
+const PromptRequest kFolderOffer{
+    "对方要发送文件给你，你要接收吗？", "照片\t文件夹\t5.0 MB\r\n", {"接收", "拒绝"}};
 
 class TerminalFrontendTest : public test::Sandbox {
  protected:
@@ -89,7 +35,7 @@ class TerminalFrontendTest : public test::Sandbox {
     policy.resume = resume;
     policy.exists = exists;
     policy.interactive = interactive;
-    return std::make_unique<TerminalFrontend>(output_.console, policy);
+    return std::make_unique<TerminalFrontend>(console_, policy);
   }
 
   // Shows the offer and, on the same thread as the engine does, chooses the resumed file.
@@ -105,8 +51,17 @@ class TerminalFrontendTest : public test::Sandbox {
     return frontend.showPrompt(handle, offer);
   }
 
+  // Typed as soon as a question waits for it.
+  static bool type(TerminalFrontend& frontend, const std::string& line) {
+    return test::waitFor([&] { return frontend.takeAnswer(line); });
+  }
+
+  // Read only while no other thread prints.
+  std::string output() const { return out_.str(); }
+
   std::filesystem::path saveTo_;
-  CapturedOutput output_;
+  std::ostringstream out_;
+  Console console_{out_, false};
 };
 
 TEST_F(TerminalFrontendTest, SaveToAcceptsEveryOfferIntoTheFolder) {
@@ -117,7 +72,7 @@ TEST_F(TerminalFrontendTest, SaveToAcceptsEveryOfferIntoTheFolder) {
   EXPECT_EQ(frontend->chooseFolder(), saveTo_);
   EXPECT_FALSE(frontend->status().firstOutcome);
   // The offer is shown with its body before the decision.
-  EXPECT_NE(output_.text().find("对方要发送文件给你，你要接收吗？\n  报告.txt\t100 bytes\n"),
+  EXPECT_NE(output().find("对方要发送文件给你，你要接收吗？\n  报告.txt\t100 bytes\n"),
             std::string::npos);
 }
 
@@ -129,7 +84,6 @@ TEST_F(TerminalFrontendTest, NamesThatWouldLeaveTheSaveFolderAreRefused) {
   const PromptRequest climbing{kSingleFileOffer.line, "../../.bashrc\t1 bytes\r\n",
                                kSingleFileOffer.captions};
   EXPECT_EQ(show(*frontend, climbing), 1002);
-  EXPECT_EQ(frontend->status().firstOutcome, false);
 }
 
 TEST_F(TerminalFrontendTest, ResumeTakesTheFileOfTheOfferedNameWhenTheFolderHoldsIt) {
@@ -150,10 +104,19 @@ TEST_F(TerminalFrontendTest, ResumeTakesTheFileOfTheOfferedNameWhenTheFolderHold
   EXPECT_EQ(show(*frontend, kFolderOffer), 1001);
 }
 
+TEST_F(TerminalFrontendTest, FileAcceptedAsAResumptionIsResumedWithoutAskingAgain) {
+  auto frontend = make(AnswerPolicy::Offers::Accept, false, true, kAnswerStop);
+  test::writeFile(saveTo_ / "报告.txt", "partial");
+  ASSERT_EQ(offerAndResume(*frontend, kSingleFileOffer).first, 1003);
+  const std::string question = "文件已经存在：" + (saveTo_ / "报告.txt").string() + "\r\n你要：";
+  EXPECT_EQ(frontend->askFileExists(question).answer, kAnswerResume);
+  // Only that once: the same file in a later transfer gets the command line's answer.
+  EXPECT_EQ(frontend->askFileExists(question).answer, kAnswerStop);
+}
+
 TEST_F(TerminalFrontendTest, RefusesWhenToldToOrWhenNobodyCanBeAsked) {
   auto refusing = make(AnswerPolicy::Offers::Refuse);
   EXPECT_EQ(show(*refusing, kSingleFileOffer), 1002);
-  EXPECT_EQ(refusing->status().firstOutcome, false);
   EXPECT_EQ(refusing->status().openPrompts, 0);
 
   auto unattended = make(AnswerPolicy::Offers::Ask, false);
@@ -179,16 +142,13 @@ TEST_F(TerminalFrontendTest, OnATerminalTheTypedLineAnswersTheOffer) {
   auto frontend = make(AnswerPolicy::Offers::Ask, true);
   EXPECT_FALSE(frontend->takeAnswer("chat before any question"));
   auto result = std::async(std::launch::async, [&] { return show(*frontend, kSingleFileOffer); });
-  ASSERT_TRUE(output_.waitForText("请选择（1 接收  2 拒绝  3 续传已有文件）"));
-  EXPECT_EQ(frontend->status().openPrompts, 1);
-  ASSERT_TRUE(frontend->takeAnswer("9"));
-  ASSERT_TRUE(output_.waitForText("请选择", 2));  // asked again
-  ASSERT_TRUE(frontend->takeAnswer(" 3 "));
+  ASSERT_TRUE(type(*frontend, "9"));    // no such choice: asked again
+  ASSERT_TRUE(type(*frontend, " 3 "));  // the third button
   EXPECT_EQ(result.get(), 1003);
+  EXPECT_NE(output().find("请选择（1 接收  2 拒绝  3 续传已有文件）"), std::string::npos);
 
   result = std::async(std::launch::async, [&] { return show(*frontend, kFolderOffer); });
-  ASSERT_TRUE(output_.waitForText("请选择", 3));
-  ASSERT_TRUE(frontend->takeAnswer("拒绝"));
+  ASSERT_TRUE(type(*frontend, "拒绝"));
   EXPECT_EQ(result.get(), 1002);
 }
 
@@ -197,7 +157,7 @@ TEST_F(TerminalFrontendTest, AnOfferWithdrawnWhileAskedGetsNoAnswer) {
   PromptHandle handle(kFolderOffer.text);
   auto result =
       std::async(std::launch::async, [&] { return frontend->showPrompt(handle, kFolderOffer); });
-  ASSERT_TRUE(output_.waitForText("请选择"));
+  ASSERT_TRUE(test::waitFor([&] { return frontend->status().openPrompts == 1; }));
   handle.close();  // the peer cancelled
   EXPECT_EQ(result.get(), 0);
   // The question is gone: the next line is chat again.
@@ -208,7 +168,7 @@ TEST_F(TerminalFrontendTest, AnOfferWithdrawnWhileAskedGetsNoAnswer) {
 TEST_F(TerminalFrontendTest, ClosedInputRefusesTheOfferRatherThanLeaveThePeerWaiting) {
   auto frontend = make(AnswerPolicy::Offers::Ask, true);
   auto result = std::async(std::launch::async, [&] { return show(*frontend, kSingleFileOffer); });
-  ASSERT_TRUE(output_.waitForText("请选择"));
+  ASSERT_TRUE(test::waitFor([&] { return frontend->status().openPrompts == 1; }));
   frontend->closeInput();
   EXPECT_EQ(result.get(), 1002);
   // Later questions do not wait for input that cannot come.
@@ -216,24 +176,27 @@ TEST_F(TerminalFrontendTest, ClosedInputRefusesTheOfferRatherThanLeaveThePeerWai
   EXPECT_FALSE(frontend->chooseSaveFile("a.txt", "txt"));
 }
 
-TEST_F(TerminalFrontendTest, QuestionsFromTwoThreadsAreAskedOneAfterTheOther) {
+TEST_F(TerminalFrontendTest, QuestionsFromTwoThreadsGetOneAnswerEach) {
   auto frontend = make(AnswerPolicy::Offers::Ask, true);
-  auto first = std::async(std::launch::async,
-                          [&] { return frontend->askFileExists("文件已经存在：/one\r\n你要："); });
-  ASSERT_TRUE(output_.waitForText("加 a 则始终采取相同操作"));
-  auto second = std::async(std::launch::async,
-                           [&] { return frontend->askFileExists("文件已经存在：/two\r\n你要："); });
-  ASSERT_TRUE(output_.waitForText("/two"));
-  EXPECT_EQ(frontend->status().openQuestions, 2);
-  ASSERT_TRUE(frontend->takeAnswer("2a"));
+  const auto asking = [&](const char* path) {
+    return std::async(std::launch::async, [&frontend, path] {
+      return frontend->askFileExists(std::string("文件已经存在：") + path + "\r\n你要：");
+    });
+  };
+  auto first = asking("/one");
+  auto second = asking("/two");
+  ASSERT_TRUE(test::waitFor([&] { return frontend->status().openQuestions == 2; }));
+  ASSERT_TRUE(type(*frontend, "2a"));
+  ASSERT_TRUE(type(*frontend, "3"));
   const FileExistsReply one = first.get();
-  EXPECT_EQ(one.answer, kAnswerTransferAgain);
-  EXPECT_TRUE(one.alwaysTicked);
-  ASSERT_TRUE(output_.waitForText("加 a 则始终采取相同操作", 2));
-  ASSERT_TRUE(frontend->takeAnswer("3"));
   const FileExistsReply two = second.get();
-  EXPECT_EQ(two.answer, kAnswerSkip);
-  EXPECT_FALSE(two.alwaysTicked);
+  // Either may have been asked first; each took one of the lines.
+  const FileExistsReply& again = one.answer == kAnswerTransferAgain ? one : two;
+  const FileExistsReply& skip = one.answer == kAnswerTransferAgain ? two : one;
+  EXPECT_EQ(again.answer, kAnswerTransferAgain);
+  EXPECT_TRUE(again.alwaysTicked);
+  EXPECT_EQ(skip.answer, kAnswerSkip);
+  EXPECT_FALSE(skip.alwaysTicked);
 }
 
 TEST_F(TerminalFrontendTest, OnATerminalSaveLocationsAreTypedAndChecked) {
@@ -241,46 +204,43 @@ TEST_F(TerminalFrontendTest, OnATerminalSaveLocationsAreTypedAndChecked) {
   const std::filesystem::path elsewhere = folder("elsewhere");
 
   auto file = std::async(std::launch::async, [&] { return frontend->chooseSaveFile("a.txt", ""); });
-  ASSERT_TRUE(output_.waitForText("保存为"));
-  ASSERT_TRUE(frontend->takeAnswer(elsewhere.string()));  // a folder: the offered name in it
+  ASSERT_TRUE(type(*frontend, elsewhere.string()));  // a folder: the offered name in it
   EXPECT_EQ(file.get(), elsewhere / "a.txt");
 
   auto folderChoice = std::async(std::launch::async, [&] { return frontend->chooseFolder(); });
-  ASSERT_TRUE(output_.waitForText("保存到文件夹"));
-  ASSERT_TRUE(frontend->takeAnswer((root() / "missing").string()));
-  ASSERT_TRUE(output_.waitForText("没有这个文件夹"));
-  ASSERT_TRUE(frontend->takeAnswer(elsewhere.string()));
+  ASSERT_TRUE(type(*frontend, (root() / "missing").string()));
+  ASSERT_TRUE(type(*frontend, elsewhere.string()));
   EXPECT_EQ(folderChoice.get(), elsewhere);
 
   auto resumed = std::async(std::launch::async, [&] { return frontend->chooseResumeFile(); });
-  ASSERT_TRUE(output_.waitForText("要续传的文件"));
-  ASSERT_TRUE(frontend->takeAnswer((elsewhere / "none").string()));
-  ASSERT_TRUE(output_.waitForText("没有这个文件："));
-  ASSERT_TRUE(frontend->takeAnswer(""));  // no file offered by name here: cancels
+  ASSERT_TRUE(type(*frontend, (elsewhere / "none").string()));
+  ASSERT_TRUE(type(*frontend, ""));  // no file offered by name here: cancels
   EXPECT_FALSE(resumed.get());
+  EXPECT_NE(output().find("没有这个文件夹：" + (root() / "missing").string()), std::string::npos);
+  EXPECT_NE(output().find("没有这个文件：" + (elsewhere / "none").string()), std::string::npos);
 }
 
 TEST_F(TerminalFrontendTest, OwnOfferWaitsUntilThePeerAnswers) {
   auto frontend = make(AnswerPolicy::Offers::Refuse);
-  PromptHandle handle("a.txt\t1 bytes");
-  auto result = std::async(std::launch::async, [&] {
-    return frontend->showPrompt(handle, {"发送文件给对方，等待对方接收...", handle.text(), {"取消"}});
-  });
-  ASSERT_TRUE(output_.waitForText("等待对方接收"));
-  EXPECT_EQ(frontend->status().openPrompts, 1);
+  const auto waiting = [&](PromptHandle& handle) {
+    return std::async(std::launch::async, [&frontend, &handle] {
+      return frontend->showPrompt(handle,
+                                  {"发送文件给对方，等待对方接收...", handle.text(), {"取消"}});
+    });
+  };
+  PromptHandle answered("a.txt\t1 bytes");
+  auto result = waiting(answered);
+  ASSERT_TRUE(test::waitFor([&] { return frontend->status().openPrompts == 1; }));
   // Typed lines are chat, never the cancel button.
   EXPECT_FALSE(frontend->takeAnswer("1"));
   EXPECT_EQ(result.wait_for(50ms), std::future_status::timeout);
-  handle.close();
+  answered.close();
   EXPECT_EQ(result.get(), 0);
   EXPECT_EQ(frontend->status().openPrompts, 0);
 
   PromptHandle forgotten("b.txt\t1 bytes");
-  result = std::async(std::launch::async, [&] {
-    return frontend->showPrompt(forgotten,
-                                {"发送文件给对方，等待对方接收...", forgotten.text(), {"取消"}});
-  });
-  ASSERT_TRUE(output_.waitForText("b.txt"));
+  result = waiting(forgotten);
+  ASSERT_TRUE(test::waitFor([&] { return frontend->status().openPrompts == 1; }));
   frontend->stop();  // the program ends
   EXPECT_EQ(result.get(), 0);
 }
@@ -292,7 +252,7 @@ TEST_F(TerminalFrontendTest, PrintsWhatThePeerSentAndNoticesButNotOwnEcho) {
   frontend->appendLog("my own line\r\n", kBlue);
   frontend->appendLog("accept failed.\r\nError code: 98\r\n", kRed);
   frontend->showNotice("bind failed.");
-  EXPECT_EQ(output_.text(),
+  EXPECT_EQ(output(),
             "连接成功！\n你好\n第二行\naccept failed.\nError code: 98\n[提示信息] bind failed.\n");
 }
 
@@ -316,10 +276,22 @@ TEST_F(TerminalFrontendTest, LinkStatesTellAFailedLinkFromAClosedOne) {
   EXPECT_EQ(changes, 3);
 }
 
-TEST_F(TerminalFrontendTest, PeersRefusalEndsTheFirstOffer) {
-  auto frontend = make(AnswerPolicy::Offers::Refuse);
-  frontend->showNotice("对方不同意接收文件。\r\n\r\na.txt\t1 bytes");
-  EXPECT_EQ(frontend->status().firstOutcome, false);
+TEST_F(TerminalFrontendTest, OfferEndsWhenTheRefusalHasGoneOut) {
+  auto receiving = make(AnswerPolicy::Offers::Refuse);
+  EXPECT_EQ(show(*receiving, kSingleFileOffer), 1002);
+  // Ending now would cut off the answer the peer waits for.
+  EXPECT_FALSE(receiving->status().firstOutcome);
+  receiving->appendLog("TRANSFILE:REPLY:YES:Index:2\r\n", kBlue);
+  EXPECT_FALSE(receiving->status().firstOutcome);
+  receiving->appendLog("TRANSFILE:REPLY:NO:Index:1\r\n", kBlue);
+  EXPECT_EQ(receiving->status().firstOutcome, false);
+
+  auto offering = make(AnswerPolicy::Offers::Refuse);
+  offering->showNotice("对方不同意接收文件。\r\n\r\na.txt\t1 bytes");
+  EXPECT_EQ(offering->status().firstOutcome, false);
+  auto failing = make(AnswerPolicy::Offers::Refuse);
+  failing->showNotice("对方接收文件出错。");
+  EXPECT_EQ(failing->status().firstOutcome, false);
 }
 
 TEST_F(TerminalFrontendTest, TransferShowsALineEverySecondAndItsVerdict) {
@@ -329,7 +301,7 @@ TEST_F(TerminalFrontendTest, TransferShowsALineEverySecondAndItsVerdict) {
   EXPECT_EQ(frontend->status().openTransfers, 1);
   frontend->setTransferFileName(window, "/in/照片/一.jpg");
   frontend->showTransferFigures(window, {45, 20, std::nullopt});
-  const std::string beforeTexts = output_.text();
+  const std::string beforeTexts = output();
   frontend->showTransferFigures(
       window, {std::nullopt, 30, TransferTexts{"5.0 MB", "2.2 MB", "1.1 MB/s", "3 s  "}});
   frontend->showTransferVerdict(window, {true, "传送完毕！", true, false});
@@ -339,7 +311,7 @@ TEST_F(TerminalFrontendTest, TransferShowsALineEverySecondAndItsVerdict) {
   frontend->showTransferVerdict(later, {false, "传送中止！", false, false});
 
   EXPECT_EQ(beforeTexts.find("45%"), std::string::npos);  // bars alone print nothing
-  EXPECT_EQ(output_.text(),
+  EXPECT_EQ(output(),
             "接收文件 Index: 3  开始\n"
             "接收文件 Index: 3  文件名：/in/照片/一.jpg\n"
             "接收文件 Index: 3  一.jpg  45%  总计 30%  已经传送：2.2 MB / 5.0 MB  "
@@ -352,16 +324,17 @@ TEST_F(TerminalFrontendTest, TransferShowsALineEverySecondAndItsVerdict) {
 }
 
 TEST_F(TerminalFrontendTest, OnATerminalProgressIsOneLiveLine) {
-  CapturedOutput terminal(true);
-  AnswerPolicy policy;
-  TerminalFrontend frontend(terminal.console, policy);
+  std::ostringstream out;
+  Console terminal(out, true);
+  TerminalFrontend frontend(terminal, AnswerPolicy{});
   const TransferWindowId window =
       frontend.openTransferWindow(TransferWindowSpec{1, true, 1, false, {}, {}});
   frontend.showTransferFigures(window, {150, std::nullopt, std::nullopt});
   frontend.showTransferVerdict(window, {true, "传送完毕！", false, false});
   // A position past 100 is a full bar; the verdict replaces the live line.
-  EXPECT_EQ(terminal.text(),
-            "发送文件 Index: 1  开始\n发送文件 Index: 1  100%\r\x1B[K发送文件 Index: 1  传送完毕！\n");
+  EXPECT_EQ(
+      out.str(),
+      "发送文件 Index: 1  开始\n发送文件 Index: 1  100%\r\x1B[K发送文件 Index: 1  传送完毕！\n");
 }
 
 }  // namespace

@@ -23,31 +23,19 @@ class ControlMessagesTest : public test::Sandbox {
   ScriptedFrontend ui;
   Peer peer{ui, test::fastTiming()};
   int port = test::freePortRange(100);
-  std::optional<RawConnection> raw;
+  RawConnection raw;
 
   void SetUp() override {
     Sandbox::SetUp();
     peer.onListen(std::to_string(port));
-    ASSERT_TRUE(test::waitFor([&] {
-      raw.emplace(RawConnection::connectTo(port));
-      return raw->connected();
-    }));
+    raw = RawConnection::connectTo(port);
+    ASSERT_TRUE(raw.isOpen());
     ASSERT_TRUE(ui.waitForLinkState(LinkState::Connected));
-  }
-
-  // A data connection to the Peer's side, which starts listening on its own thread.
-  static RawConnection connectData(int dataPort) {
-    std::optional<RawConnection> data;
-    test::waitFor([&] {
-      data.emplace(RawConnection::connectTo(dataPort));
-      return data->connected();
-    });
-    return std::move(*data);
   }
 
   // Sends a message and waits until the peer has shown it in its log.
   void deliver(const std::string& message) {
-    ASSERT_TRUE(raw->send(toWire(message)));
+    ASSERT_TRUE(raw.send(toWire(message)));
     ASSERT_TRUE(ui.waitForLog(message));
   }
 };
@@ -57,14 +45,15 @@ TEST_F(ControlMessagesTest, TheListeningOffererNamesTheDataPortAndSendsTheProtoc
   test::writeFile(source, test::patternBytes(100));
   offerFromDrop(peer, {source});
   const std::string ask = "TRANSFILE:ASK:Index:1\r\na.txt\t100 bytes\r\n";
-  EXPECT_EQ(raw->receive(ask.size()), ask);
+  EXPECT_EQ(raw.receive(ask.size()), ask);
 
-  ASSERT_TRUE(raw->send("TRANSFILE:REPLY:YES:Index:1\r\n"));
+  ASSERT_TRUE(raw.send("TRANSFILE:REPLY:YES:Index:1\r\n"));
   const std::string portMessage = "TRANSFILE:PORT:" + std::to_string(port + 2) + ":Index:1\r\n";
-  EXPECT_EQ(raw->receive(portMessage.size()), portMessage);
+  EXPECT_EQ(raw.receive(portMessage.size()), portMessage);
 
-  RawConnection data = connectData(port + 2);
-  ASSERT_TRUE(data.connected());
+  // The Peer's side starts listening on its own thread; connectTo waits for it.
+  RawConnection data = RawConnection::connectTo(port + 2);
+  ASSERT_TRUE(data.isOpen());
   const std::string header = data.receiveSome();
   ASSERT_TRUE(header.starts_with("\\a.txt\r\nFileSize:100\r\nFileAttr:"));
   EXPECT_EQ(header.size(), 1u + 5 + 11 + 3 + 11 + 36);
@@ -82,12 +71,12 @@ TEST_F(ControlMessagesTest, TheListeningReceiverAnswersWithThePortAfterStartingI
   ui.onChooseSaveFile = [&](const std::string& name, const std::string&) {
     return std::optional<fs::path>(saveFolder / name);
   };
-  ASSERT_TRUE(raw->send("TRANSFILE:ASK:Index:7\r\nb.bin\t3 bytes\r\n"));
+  ASSERT_TRUE(raw.send("TRANSFILE:ASK:Index:7\r\nb.bin\t3 bytes\r\n"));
   const std::string reply = "TRANSFILE:REPLY:YES:PORT:" + std::to_string(port + 8) + ":Index:7\r\n";
-  EXPECT_EQ(raw->receive(reply.size()), reply);
+  EXPECT_EQ(raw.receive(reply.size()), reply);
 
-  RawConnection data = connectData(port + 8);
-  ASSERT_TRUE(data.connected());
+  RawConnection data = RawConnection::connectTo(port + 8);
+  ASSERT_TRUE(data.isOpen());
   FileAttributeData attributes;
   attributes.attributes = kAttributeArchive;
   attributes.size = 3;
@@ -132,10 +121,10 @@ TEST_F(ControlMessagesTest, MalformedMessagesAreReportedAndTouchNothing) {
 TEST_F(ControlMessagesTest, AnOfferOfOneFolderIsAskedWithTwoButtonsAndWithoutTotals) {
   ui.onPrompt = [](PromptHandle&, const PromptRequest&) { return 1002; };
   ASSERT_TRUE(
-      raw->send(toWire("TRANSFILE:ASK:Index:4\r\nPhotos\t文件夹\t5.0 MB\r\n\r\n总计 "
-                       "文件个数：-1\r\n　　 文件大小：5242880 Bytes = 5.0 MB\r\n")));
+      raw.send(toWire("TRANSFILE:ASK:Index:4\r\nPhotos\t文件夹\t5.0 MB\r\n\r\n总计 "
+                      "文件个数：-1\r\n　　 文件大小：5242880 Bytes = 5.0 MB\r\n")));
   const std::string refusal = "TRANSFILE:REPLY:NO:Index:4\r\n";
-  EXPECT_EQ(raw->receive(refusal.size()), refusal);
+  EXPECT_EQ(raw.receive(refusal.size()), refusal);
   const auto prompt = ui.prompts().at(0);
   EXPECT_EQ(prompt.request.line, "对方要发送文件给你，你要接收吗？");
   EXPECT_EQ(prompt.request.text, "Photos\t文件夹\t5.0 MB");

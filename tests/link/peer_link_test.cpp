@@ -42,30 +42,33 @@ class PeerLinkTest : public test::Sandbox {
   Peer connector{connectorUi, test::fastTiming()};
   int port = test::freePortRange();
   std::string portText = std::to_string(port);
+  RawConnection raw;
+
+  // Starts the listening Peer and connects `raw` to it in the connecting peer's place.
+  void listenWithRawPeer() {
+    listener.onListen(portText);
+    raw = RawConnection::connectTo(port);
+    ASSERT_TRUE(raw.isOpen());
+    ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Connected));
+  }
 };
 
 TEST_F(PeerLinkTest, RawPeerSeesChatAsGbkBytesAndTheListenerShowsItsAddress) {
-  listener.onListen(portText);
-  std::optional<RawConnection> raw;
-  ASSERT_TRUE(test::waitFor([&] {
-    raw.emplace(RawConnection::connectTo(port));
-    return raw->connected();
-  }));
-  ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Connected));
+  ASSERT_NO_FATAL_FAILURE(listenWithRawPeer());
   EXPECT_EQ(listenerUi.addressText(), "127.0.0.1");
   EXPECT_TRUE(logHas(listenerUi, "连接成功！\r\n", kGreen));
   EXPECT_TRUE(listener.connected());
   EXPECT_FALSE(listener.connectingPeer());
 
   EXPECT_EQ(listener.sendChatLine("中文 line\r\nsecond"), 19);
-  EXPECT_EQ(raw->receive(19), "\xD6\xD0\xCE\xC4 line\r\nsecond\r\n");
+  EXPECT_EQ(raw.receive(19), "\xD6\xD0\xCE\xC4 line\r\nsecond\r\n");
   EXPECT_TRUE(logHas(listenerUi, "中文 line\r\nsecond\r\n", kBlue));
 
-  ASSERT_TRUE(raw->send("\xC4\xE3\xBA\xC3 hello\r\n"));
+  ASSERT_TRUE(raw.send("\xC4\xE3\xBA\xC3 hello\r\n"));
   ASSERT_TRUE(listenerUi.waitFor(
       [&] { return receivedText(listenerUi).find("你好 hello\r\n") != std::string::npos; }));
 
-  raw->close();
+  raw.close();
   ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Idle));
   EXPECT_FALSE(listener.connected());
   EXPECT_TRUE(logHas(listenerUi, "\r\n连接中断\r\nError code: 0\r\nSuccess\r\n", kRed));
@@ -116,39 +119,27 @@ TEST_F(PeerLinkTest, TheListeningSideCanEndItToo) {
 }
 
 TEST_F(PeerLinkTest, ALongChatLineArrivesWholeAndALongerOneIsCut) {
-  listener.onListen(portText);
-  std::optional<RawConnection> raw;
-  ASSERT_TRUE(test::waitFor([&] {
-    raw.emplace(RawConnection::connectTo(port));
-    return raw->connected();
-  }));
-  ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Connected));
+  ASSERT_NO_FATAL_FAILURE(listenWithRawPeer());
 
   const std::string line(61439, 'x');
   EXPECT_EQ(listener.sendChatLine(line), 61441);
-  EXPECT_EQ(raw->receive(61441), line + "\r\n");
+  EXPECT_EQ(raw.receive(61441), line + "\r\n");
   EXPECT_EQ(listener.sendChatLine(line + "yz"), 61441);
-  EXPECT_EQ(raw->receive(61441), line + "\r\n");
+  EXPECT_EQ(raw.receive(61441), line + "\r\n");
 
-  ASSERT_TRUE(raw->send(line + "\r\n"));
+  ASSERT_TRUE(raw.send(line + "\r\n"));
   EXPECT_TRUE(listenerUi.waitFor([&] { return receivedText(listenerUi) == line + "\r\n"; }));
 }
 
 TEST_F(PeerLinkTest, CoalescedAndSplitMessagesAreFramedWithoutLoss) {
-  listener.onListen(portText);
-  std::optional<RawConnection> raw;
-  ASSERT_TRUE(test::waitFor([&] {
-    raw.emplace(RawConnection::connectTo(port));
-    return raw->connected();
-  }));
-  ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Connected));
+  ASSERT_NO_FATAL_FAILURE(listenWithRawPeer());
 
-  ASSERT_TRUE(raw->send("one\r\nTRANSFILE:NOTHING:Index:1\r\ntwo\r\n"));
+  ASSERT_TRUE(raw.send("one\r\nTRANSFILE:NOTHING:Index:1\r\ntwo\r\n"));
   ASSERT_TRUE(listenerUi.waitForLog("two\r\n"));
   // A character and a message cut by the network.
-  ASSERT_TRUE(raw->send("\xC4"));
-  ASSERT_TRUE(raw->send("\xE3\r\nTRANSFILE:NOT"));
-  ASSERT_TRUE(raw->send("HING:Index:2\r\n"));
+  ASSERT_TRUE(raw.send("\xC4"));
+  ASSERT_TRUE(raw.send("\xE3\r\nTRANSFILE:NOT"));
+  ASSERT_TRUE(raw.send("HING:Index:2\r\n"));
   ASSERT_TRUE(listenerUi.waitForLog("Index:2\r\n"));
 
   std::vector<std::string> pieces;
@@ -162,13 +153,7 @@ TEST_F(PeerLinkTest, CoalescedAndSplitMessagesAreFramedWithoutLoss) {
 }
 
 TEST_F(PeerLinkTest, ListenWhileConnectedDoesNothingAndASecondPeerIsRefused) {
-  listener.onListen(portText);
-  std::optional<RawConnection> raw;
-  ASSERT_TRUE(test::waitFor([&] {
-    raw.emplace(RawConnection::connectTo(port));
-    return raw->connected();
-  }));
-  ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Connected));
+  ASSERT_NO_FATAL_FAILURE(listenWithRawPeer());
 
   listener.onListen(portText);
   listener.onConnect("127.0.0.1", portText);
@@ -195,11 +180,7 @@ TEST_F(PeerLinkTest, APortInUseIsReportedWithTheSystemsText) {
 
 TEST_F(PeerLinkTest, DisconnectWhileListeningEndsTheWait) {
   listener.onListen(portText);
-  ASSERT_TRUE(test::waitFor([&] {
-    // Wait until the socket listens: a bind of the same port then fails.
-    SocketResult probe = listenTcp(static_cast<std::uint16_t>(port), 1);
-    return !probe.ok();
-  }));
+  ASSERT_TRUE(test::waitFor([&] { return test::isListening(port); }));
   listener.onDisconnect();
   ASSERT_TRUE(listenerUi.waitForLog("accept failed."));
   EXPECT_TRUE(listenerUi.waitForLinkState(LinkState::Idle));

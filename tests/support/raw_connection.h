@@ -1,31 +1,48 @@
 #pragma once
 
 #include <chrono>
-#include <optional>
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "platform/socket.h"
 
 namespace brisk::test {
 
-// A bare TCP connection that plays the other side of a wire exchange in tests: it sends
-// exact bytes and collects exact bytes, with deadlines.
+// How long a raw connection waits for the other side unless a test says otherwise.
+inline constexpr std::chrono::milliseconds kWireLimit = std::chrono::seconds(10);
+
+// A bare TCP socket that plays the other side of a wire exchange in tests: it connects to
+// or listens on loopback, sends exact bytes and collects exact byte counts, with deadlines.
+// Connections send every piece at once, so that the other side sees the splits where the
+// test puts them.
 class RawConnection {
  public:
-  // Connects to 127.0.0.1:port; check connected() afterwards.
-  static RawConnection connectTo(int port);
-  // Accepts one connection on a listening socket.
-  static RawConnection acceptFrom(const Socket& listener);
+  // Not open; also what the calls below give when they fail.
+  RawConnection() = default;
 
-  bool connected() const { return socket_.isOpen(); }
-  bool send(const std::string& bytes) const;
-  // Reads until `count` bytes have come (or the deadline or the peer's close); returns them.
-  std::string receive(std::size_t count,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
-  // Reads whatever is there within `limit`, at least one byte if any arrive.
-  std::string receiveSome(std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
-  // True once the peer has closed (a read gives 0) within `limit`.
-  bool waitForClose(std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+  // Connects to 127.0.0.1:`port`, retrying until something listens there or the limit
+  // passes. With `fromAddress` (such as "127.0.0.2") the connection comes from that local
+  // address; when it cannot be bound nothing is tried. Check isOpen() afterwards.
+  static RawConnection connectTo(int port, const char* fromAddress = nullptr);
+  // A listening socket on 127.0.0.1:`port`, for a side under test that connects.
+  static RawConnection listenOn(int port);
+  // Takes the next connection that comes to this listening socket within `limit`.
+  RawConnection accept(std::chrono::milliseconds limit = kWireLimit) const;
+
+  bool isOpen() const { return socket_.isOpen(); }
+  // Sends all of `bytes`; false when the connection failed first.
+  bool send(std::string_view bytes) const;
+  // Reads until `count` bytes have come, the peer closed or the limit passed; returns them.
+  std::string receive(std::size_t count, std::chrono::milliseconds limit = kWireLimit) const;
+  // Reads what arrives first within the limit: at least one byte, if any come.
+  std::string receiveSome(std::chrono::milliseconds limit = kWireLimit) const;
+  // Reads everything until the peer closes (or the limit passes).
+  std::string receiveToEnd(std::chrono::milliseconds limit = kWireLimit) const {
+    return receive(std::string::npos, limit);
+  }
+  // True once the peer has closed within the limit; whatever still comes is dropped.
+  bool waitForClose(std::chrono::milliseconds limit = kWireLimit) const;
   void close() { socket_.close(); }
 
  private:

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -81,6 +82,21 @@ int freePortRange(int span) {
     for (int p = port; p <= port + span && free; ++p) free = canBind(p);
     if (free) return port;
   }
+}
+
+bool isListening(int port) {
+  // A listening socket on every address shows as 00000000:PORT in state 0A.
+  char wanted[32];
+  std::snprintf(wanted, sizeof wanted, "00000000:%04X", port);
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state;
+    fields >> slot >> local >> remote >> state;
+    if (local == wanted && state == "0A") return true;
+  }
+  return false;
 }
 
 Timing fastTiming() {

@@ -35,6 +35,10 @@ bool waitFor(const std::function<bool()>& condition,
 // for every call in this process, so tests running together do not meet.
 int freePortRange(int span = 4);
 
+// Whether some socket of this machine listens on `port` on every address. Reads the
+// kernel's table, so it never disturbs the socket it looks for.
+bool isListening(int port);
+
 // The program's timing with every pause cut short, for fast tests.
 Timing fastTiming();
 

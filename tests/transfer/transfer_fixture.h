@@ -4,7 +4,6 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -15,39 +14,6 @@
 #include "support/test_support.h"
 
 namespace brisk::test {
-
-inline constexpr std::chrono::milliseconds kWireLimit{5000};
-
-// One end of a data connection played by the test: exact bytes in and out.
-class RawPeer {
- public:
-  // Connects to 127.0.0.1:`port`, from `fromAddress` if given, retrying until something
-  // listens there or the limit passes.
-  static RawPeer connectTo(int port, const char* fromAddress = nullptr);
-  // A listening socket on 127.0.0.1:`port` for a transfer thread that connects.
-  static RawPeer listenOn(int port);
-  // Takes the connection that came to a listening RawPeer.
-  RawPeer accept();
-
-  bool isOpen() const { return fd_ >= 0; }
-  void send(std::string_view bytes);
-  // Exactly `count` bytes, or fewer when the connection closed or the limit passed.
-  std::string read(std::size_t count, std::chrono::milliseconds limit = kWireLimit);
-  // Everything until the peer closes (or the limit passes).
-  std::string readToEnd(std::chrono::milliseconds limit = kWireLimit);
-  // Whether the peer has closed (reading and dropping what still comes).
-  bool closedByPeer(std::chrono::milliseconds limit = kWireLimit);
-  void close();
-
-  RawPeer() = default;
-  RawPeer(RawPeer&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  RawPeer& operator=(RawPeer&& other) noexcept;
-  ~RawPeer() { close(); }
-
- private:
-  explicit RawPeer(int fd) : fd_(fd) {}
-  int fd_ = -1;
-};
 
 // One side of a transfer: its front end, notices, record and transfer thread.
 class TransferSide {

@@ -6,6 +6,7 @@
 
 #include "offer/file_queue.h"
 #include "platform/file_system.h"
+#include "support/raw_connection.h"
 #include "transfer/transfer_fixture.h"
 
 namespace brisk::test {
@@ -364,12 +365,12 @@ TEST_F(TransferPair, TheListeningSideTakesOnlyThePeersConnection) {
   receiver.accept(folder("in"), 1, 0, port, false);
   receiver.start();
   ASSERT_TRUE(waitUntilListening(port));
-  RawPeer stranger = RawPeer::connectTo(port, "127.0.0.2");
+  RawConnection stranger = RawConnection::connectTo(port, "127.0.0.2");
   if (!stranger.isOpen()) {
     receiver.record->dataSocket.interrupt();
     GTEST_SKIP() << "cannot connect from 127.0.0.2 on this machine";
   }
-  EXPECT_TRUE(stranger.closedByPeer());
+  EXPECT_TRUE(stranger.waitForClose());
   sender.start();
   ASSERT_TRUE(sender.join());
   ASSERT_TRUE(receiver.join());

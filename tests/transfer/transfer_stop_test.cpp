@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/file_system.h"
+#include "support/raw_connection.h"
 #include "transfer/data_records.h"
 #include "transfer/transfer_fixture.h"
 
@@ -28,15 +29,15 @@ TEST_F(TransferStop, StoppingTheReceivingSideKeepsTheResumablePartialFile) {
     const int port = freePortRange();
     receiver.accept(folder("in"), 1, 0, port, false);
     receiver.start();
-    RawPeer peer = RawPeer::connectTo(port);
+    RawConnection peer = RawConnection::connectTo(port);
     peer.send(fileHeader("big.bin", content.size(), plainFile()));
-    ASSERT_EQ(peer.read(2), "+0");
+    ASSERT_EQ(peer.receive(2), "+0");
     peer.send(std::string_view(content).substr(0, part));
     ASSERT_TRUE(waitFor([&] { return receiver.record->fileDone == part; }));
 
     receiver.record->dataSocket.interrupt();
     ASSERT_TRUE(receiver.join());
-    EXPECT_TRUE(peer.closedByPeer());
+    EXPECT_TRUE(peer.waitForClose());
     peer.close();
     EXPECT_EQ(receiver.result(), 0);
     EXPECT_TRUE(receiver.frontend.notices().empty());
@@ -52,11 +53,11 @@ TEST_F(TransferStop, StoppingTheReceivingSideKeepsTheResumablePartialFile) {
     return FileExistsReply{kAnswerResume, false};
   };
   receiver.start();
-  RawPeer peer = RawPeer::connectTo(port);
+  RawConnection peer = RawConnection::connectTo(port);
   peer.send(fileHeader("big.bin", content.size(), plainFile()));
-  ASSERT_EQ(peer.read(7), "+307200");
+  ASSERT_EQ(peer.receive(7), "+307200");
   peer.send(std::string_view(content).substr(part));
-  EXPECT_EQ(peer.read(1), "0");
+  EXPECT_EQ(peer.receive(1), "0");
   peer.send(fixedRecord(kEndText));
   peer.close();
   ASSERT_TRUE(receiver.join());
@@ -70,19 +71,19 @@ TEST_F(TransferStop, StoppingTheSendingSideEndsItQuietly) {
   const std::size_t size = 16 << 20;
   writeFile(root() / "out/big.bin", std::string(size, 'b'));
   const int port = freePortRange();
-  RawPeer listener = RawPeer::listenOn(port);
+  RawConnection listener = RawConnection::listenOn(port);
   TransferSide sender;
   sender.offer(root() / "out", {"big.bin"}, port, true);
   sender.start();
-  RawPeer peer = listener.accept();
-  ASSERT_FALSE(peer.read(1 + 7 + 11 + 8 + 11 + 36).empty());
+  RawConnection peer = listener.accept();
+  ASSERT_FALSE(peer.receive(1 + 7 + 11 + 8 + 11 + 36).empty());
   peer.send("+0");
-  ASSERT_EQ(peer.read(1 << 20).size(), 1u << 20);
+  ASSERT_EQ(peer.receive(1 << 20).size(), 1u << 20);
   ASSERT_TRUE(waitFor([&] { return sender.record->fileDone > 0; }));
 
   sender.record->dataSocket.interrupt();
   ASSERT_TRUE(sender.join());
-  EXPECT_LT(peer.readToEnd().size(), size);
+  EXPECT_LT(peer.receiveToEnd().size(), size);
   EXPECT_EQ(sender.result(), 0);
   EXPECT_TRUE(sender.frontend.notices().empty());
   EXPECT_LT(sender.record->fileDone, size);
@@ -121,17 +122,17 @@ TEST_F(TransferStop, AFileThatShrinksWhileSentEndsTheTransfer) {
   const std::size_t size = 16 << 20;
   writeFile(root() / "out/log.txt", std::string(size, 'l'));
   const int port = freePortRange();
-  RawPeer listener = RawPeer::listenOn(port);
+  RawConnection listener = RawConnection::listenOn(port);
   TransferSide sender;
   sender.offer(root() / "out", {"log.txt"}, port, true);
   sender.start();
-  RawPeer peer = listener.accept();
-  ASSERT_FALSE(peer.read(1 + 7 + 11 + 8 + 11 + 36).empty());
+  RawConnection peer = listener.accept();
+  ASSERT_FALSE(peer.receive(1 + 7 + 11 + 8 + 11 + 36).empty());
   peer.send("+0");
-  ASSERT_EQ(peer.read(1 << 20).size(), 1u << 20);
+  ASSERT_EQ(peer.receive(1 << 20).size(), 1u << 20);
   fs::resize_file(root() / "out/log.txt", 2 << 20);
 
-  EXPECT_LT(peer.readToEnd().size(), size);
+  EXPECT_LT(peer.receiveToEnd().size(), size);
   peer.close();
   ASSERT_TRUE(sender.join());
   ASSERT_EQ(sender.frontend.notices().size(), 1u);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/file_system.h"
+#include "support/raw_connection.h"
 #include "transfer/data_records.h"
 #include "transfer/transfer_fixture.h"
 
@@ -21,11 +22,11 @@ class WireProtocol : public Sandbox {
   }
 
   // A receiving transfer thread that listens; the raw peer connects as the sender.
-  RawPeer startReceiver(TransferSide& side, int fileCount = -1) {
+  RawConnection startReceiver(TransferSide& side, int fileCount = -1) {
     const int port = freePortRange();
     side.accept(folder("in"), fileCount, 0, port, false);
     side.start();
-    return RawPeer::connectTo(port);
+    return RawConnection::connectTo(port);
   }
 
   static std::string header(const std::string& name, std::uint64_t size,
@@ -48,23 +49,23 @@ TEST_F(WireProtocol, SendsThePhotosFolderByteForByte) {
   const FileAttributeData folderData = attributesOf(root() / "out/Photos");
   const FileAttributeData fileData = attributesOf(root() / "out/Photos/a.jpg");
   const int port = freePortRange();
-  RawPeer listener = RawPeer::listenOn(port);
+  RawConnection listener = RawConnection::listenOn(port);
   TransferSide sender;
   sender.offer(root() / "out", {"Photos"}, port, true);
   sender.start();
-  RawPeer peer = listener.accept();
+  RawConnection peer = listener.accept();
   ASSERT_TRUE(peer.isOpen());
 
-  EXPECT_EQ(peer.read(54), ">Photos\r\nFileAttr:" + folderData.toWire());
+  EXPECT_EQ(peer.receive(54), ">Photos\r\nFileAttr:" + folderData.toWire());
   peer.send("0");
-  EXPECT_EQ(peer.read(68), "\\a.jpg\r\nFileSize:1000\r\nFileAttr:" + fileData.toWire());
+  EXPECT_EQ(peer.receive(68), "\\a.jpg\r\nFileSize:1000\r\nFileAttr:" + fileData.toWire());
   peer.send("+0");
-  EXPECT_EQ(peer.read(1000), patternBytes(1000));
+  EXPECT_EQ(peer.receive(1000), patternBytes(1000));
   peer.send("0");
-  EXPECT_EQ(peer.read(8), "< upward");
+  EXPECT_EQ(peer.receive(8), "< upward");
   peer.send("0");
-  EXPECT_EQ(peer.read(30), "| Transfer file(s) finished."s + std::string(2, '\0'));
-  EXPECT_TRUE(peer.closedByPeer());
+  EXPECT_EQ(peer.receive(30), "| Transfer file(s) finished."s + std::string(2, '\0'));
+  EXPECT_TRUE(peer.waitForClose());
   peer.close();
 
   ASSERT_TRUE(sender.join());
@@ -83,19 +84,19 @@ TEST_F(WireProtocol, ReceivesThePhotosFolderByteForByte) {
   folderData.attributes = kAttributeDirectory;
   folderData.lastWriteTime = fileTimeFromUnix(1500000000, 0);
   TransferSide receiver;
-  RawPeer peer = startReceiver(receiver);
+  RawConnection peer = startReceiver(receiver);
   ASSERT_TRUE(peer.isOpen());
 
   peer.send(folderRecord("Photos", folderData));
-  EXPECT_EQ(peer.read(1), "0");
+  EXPECT_EQ(peer.receive(1), "0");
   peer.send(header("a.jpg", 1000));
-  EXPECT_EQ(peer.read(2), "+0");
+  EXPECT_EQ(peer.receive(2), "+0");
   peer.send(content);
-  EXPECT_EQ(peer.read(1), "0");
+  EXPECT_EQ(peer.receive(1), "0");
   peer.send("< upward");
-  EXPECT_EQ(peer.read(1), "0");
+  EXPECT_EQ(peer.receive(1), "0");
   peer.send(fixedRecord(kEndText));
-  EXPECT_TRUE(peer.closedByPeer());
+  EXPECT_TRUE(peer.waitForClose());
   peer.close();
 
   ASSERT_TRUE(receiver.join());
@@ -110,19 +111,19 @@ TEST_F(WireProtocol, ReceivesThePhotosFolderByteForByte) {
 
 TEST_F(WireProtocol, RecordsSplitAcrossReceivesArePutBackTogether) {
   TransferSide receiver;
-  RawPeer peer = startReceiver(receiver, 1);
+  RawConnection peer = startReceiver(receiver, 1);
   const std::string record = header("分开.txt", 5);
   peer.send(record.substr(0, 9));
   // Nothing is answered for half a record.
-  EXPECT_EQ(peer.read(1, std::chrono::milliseconds(50)), "");
+  EXPECT_EQ(peer.receive(1, std::chrono::milliseconds(50)), "");
   peer.send(record.substr(9));
-  EXPECT_EQ(peer.read(2), "+0");
+  EXPECT_EQ(peer.receive(2), "+0");
   peer.send("12345");
-  EXPECT_EQ(peer.read(1), "0");
+  EXPECT_EQ(peer.receive(1), "0");
   const std::string end = fixedRecord(kEndText);
   peer.send(end.substr(0, 3));
   peer.send(end.substr(3));
-  EXPECT_TRUE(peer.closedByPeer());
+  EXPECT_TRUE(peer.waitForClose());
   peer.close();
   ASSERT_TRUE(receiver.join());
   EXPECT_EQ(readFile(root() / "in/分开.txt"), "12345");
@@ -134,12 +135,12 @@ TEST_F(WireProtocol, RecordsSplitAcrossReceivesArePutBackTogether) {
 
 TEST_F(WireProtocol, BytesBeyondTheFileAreReadAsTheNextRecord) {
   TransferSide receiver;
-  RawPeer peer = startReceiver(receiver, 2);
+  RawConnection peer = startReceiver(receiver, 2);
   peer.send(header("ten.bin", 10));
-  EXPECT_EQ(peer.read(2), "+0");
+  EXPECT_EQ(peer.receive(2), "+0");
   peer.send("0123456789#extra");
-  EXPECT_EQ(peer.read(1), "0");
-  const std::string answer = peer.readToEnd();
+  EXPECT_EQ(peer.receive(1), "0");
+  const std::string answer = peer.receiveToEnd();
   peer.close();
   EXPECT_EQ(answer, gbk("| 接收文件名出错，首字符不是'\\'：\r\n#extra"));
   ASSERT_TRUE(receiver.join());
@@ -177,9 +178,9 @@ TEST_F(WireProtocol, HostileNamesAreRefusedAndNothingIsWrittenOutside) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.record);
     TransferSide receiver;
-    RawPeer peer = startReceiver(receiver, 2);
+    RawConnection peer = startReceiver(receiver, 2);
     peer.send(c.record);
-    EXPECT_EQ(peer.readToEnd().substr(0, c.answerStart.size()), c.answerStart);
+    EXPECT_EQ(peer.receiveToEnd().substr(0, c.answerStart.size()), c.answerStart);
     peer.close();
     ASSERT_TRUE(receiver.join());
     EXPECT_EQ(receiver.frontend.notices().size(), 1u);
@@ -191,9 +192,9 @@ TEST_F(WireProtocol, HostileNamesAreRefusedAndNothingIsWrittenOutside) {
     receiver.frontend.onFileExists = [answer](const std::string&) {
       return FileExistsReply{answer, false};
     };
-    RawPeer peer = startReceiver(receiver, 2);
+    RawConnection peer = startReceiver(receiver, 2);
     peer.send(header("link", 4));
-    EXPECT_EQ(peer.readToEnd().substr(0, 22), "| CreateFile failed:\r\n");
+    EXPECT_EQ(peer.receiveToEnd().substr(0, 22), "| CreateFile failed:\r\n");
     peer.close();
     ASSERT_TRUE(receiver.join());
     EXPECT_TRUE(receiver.frontend.waitForNotice("本地创建打开文件失败："));
@@ -206,9 +207,9 @@ TEST_F(WireProtocol, HostileNamesAreRefusedAndNothingIsWrittenOutside) {
 
 TEST_F(WireProtocol, AnOtherFirstByteIsAnsweredWithTheMalformedLine) {
   TransferSide receiver;
-  RawPeer peer = startReceiver(receiver);
+  RawConnection peer = startReceiver(receiver);
   peer.send("?what");
-  EXPECT_EQ(peer.readToEnd(), gbk("| 接收文件名出错，首字符不是'\\'：\r\n?what"));
+  EXPECT_EQ(peer.receiveToEnd(), gbk("| 接收文件名出错，首字符不是'\\'：\r\n?what"));
   peer.close();
   ASSERT_TRUE(receiver.join());
   EXPECT_EQ(receiver.result(), 0);
@@ -219,22 +220,22 @@ TEST_F(WireProtocol, TheSenderHonoursSkipResumeOffsetsAndOddAnswers) {
   writeFile(root() / "out/b.bin", patternBytes(1000, 2));
   writeFile(root() / "out/c.bin", patternBytes(10, 3));
   const int port = freePortRange();
-  RawPeer listener = RawPeer::listenOn(port);
+  RawConnection listener = RawConnection::listenOn(port);
   TransferSide sender;
   sender.offer(root() / "out", {"a.bin", "b.bin", "c.bin"}, port, true);
   sender.start();
-  RawPeer peer = listener.accept();
+  RawConnection peer = listener.accept();
 
-  EXPECT_EQ(peer.read(68).substr(0, 21), "\\a.bin\r\nFileSize:1000");
+  EXPECT_EQ(peer.receive(68).substr(0, 21), "\\a.bin\r\nFileSize:1000");
   peer.send(fixedRecord(kSkipText));
-  std::string second = peer.read(1 + 5 + 11 + 4 + 11 + 36);
+  std::string second = peer.receive(1 + 5 + 11 + 4 + 11 + 36);
   EXPECT_EQ(second.substr(0, 21), "\\b.bin\r\nFileSize:1000");
   peer.send("+400");
-  EXPECT_EQ(peer.read(600), patternBytes(1000, 2).substr(400));
+  EXPECT_EQ(peer.receive(600), patternBytes(1000, 2).substr(400));
   peer.send("0");
-  EXPECT_EQ(peer.read(1 + 5 + 11 + 2 + 11 + 36).substr(0, 19), "\\c.bin\r\nFileSize:10");
+  EXPECT_EQ(peer.receive(1 + 5 + 11 + 2 + 11 + 36).substr(0, 19), "\\c.bin\r\nFileSize:10");
   peer.send("ok?");
-  EXPECT_TRUE(peer.closedByPeer());
+  EXPECT_TRUE(peer.waitForClose());
   peer.close();
   ASSERT_TRUE(sender.join());
   ASSERT_EQ(sender.frontend.notices().size(), 1u);
@@ -259,8 +260,8 @@ TEST_F(WireProtocol, TheSenderReportsThePeersRefusals) {
     TransferSide sender;
     sender.offer(root() / "out", {"a.bin"}, port, false);
     sender.start();
-    RawPeer peer = RawPeer::connectTo(port);
-    peer.read(1 + 5 + 11 + 1 + 11 + 36);
+    RawConnection peer = RawConnection::connectTo(port);
+    peer.receive(1 + 5 + 11 + 1 + 11 + 36);
     peer.send(c.answer);
     peer.close();
     ASSERT_TRUE(sender.join());

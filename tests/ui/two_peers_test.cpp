@@ -1,6 +1,7 @@
 // Two copies of the program in one process, linked over loopback by clicking their buttons.
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "support/test_support.h"
 #include "ui/control_ids.h"
 #include "ui/prompt_window.h"
 #include "ui/transfer_window.h"
@@ -37,17 +39,21 @@ bool linkUp(Program& listener, Program& connector) {
   const QString port = QString::number(freePortRange(100));
   control<QLineEdit>(&listener.window, kIdPortBox)->setText(port);
   QTest::mouseClick(control<QPushButton>(&listener.window, kIdListen), Qt::LeftButton);
-  if (!QTest::qWaitFor(
-          [&] { return statusOf(listener.window) == QStringLiteral("正在监听..."); })) {
+  // The label changes at once; the port listens a moment later, on the link's thread.
+  if (!QTest::qWaitFor([&] {
+        return statusOf(listener.window) == QStringLiteral("正在监听...") &&
+               isListening(port.toInt());
+      })) {
     return false;
   }
   control<QComboBox>(&connector.window, kIdAddressBox)->setEditText(QStringLiteral("127.0.0.1"));
   control<QLineEdit>(&connector.window, kIdPortBox)->setText(port);
   QTest::mouseClick(control<QPushButton>(&connector.window, kIdConnect), Qt::LeftButton);
-  return QTest::qWaitFor([&] {
+  const bool up = QTest::qWaitFor([&] {
     return statusOf(listener.window) == QStringLiteral("已连接") &&
            statusOf(connector.window) == QStringLiteral("已连接");
   });
+  return up;
 }
 
 PromptWindow* promptSaying(const QString& line) {
@@ -189,6 +195,60 @@ class TwoPeersTest : public QObject {
     for (TransferWindow* window : openWindows<TransferWindow>()) {
       QCOMPARE(control<QPushButton>(window, kIdStopButton)->text(), QStringLiteral("关闭"));
     }
+    connector.window.close();
+    listener.window.close();
+    QTRY_VERIFY(openWindows<TransferWindow>().isEmpty());
+  }
+
+  // A folder dropped on one side's input box and saved into a folder chosen on the other
+  // side arrives as the same tree.
+  void folderOfferedAndSavedThroughTheWindows() {
+    Program listener;
+    Program connector;
+    listener.window.start();
+    connector.window.start();
+    QVERIFY(linkUp(listener, connector));
+
+    QTemporaryDir dir;
+    const QString in = dir.filePath(QStringLiteral("in"));
+    QVERIFY(QDir().mkpath(in));
+    const QString tree = dir.filePath(QStringLiteral("相册"));
+    const auto path = [](const QString& text) { return QFile::encodeName(text).toStdString(); };
+    const std::string first = patternBytes(70000, 1);
+    const std::string second = patternBytes(1234, 2);
+    writeFile(path(tree + QStringLiteral("/a.jpg")), first);
+    writeFile(path(tree + QStringLiteral("/子目录/b.bin")), second);
+    QVERIFY(QDir().mkpath(tree + QStringLiteral("/empty")));
+    QVERIFY(dropUrls(control<QWidget>(&listener.window, kIdInputBox)
+                         ->findChild<QWidget*>(QStringLiteral("qt_scrollarea_viewport")),
+                     {QUrl::fromLocalFile(tree)}));
+
+    QTRY_VERIFY(promptSaying(QStringLiteral("对方要发送文件给你，你要接收吗？")));
+    PromptWindow* question = promptSaying(QStringLiteral("对方要发送文件给你，你要接收吗？"));
+    QVERIFY(!question->findChild<QPushButton*>(QString::number(1003)));
+    QTimer chooser;
+    connect(&chooser, &QTimer::timeout, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      // The dialog fills its list on a thread of its own; the typed path does not wait for it.
+      dialog->setDirectory(in);
+      dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(in);
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    chooser.start(10);
+    QTest::mouseClick(control<QPushButton>(question, 1001), Qt::LeftButton);
+
+    const auto finished = [] {
+      int done = 0;
+      for (TransferWindow* window : openWindows<TransferWindow>()) {
+        done += control<QLabel>(window, kIdStatus)->text() == QStringLiteral("传送完毕！");
+      }
+      return done;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(finished(), 2, 20000);
+    QCOMPARE(readFile(path(in + QStringLiteral("/相册/a.jpg"))), first);
+    QCOMPARE(readFile(path(in + QStringLiteral("/相册/子目录/b.bin"))), second);
+    QVERIFY(QFileInfo(in + QStringLiteral("/相册/empty")).isDir());
     connector.window.close();
     listener.window.close();
     QTRY_VERIFY(openWindows<TransferWindow>().isEmpty());
