@@ -1,9 +1,7 @@
 #include <chrono>
 #include <csignal>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -19,27 +17,6 @@ using namespace std::chrono_literals;
 using test::ChildProcess;
 
 constexpr auto kRunLimit = 60s;
-
-// Whether some socket listens on `port`, read from the kernel's table so that looking
-// never takes the port away from the program that is about to bind it.
-bool isListening(int port) {
-  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-    std::ifstream in(table);
-    std::string line;
-    std::getline(in, line);  // the heading
-    while (std::getline(in, line)) {
-      std::istringstream fields(line);
-      std::string slot, local, remote, state;
-      fields >> slot >> local >> remote >> state;
-      const auto colon = local.rfind(':');
-      if (state == "0A" && colon != std::string::npos &&
-          std::stoi(local.substr(colon + 1), nullptr, 16) == port) {
-        return true;
-      }
-    }
-  }
-  return false;
-}
 
 // Every file and folder below `root`, by relative path, with the bytes of the files.
 std::map<std::string, std::string> treeOf(const std::filesystem::path& root) {
@@ -69,7 +46,7 @@ class BriskPeerProcess : public test::Sandbox {
     std::vector<std::string> arguments{"listen", "--port", std::to_string(port)};
     arguments.insert(arguments.end(), options.begin(), options.end());
     auto child = start("listener-" + std::to_string(port), arguments);
-    EXPECT_TRUE(test::waitFor([&] { return isListening(port) || child->exitStatus(); }))
+    EXPECT_TRUE(test::waitFor([&] { return test::isListening(port) || child->exitStatus(); }))
         << child->output();
     return child;
   }
