@@ -10,10 +10,7 @@ struct Timing {
   using ms = std::chrono::milliseconds;
 
   ms noticePause{200};          // after a notice, so that bursts of notices are spaced out
-  ms offerPause{1000};          // after sending an offer
-  ms messagePause{100};         // after handing an ASK over, after starting a transfer
-  ms windowPoll{30};            // while waiting for a transfer window to exist
-  int windowPollLimit{100};     // polls after an acceptance on the offering side
+  ms messagePause{100};         // after starting a transfer, before reading on
   ms acceptLimit{8000};         // a data connection's peer must connect within this
   ms progressTick{100};         // the progress bars move at every tick, the texts every 10th
   ms retryWait{20};             // before retrying a send or receive that would block

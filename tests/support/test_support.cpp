@@ -102,9 +102,7 @@ bool isListening(int port) {
 Timing fastTiming() {
   Timing timing;
   timing.noticePause = std::chrono::milliseconds(0);
-  timing.offerPause = std::chrono::milliseconds(0);
   timing.messagePause = std::chrono::milliseconds(0);
-  timing.windowPoll = std::chrono::milliseconds(1);
   timing.acceptLimit = std::chrono::milliseconds(3000);
   timing.progressTick = std::chrono::milliseconds(5);
   timing.retryWait = std::chrono::milliseconds(1);
