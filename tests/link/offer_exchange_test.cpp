@@ -296,6 +296,21 @@ TEST_F(OfferExchangeTest, OffersNeedAConnection) {
   EXPECT_TRUE(slotsEmpty(connector));
 }
 
+TEST_F(OfferExchangeTest, ACancelledFileDialogDoesNothingAtAll) {
+  offerFromDialog(connector);  // the scripted dialog is cancelled
+  EXPECT_TRUE(connectorUi.notices().empty());
+  EXPECT_EQ(logOf(connectorUi, kBlue), "");
+  EXPECT_TRUE(slotsEmpty(connector));
+  EXPECT_EQ(connector.slots().findFreeIndex(), 1);  // the slot it looked at is free again
+}
+
+TEST_F(OfferExchangeTest, ARootHasNoNameToOfferItUnder) {
+  offerFromDrop(connector, {"/"});
+  EXPECT_EQ(connectorUi.notices().back(), "strrchr failed");
+  EXPECT_EQ(logOf(connectorUi, kBlue), "");
+  EXPECT_EQ(connector.slots().findFreeIndex(), 1);
+}
+
 TEST_F(OfferExchangeTest, AnItemThatVanishedIsReportedAndNothingIsSent) {
   offerFromDrop(connector, {folder("out") / "missing.txt"});
   ASSERT_TRUE(connectorUi.waitForNotice("GetFileAttributesEx failed:"));
