@@ -6,6 +6,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -241,6 +243,25 @@ std::optional<Ipv4Address> peerAddressOf(const Socket& socket) {
   return Ipv4Address{ntohl(sa.sin_addr.s_addr)};
 }
 
+namespace {
+
+// The first IPv4 address of an interface that is up and not loopback.
+std::optional<Ipv4Address> firstInterfaceAddress() {
+  ifaddrs* interfaces = nullptr;
+  if (::getifaddrs(&interfaces) != 0) return std::nullopt;
+  std::optional<Ipv4Address> found;
+  for (const ifaddrs* at = interfaces; at && !found; at = at->ifa_next) {
+    if (!at->ifa_addr || at->ifa_addr->sa_family != AF_INET || !(at->ifa_flags & IFF_UP)) continue;
+    const Ipv4Address address{
+        ntohl(reinterpret_cast<const sockaddr_in*>(at->ifa_addr)->sin_addr.s_addr)};
+    if (!isLoopback(address)) found = address;
+  }
+  ::freeifaddrs(interfaces);
+  return found;
+}
+
+}  // namespace
+
 LocalAddressResult localHostAddress() {
   LocalAddressResult result;
   char name[256] = {};
@@ -258,6 +279,9 @@ LocalAddressResult localHostAddress() {
   result.address =
       Ipv4Address{ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr)};
   ::freeaddrinfo(found);
+  if (isLoopback(*result.address)) {
+    if (const auto reachable = firstInterfaceAddress()) result.address = reachable;
+  }
   return result;
 }
 

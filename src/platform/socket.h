@@ -104,10 +104,17 @@ std::optional<Ipv4Address> resolveHost(std::string_view text);
 std::optional<Ipv4Address> peerAddressOf(const Socket& socket);
 
 // The first IPv4 address of this machine's host name; failure names the step that failed.
+// Many systems map the host name to a loopback address (127.0.1.1), which no peer can
+// reach: then the first address of an interface that is up and not loopback is taken.
 struct LocalAddressResult {
   std::optional<Ipv4Address> address;
   const char* failedCall = nullptr;  // "gethostname" or "gethostbyname"
 };
 LocalAddressResult localHostAddress();
+
+// Whether an address is one of 127.0.0.0/8.
+inline bool isLoopback(Ipv4Address address) {
+  return (address.value >> 24) == 127;
+}
 
 }  // namespace brisk

@@ -1,0 +1,55 @@
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <gtest/gtest.h>
+
+#include "link/peer.h"
+#include "support/scripted_frontend.h"
+#include "support/test_support.h"
+
+namespace brisk {
+namespace {
+
+bool hasReachableInterface() {
+  ifaddrs* interfaces = nullptr;
+  if (::getifaddrs(&interfaces) != 0) return false;
+  bool found = false;
+  for (const ifaddrs* at = interfaces; at; at = at->ifa_next) {
+    if (at->ifa_addr && at->ifa_addr->sa_family == AF_INET && (at->ifa_flags & IFF_UP) &&
+        !isLoopback(Ipv4Address{
+            ntohl(reinterpret_cast<const sockaddr_in*>(at->ifa_addr)->sin_addr.s_addr)})) {
+      found = true;
+    }
+  }
+  ::freeifaddrs(interfaces);
+  return found;
+}
+
+TEST(LocalAddress, TheStartUpLineNamesAnAddressThePeerCanReach) {
+  test::ScriptedFrontend frontend;
+  Peer peer(frontend, test::fastTiming());
+  peer.logLocalAddress();
+  const auto log = frontend.log();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0].text, "本机IP地址：");
+  EXPECT_EQ(log[2].text, "\r\n");
+  const auto address = Ipv4Address::parseDotted(log[1].text);
+  ASSERT_TRUE(address);
+  // A host name mapped to 127.0.1.1 must not hide the machine's real address.
+  if (hasReachableInterface()) {
+    EXPECT_FALSE(isLoopback(*address)) << log[1].text;
+  }
+}
+
+TEST(DottedAddress, OnlyFourDecimalPartsUpTo255) {
+  EXPECT_EQ(Ipv4Address::parseDotted("192.168.1.20")->value, 0xC0A80114u);
+  for (const char* bad :
+       {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1..2.3", "a.b.c.d", "1.2.3.4 ", "对方IP地址"}) {
+    EXPECT_FALSE(Ipv4Address::parseDotted(bad)) << bad;
+  }
+  EXPECT_EQ((Ipv4Address{0x7F000001}).dotted(), "127.0.0.1");
+}
+
+}  // namespace
+}  // namespace brisk
