@@ -66,29 +66,8 @@ std::string Ipv4Address::dotted() const {
          std::to_string((value >> 8) & 0xFF) + '.' + std::to_string(value & 0xFF);
 }
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = other.release();
-  }
-  return *this;
-}
-
-int Socket::release() noexcept {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-void Socket::close() noexcept {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-}
-
 ssize_t Socket::sendAll(std::string_view data) const {
-  return sendAllOn(fd_, data);
+  return sendAllOn(fd(), data);
 }
 
 ssize_t sendAllOn(int fd, std::string_view data) {
@@ -107,7 +86,7 @@ ssize_t sendAllOn(int fd, std::string_view data) {
 
 ssize_t Socket::receive(char* buffer, std::size_t capacity) const {
   for (;;) {
-    const ssize_t n = ::recv(fd_, buffer, capacity, 0);
+    const ssize_t n = ::recv(fd(), buffer, capacity, 0);
     if (n < 0 && errno == EINTR) continue;
     return n;
   }

@@ -9,6 +9,8 @@
 
 #include <sys/types.h>
 
+#include "platform/file_descriptor.h"
+
 namespace brisk {
 
 // An IPv4 address in host byte order.
@@ -26,17 +28,12 @@ struct Ipv4Address {
 class Socket {
  public:
   Socket() = default;
-  explicit Socket(int fd) noexcept : fd_(fd) {}
-  ~Socket() { close(); }
-  Socket(Socket&& other) noexcept : fd_(other.release()) {}
-  Socket& operator=(Socket&& other) noexcept;
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
+  explicit Socket(int fd) noexcept : descriptor_(fd) {}
 
-  int fd() const { return fd_; }
-  bool isOpen() const { return fd_ >= 0; }
-  int release() noexcept;
-  void close() noexcept;
+  int fd() const { return descriptor_.get(); }
+  bool isOpen() const { return descriptor_.isOpen(); }
+  int release() noexcept { return descriptor_.release(); }
+  void close() noexcept { descriptor_.close(); }
 
   // Sends all of `data` (a short send is continued); returns its size, or -1 with errno set.
   ssize_t sendAll(std::string_view data) const;
@@ -44,7 +41,7 @@ class Socket {
   ssize_t receive(char* buffer, std::size_t capacity) const;
 
  private:
-  int fd_ = -1;
+  FileDescriptor descriptor_;
 };
 
 // Lets any thread break the blocking call that the owner of a socket is making on it,

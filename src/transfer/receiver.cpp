@@ -250,18 +250,12 @@ class Receiver {
           break;
         case DataChannel::FileReceiveStatus::Closed:
           return false;  // the sending side has ended
-        case DataChannel::FileReceiveStatus::ReceiveFailed: {
-          std::string text = "传送文件连接中断：";
-          appendErrorText(channel_.error(), text);
-          session_.notice(text);
+        case DataChannel::FileReceiveStatus::ReceiveFailed:
+          session_.errorNotice("传送文件连接中断：", channel_.error());
           return false;
-        }
-        case DataChannel::FileReceiveStatus::WriteFailed: {
-          std::string text = "写入文件失败：\r\nWriteFile failed:";
-          appendErrorText(channel_.error(), text);
-          session_.notice(text);
+        case DataChannel::FileReceiveStatus::WriteFailed:
+          session_.errorNotice("写入文件失败：\r\nWriteFile failed:", channel_.error());
           return false;
-        }
       }
     }
     return true;

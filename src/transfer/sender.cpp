@@ -265,18 +265,12 @@ class Sender {
         session_.notice("读取文件失败：\r\n" + fullPath.string() +
                         "\r\n文件在发送过程中变短了，传送已中止。");
         return false;
-      case DataChannel::FileSendStatus::ReadFailed: {
-        std::string text = "读取文件失败：\r\nReadFile failed:";
-        appendErrorText(channel_.error(), text);
-        session_.notice(text);
+      case DataChannel::FileSendStatus::ReadFailed:
+        session_.errorNotice("读取文件失败：\r\nReadFile failed:", channel_.error());
         return false;
-      }
-      case DataChannel::FileSendStatus::SendFailed: {
-        std::string text = "传送文件连接中断：\r\n";
-        appendErrorText(channel_.error(), text);
-        session_.notice(text);
+      case DataChannel::FileSendStatus::SendFailed:
+        session_.errorNotice("传送文件连接中断：\r\n", channel_.error());
         return false;
-      }
     }
     return false;
   }

@@ -34,8 +34,11 @@ QString logOf(MainWindow& window) {
   return control<QTextEdit>(&window, kIdChatLog)->toPlainText();
 }
 
-// Links two programs by clicking Listen in one and Connect (127.0.0.1) in the other.
-bool linkUp(Program& listener, Program& connector) {
+// Starts two programs and links them by clicking Listen in one and Connect (127.0.0.1) in
+// the other.
+bool startAndLink(Program& listener, Program& connector) {
+  listener.window.start();
+  connector.window.start();
   const QString port = QString::number(freePortRange(100));
   control<QLineEdit>(&listener.window, kIdPortBox)->setText(port);
   QTest::mouseClick(control<QPushButton>(&listener.window, kIdListen), Qt::LeftButton);
@@ -142,9 +145,7 @@ class TwoPeersTest : public QObject {
   void offerAcceptedThroughTheWindows() {
     Program listener;
     Program connector;
-    listener.window.start();
-    connector.window.start();
-    QVERIFY(linkUp(listener, connector));
+    QVERIFY(startAndLink(listener, connector));
 
     QTemporaryDir dir;
     QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("in"))));
@@ -205,9 +206,7 @@ class TwoPeersTest : public QObject {
   void folderOfferedAndSavedThroughTheWindows() {
     Program listener;
     Program connector;
-    listener.window.start();
-    connector.window.start();
-    QVERIFY(linkUp(listener, connector));
+    QVERIFY(startAndLink(listener, connector));
 
     QTemporaryDir dir;
     const QString in = dir.filePath(QStringLiteral("in"));
