@@ -26,12 +26,12 @@ std::string elapsedText(std::uint64_t seconds) {
   return text;
 }
 
-TransferFigures ProgressMeter::tick(const ProgressSample& sample) {
+TransferFigures ProgressMeter::tick(const ProgressSample& sample, bool last) {
   TransferFigures figures;
   figures.fileBar = barPosition(sample.fileDone, sample.fileSize);
   const std::uint64_t done = sample.totalDone + sample.fileDone;
   if (twoBars_) figures.totalBar = barPosition(done, sample.totalSize);
-  if (++ticks_ < kTicksPerRefresh) return figures;
+  if (++ticks_ < kTicksPerRefresh && !last) return figures;
   ticks_ = 0;
   // The speed counts the whole transfer's bytes, so the second in which a new file begins
   // (and its counter starts again at 0) shows what really moved, never a wrapped number.
@@ -58,11 +58,11 @@ void progressThread(const ProgressContext& context, std::shared_ptr<TransferReco
   ProgressMeter meter(record->fileCount != 1);
   for (;;) {
     std::this_thread::sleep_for(context.timing.progressTick);
-    // Read before the counters, so that the last figures shown are the final ones.
+    // Read before the counters, so that the last figures shown are the final ones. The
+    // end is seen at the first tick after it, not at the next once-a-second refresh.
     const bool finished = record->transferEnded;
-    const TransferFigures figures = meter.tick(sampleOf(*record));
-    context.frontend.showTransferFigures(window, figures);
-    if (figures.texts && finished) break;
+    context.frontend.showTransferFigures(window, meter.tick(sampleOf(*record), finished));
+    if (finished) break;
   }
   const ProgressSample last = sampleOf(*record);
   context.releaseRecord();

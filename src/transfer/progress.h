@@ -30,14 +30,16 @@ std::optional<int> barPosition(std::uint64_t done, std::uint64_t size);
 std::string elapsedText(std::uint64_t seconds);
 
 // Turns samples taken at every tick into what the transfer window shows: both bars at
-// every tick, the texts at every tenth (once a second).
+// every tick, the texts at every tenth (once a second) and at the last.
 class ProgressMeter {
  public:
   static constexpr int kTicksPerRefresh = 10;
 
   explicit ProgressMeter(bool twoBars) : twoBars_(twoBars) {}
 
-  TransferFigures tick(const ProgressSample& sample);
+  // `last`: the transfer has ended; the texts show its final figures now, whatever the
+  // count of ticks, and the part of a second since the previous refresh counts as one.
+  TransferFigures tick(const ProgressSample& sample, bool last = false);
 
  private:
   bool twoBars_;

@@ -49,6 +49,16 @@ TEST(ProgressMeter, BarsEveryTickTextsEveryTenth) {
   EXPECT_EQ(tenth.texts->elapsed, "1 s  ");
 }
 
+TEST(ProgressMeter, TheLastTickRefreshesTheTextsAtOnce) {
+  ProgressMeter meter(false);
+  for (int tick = 0; tick < 13; ++tick) meter.tick({1000, 300, 1000, 0});
+  const TransferFigures last = meter.tick({1000, 1000, 1000, 0}, true);
+  ASSERT_TRUE(last.texts);
+  EXPECT_EQ(last.texts->fileDone, "1000 bytes");
+  EXPECT_EQ(last.texts->speed, "700 bytes/s");  // what moved since the previous refresh
+  EXPECT_EQ(last.texts->elapsed, "2 s  ");      // the part of a second counts as one
+}
+
 TEST(ProgressMeter, TheSecondANewFileBeginsShowsWhatReallyMoved) {
   ProgressMeter meter(true);
   const auto second = [&](ProgressSample sample) {
@@ -100,6 +110,22 @@ TEST(ProgressThread, ShowsFiguresUntilTheTransferEndsThenReleasesAndJudges) {
   ASSERT_TRUE(window.figures.back().texts);  // the last refresh shows the final figures
   EXPECT_EQ(window.figures.back().texts->fileDone, "100 bytes");
   EXPECT_EQ(window.figures.back().fileBar, 100);
+}
+
+TEST(ProgressThread, AnEndedTransferIsJudgedAtTheFirstTick) {
+  test::ScriptedFrontend frontend;
+  const Timing timing = test::fastTiming();
+  auto record = std::make_shared<TransferRecord>();
+  record->fileCount = 1;
+  record->totalSize = record->fileSize = record->fileDone = 1;
+  record->window = frontend.openTransferWindow({});
+  record->transferEnded = true;
+  progressThread({frontend, timing, [] { return false; }, [] {}}, record);
+  const auto window = frontend.transferWindow(record->window);
+  ASSERT_EQ(window.figures.size(), 1U);  // not ten ticks to the next refresh
+  ASSERT_TRUE(window.figures.front().texts);
+  EXPECT_EQ(window.figures.front().texts->elapsed, "1 s  ");
+  ASSERT_TRUE(window.verdict);
 }
 
 }  // namespace
