@@ -18,20 +18,15 @@ int openFolderAt(int base, const char* name, int extraFlags) {
   return ::openat(base, name, O_PATH | O_DIRECTORY | O_CLOEXEC | extraFlags);
 }
 
-// Leaves `fd` only when it is a regular file, and makes it blocking again (it was opened
-// non-blocking so that a FIFO could not hang the open).
+// Leaves `fd` only when it is a regular file. Files are opened non-blocking so that a FIFO
+// cannot hang the open; the flag is left on, since reads, writes, sendfile and splice of a
+// regular file never block on it and ignore it (clearing it would cost two calls a file).
 int keepRegularFile(FileDescriptor& fd) {
   struct stat status {};
   if (::fstat(fd.get(), &status) != 0) return errno;
   if (!S_ISREG(status.st_mode)) {
     fd.close();
     return S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-  }
-  const int flags = ::fcntl(fd.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    const int error = errno;
-    fd.close();
-    return error;
   }
   return 0;
 }
@@ -80,7 +75,10 @@ int Directory::openFile(std::string_view name, OpenMode mode, FileDescriptor& ou
   }
   FileDescriptor fd(::openat(this->fd(), text.c_str(), flags, 0666));
   if (!fd.isOpen()) return errno;
-  if (const int error = keepRegularFile(fd); error != 0) return error;
+  // A file created just now by O_EXCL is a regular file; only an existing one needs a look.
+  if (mode != OpenMode::New) {
+    if (const int error = keepRegularFile(fd); error != 0) return error;
+  }
   out = std::move(fd);
   return 0;
 }
