@@ -33,7 +33,8 @@ class DataChannel {
 
   DataChannel(Socket socket, SocketInterrupter& interrupter, std::function<bool()> stopping,
               const Timing& timing);
-  ~DataChannel() { close(); }
+  // Construct and destroy it on the thread that uses it: it holds SIGPIPE back there.
+  ~DataChannel();
   DataChannel(const DataChannel&) = delete;
   DataChannel& operator=(const DataChannel&) = delete;
 
@@ -85,6 +86,8 @@ class DataChannel {
   void discardPending() { pending_.clear(); }
 
  private:
+  class SigpipeGuard;
+
   // One receive appended to pending_, waiting at most `wait` for it to begin.
   Status receiveMore(std::size_t limit, std::optional<std::chrono::milliseconds> wait);
   FileSendStatus sendFileByReading(int fileFd, std::uint64_t offset, std::uint64_t count,
@@ -96,6 +99,7 @@ class DataChannel {
                                  std::size_t& moved);
   bool writeAt(int fileFd, const char* data, std::size_t count, std::uint64_t position);
 
+  std::unique_ptr<SigpipeGuard> sigpipeGuard_;
   Socket socket_;
   SocketInterrupter& interrupter_;
   std::function<bool()> stopping_;
