@@ -178,7 +178,14 @@ class Receiver {
     const std::filesystem::path fullPath = currentPath() / name;
     session_.showFileName(fullPath);
     const Directory& folder = currentFolder();
-    const bool exists = folder.exists(name);
+    bool exists = false;
+    if (const int error = folder.exists(name, exists)) {
+      // Nothing can be created under a name the file system cannot even look up.
+      std::string line = "| CreateFile failed:\r\n" + fullPath.string();
+      appendErrorText(error, line);
+      giveUp(line, "send failed.16", "本地创建打开文件失败：");
+      return false;
+    }
     if (record_.fileCount == 1 && record_.openMode == kOpenModeResume && !exists) {
       (void)send(fixedRecord(toWire("| 要续传的文件不存在")), "send failed.13.5");
       session_.notice("要续传的文件不存在。");
