@@ -57,18 +57,22 @@ class Receiver {
 
  private:
   // A folder received and entered: its attribute block is applied when it is complete,
-  // since every entry created in it changes its times.
+  // since every entry created in it changes its times. Only its own name is kept, so
+  // memory grows with the depth, not with its square.
   struct OpenFolder {
     Directory directory;
     FileAttributeData attributes;
-    std::filesystem::path path;
+    std::string name;
   };
 
   const Directory& currentFolder() const {
     return folders_.empty() ? session_.base : folders_.back().directory;
   }
-  const std::filesystem::path& currentPath() const {
-    return folders_.empty() ? session_.basePath : folders_.back().path;
+  // The full path of `name` in the current folder, for the texts the person reads.
+  std::filesystem::path pathOf(const std::string& name) const {
+    std::filesystem::path path = session_.basePath;
+    for (const OpenFolder& folder : folders_) path /= folder.name;
+    return path / name;
   }
 
   // Sends `bytes`; a failure shows the place's notice.
@@ -117,13 +121,17 @@ class Receiver {
       refuseMalformed(received);
       return false;
     }
+    if (folders_.size() >= kMaxFolderDepth) {
+      giveUp(std::string(kTooDeepLine) + name, "send failed.10", "本地创建打开目录失败：");
+      return false;
+    }
     OpenFolder opened;
-    opened.path = currentPath() / name;
+    opened.name = name;
     opened.attributes = folder->attributes;
     int error = currentFolder().createFolder(name);
     if (error == 0) error = currentFolder().openFolder(name, opened.directory);
     if (error != 0) {
-      std::string line = "| CreateDirectory failed:\r\n" + opened.path.string();
+      std::string line = "| CreateDirectory failed:\r\n" + pathOf(name).string();
       appendErrorText(error, line);
       giveUp(line, "send failed.10", "本地创建打开目录失败：");
       return false;
@@ -175,7 +183,7 @@ class Receiver {
     // A single-file offer carries no total; the file is the whole transfer.
     if (record_.fileCount == 1 && record_.totalSize == 0) record_.totalSize = header.size;
 
-    const std::filesystem::path fullPath = currentPath() / name;
+    const std::filesystem::path fullPath = pathOf(name);
     session_.showFileName(fullPath);
     const Directory& folder = currentFolder();
     bool exists = false;

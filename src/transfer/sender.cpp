@@ -84,11 +84,20 @@ class Sender {
   }
 
  private:
+  // One open folder of the walk. Only its own name is kept, so memory grows with the
+  // depth, not with its square; full paths are built for the texts the person reads.
   struct Level {
     Directory directory;
     DirectoryReader reader;
-    std::filesystem::path path;
+    std::string name;
   };
+
+  static std::filesystem::path pathOf(const std::filesystem::path& top,
+                                      const std::vector<Level>& levels, const std::string& name) {
+    std::filesystem::path path = top;
+    for (std::size_t at = 1; at < levels.size(); ++at) path /= levels[at].name;
+    return path / name;
+  }
 
   void sendFailure(const char* place) { session_.errorNotice(place, channel_.error()); }
 
@@ -129,11 +138,10 @@ class Sender {
 
   // Walks the folder whose record has just been acknowledged, depth first, with an
   // upward record after each folder's entries. A folder that cannot be listed is sent
-  // as empty. Only the system bounds the depth.
+  // as empty; one deeper than kMaxFolderDepth ends the transfer with an error line.
   bool walkFolder(const std::filesystem::path& folderPath) {
     std::vector<Level> levels;
     Level top;
-    top.path = folderPath;
     // The offered folder itself may be reached through a link the person chose.
     if (Directory::open(folderPath, top.directory) == 0) {
       (void)DirectoryReader::open(top.directory, top.reader);
@@ -147,8 +155,11 @@ class Sender {
         continue;
       }
       const Directory& folder = levels.back().directory;
-      const std::filesystem::path fullPath = levels.back().path / entry->name;
       if (entry->isFolder) {
+        if (levels.size() >= kMaxFolderDepth) {
+          refuseTooDeep(pathOf(folderPath, levels, entry->name), entry->name);
+          return false;
+        }
         FileAttributeData attributes;
         attributes.attributes = kAttributeDirectory;
         if (const int error = readAttributeDataAt(folder.fd(), entry->name, false, attributes)) {
@@ -158,7 +169,7 @@ class Sender {
           return false;
         }
         Level sub;
-        sub.path = fullPath;
+        sub.name = entry->name;
         if (folder.openFolder(entry->name, sub.directory) == 0) {
           (void)DirectoryReader::open(sub.directory, sub.reader);
         }
@@ -169,7 +180,10 @@ class Sender {
         if (const int error = readAttributeDataAt(folder.fd(), entry->name, true, attributes)) {
           session_.errorNotice("GetFileAttributesEx failed.3", error);
         }
-        if (!sendFile(folder, entry->name, fullPath, attributes, kInFolderPlaces)) return false;
+        if (!sendFile(folder, entry->name, pathOf(folderPath, levels, entry->name), attributes,
+                      kInFolderPlaces)) {
+          return false;
+        }
       }
     }
     return true;
@@ -273,6 +287,12 @@ class Sender {
         return false;
     }
     return false;
+  }
+
+  // A folder nested deeper than either side goes: the peer is told and the transfer ends.
+  void refuseTooDeep(const std::filesystem::path& fullPath, const std::string& name) {
+    if (!channel_.send(toWire(std::string(kTooDeepLine) + name))) sendFailure("send failed.3");
+    session_.notice(std::string(kTooDeepLine.substr(2)) + fullPath.string());
   }
 
   // A file that cannot be opened: the person may skip it (nothing is sent for it) or end

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,7 +45,9 @@ ChildProcess::~ChildProcess() {
 std::optional<int> ChildProcess::exitStatus() {
   if (status_ || pid_ <= 0) return pid_ <= 0 ? std::optional<int>(-1) : status_;
   int status = 0;
-  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+  struct rusage usage {};
+  if (::wait4(pid_, &status, WNOHANG, &usage) == pid_) {
+    peakResidentKiB_ = usage.ru_maxrss;
     endedBySignal_ = WIFSIGNALED(status);
     status_ = endedBySignal_ ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
   }

@@ -28,6 +28,8 @@ class ChildProcess {
   // Whether the program was ended by a signal rather than returning its status itself.
   bool endedBySignal() const { return endedBySignal_; }
   void signal(int number) const;
+  // The most memory it had resident at any time, in KiB, once it has ended.
+  long peakResidentKiB() const { return peakResidentKiB_; }
   // Standard output and error so far.
   std::string output() const;
 
@@ -35,6 +37,7 @@ class ChildProcess {
   pid_t pid_ = -1;
   std::optional<int> status_;
   bool endedBySignal_ = false;
+  long peakResidentKiB_ = 0;
   std::filesystem::path outputFile_;
 };
 
