@@ -259,10 +259,10 @@ void handleStop(Peer& peer, const std::string& message) {
   const std::optional<int> index = messageIndex(peer, message, "Can not find Index:");
   if (!index) return;
   const std::shared_ptr<TransferRecord> record = peer.slots().tsf(*index);
-  if (!record) {
-    peer.notices().showNotice(slotName(*index) + "为空8");
-    return;
-  }
+  // A STOP crossing the end of the transfer finds its record gone: the transfer is over
+  // either way, so there is nothing to tell. An offer not yet under way has no transfer
+  // to stop.
+  if (!record || !record->started) return;
   record->dataSocket.interrupt();
 }
 

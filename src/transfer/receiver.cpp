@@ -96,6 +96,7 @@ class Receiver {
     // The end record and the sender's own failures show nothing here: the sender has
     // shown them already.
     const std::string_view text = recordText(received);
+    if (text == kEndText) record_.protocolFinished = true;
     if (text.find("CreateFile failed") == std::string_view::npos) return;
     session_.joinedNotice("对方打开文件失败：",
                           fromWire(text.substr(std::min<std::size_t>(2, text.size()))));

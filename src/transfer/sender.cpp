@@ -80,7 +80,12 @@ class Sender {
                         : skipUnopenedFile(fullPath, error, kTopLevelPlaces);
       }
     }
-    if (ok && !channel_.send(fixedRecord(kEndText))) sendFailure("send failed.9");
+    if (!ok) return;
+    if (!channel_.send(fixedRecord(kEndText))) {
+      sendFailure("send failed.9");
+      return;
+    }
+    record_.protocolFinished = true;
   }
 
  private:
@@ -244,12 +249,14 @@ class Sender {
     record_.fileDone = offset;
     const bool sent = offset >= size || sendData(file.get(), fullPath, offset, size);
     file.close();
+    if (!sent) return false;
+    if (size > 0 && !acknowledged && !receiveAcknowledgement(places.dataAnswer)) return false;
+    // Only the receiving side's acknowledgement says the bytes are on its disk.
     if (record_.fileCount != 1 && record_.fileDone == size) {
       record_.totalDone += size;
       record_.fileDone = 0;
     }
-    if (!sent) return false;
-    return size == 0 || acknowledged || receiveAcknowledgement(places.dataAnswer);
+    return true;
   }
 
   // A receiving side that holds the whole file already answers "+N" and, with no data to
