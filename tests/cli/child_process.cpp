@@ -15,7 +15,8 @@ namespace brisk::test {
 
 ChildProcess::ChildProcess(const std::filesystem::path& program,
                            const std::vector<std::string>& arguments,
-                           const std::filesystem::path& outputFile)
+                           const std::filesystem::path& outputFile,
+                           const std::filesystem::path& inputFile)
     : outputFile_(outputFile) {
   std::vector<std::string> all{program.string()};
   all.insert(all.end(), arguments.begin(), arguments.end());
@@ -26,7 +27,7 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inputFile.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);

@@ -10,13 +10,16 @@
 
 namespace brisk::test {
 
-// A program started for a test, with standard input from /dev/null and its output in a
-// file. A child still running when the object goes is killed and reaped, so a failed
-// test leaves nothing behind.
+// A program started for a test, with standard input from a file (/dev/null unless
+// given) and its output in a file. A child still running when the object goes is killed and reaped,
+// so a failed test leaves nothing behind.
 class ChildProcess {
  public:
   ChildProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-               const std::filesystem::path& outputFile);
+               const std::filesystem::path& outputFile,
+               const std::filesystem::path& inputFile = "/dev/null");
+  // The process id, for looking at it in /proc.
+  pid_t pid() const { return pid_; }
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;

@@ -1,13 +1,18 @@
 #include <chrono>
 #include <csignal>
+#include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <thread>
+
+#include <sys/syscall.h>
 
 #include <gtest/gtest.h>
 
 #include "child_process.h"
 #include "platform/socket.h"
+#include "support/raw_connection.h"
 #include "support/test_support.h"
 
 namespace brisk {
@@ -163,6 +168,46 @@ TEST_F(BriskPeerProcess, TerminationSignalEndsAWaitingListenerCleanly) {
   listener->signal(SIGTERM);
   EXPECT_EQ(listener->waitForExit(kRunLimit), 128 + SIGTERM) << listener->output();
   EXPECT_FALSE(listener->endedBySignal());
+}
+
+// The system call a process's main thread is blocked in, by number (-1 while it runs);
+// nothing when the kernel does not tell (/proc/PID/syscall needs the right to trace).
+std::optional<long> blockedSystemCall(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/syscall");
+  std::string first;
+  if (!(file >> first)) return std::nullopt;
+  return first == "running" ? -1 : std::stol(first);
+}
+
+TEST_F(BriskPeerProcess, TerminationSignalEndsAProgramBlockedSendingChatWithinASecond) {
+  // Far more chat than the connection's buffers take while the peer reads nothing.
+  std::string lines;
+  for (int line = 0; line < 4096; ++line) lines += std::string(4095, 'x') + "\n";
+  const std::filesystem::path input = root() / "chat.txt";
+  test::writeFile(input, lines);
+  for (const int number : {SIGTERM, SIGINT}) {
+    const int port = test::freePortRange();
+    const test::RawConnection silent = test::RawConnection::listenOn(port);
+    ChildProcess talker(BRISK_PEER_PROGRAM,
+                        {"connect", "127.0.0.1", "--port", std::to_string(port)},
+                        root() / ("talker" + std::to_string(number) + ".out"), input);
+    const test::RawConnection peer = silent.accept();
+    ASSERT_TRUE(peer.isOpen());
+    if (!blockedSystemCall(talker.pid())) GTEST_SKIP() << "the kernel does not show system calls";
+    // The main thread blocks in a send: the peer reads nothing and the buffers are full.
+    ASSERT_TRUE(test::waitFor([&] { return blockedSystemCall(talker.pid()) == SYS_sendto; }))
+        << talker.output().substr(0, 200);
+
+    const auto signalled = std::chrono::steady_clock::now();
+    talker.signal(number);
+    EXPECT_EQ(talker.waitForExit(kRunLimit), 128 + number) << talker.output().substr(0, 200);
+    EXPECT_FALSE(talker.endedBySignal());
+    const auto took = std::chrono::steady_clock::now() - signalled;
+    EXPECT_LT(took, 1s);
+    std::cout << "signal " << number << ": ended "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+              << " ms after it\n";
+  }
 }
 
 }  // namespace
