@@ -1,9 +1,15 @@
-// Offers that cross, answers that never come, and transfers whose data connection never
-// does: every slot is freed, nothing hangs, and no verdict says more than happened.
+// Offers that cross, answers that never come, transfers whose data connection never does
+// or whose receiver's disk fills up: every slot is freed, nothing hangs, and no verdict
+// says more than happened.
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <thread>
+
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -138,6 +144,49 @@ TEST_F(TwoPeers, AOneFileTransferWithoutADataConnectionIsNotComplete) {
   EXPECT_EQ(lastVerdict(listenerUi)->status, "传送中止！");
   EXPECT_EQ(lastVerdict(connectorUi)->status, "传送中止！");
   EXPECT_TRUE(listenerUi.waitForNotice("bind failed."));
+}
+
+// A small file system of its own, mounted for one test; needs root.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(const fs::path& at) : at_(at) {
+    if (::geteuid() != 0) {
+      reason_ = "mounting a small tmpfs needs root";
+    } else if (::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=64k") != 0) {
+      reason_ = std::string("tmpfs cannot be mounted: ") + std::strerror(errno);
+    }
+  }
+  ~SmallFileSystem() {
+    if (reason_.empty()) ::umount2(at_.c_str(), MNT_DETACH);
+  }
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+  // Why it is not mounted; empty when it is.
+  const std::string& reason() const { return reason_; }
+
+ private:
+  fs::path at_;
+  std::string reason_;
+};
+
+TEST_F(TwoPeers, AFullDiskAtTheReceiverEndsBothSidesStopped) {
+  const SmallFileSystem full(folder("full"));
+  if (!full.reason().empty()) GTEST_SKIP() << full.reason();
+  const fs::path source = folder("out") / "big.bin";
+  test::writeFile(source, test::patternBytes(1 << 20));
+  connectorUi.onChooseSaveFile = [&](const std::string& name, const std::string&) {
+    return std::optional<fs::path>(folder("full") / name);
+  };
+  offerFromDrop(listener, {source});
+  ASSERT_TRUE(listenerUi.waitFor([&] { return lastVerdict(listenerUi).has_value(); }));
+  ASSERT_TRUE(connectorUi.waitFor([&] { return lastVerdict(connectorUi).has_value(); }));
+  EXPECT_EQ(lastVerdict(connectorUi)->status, "传送中止！");
+  EXPECT_EQ(lastVerdict(listenerUi)->status, "传送中止！");
+  ASSERT_FALSE(connectorUi.notices().empty());
+  EXPECT_TRUE(connectorUi.notices().front().starts_with("写入文件失败："))
+      << connectorUi.notices().front();
+  EXPECT_FALSE(listenerUi.notices().empty());  // the sending side says what broke off
 }
 
 // The receiving side connects; the raw socket plays the offering, listening peer.
