@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include <sys/syscall.h>
 
@@ -141,6 +142,46 @@ TEST_F(BriskPeerProcess, RefusedOfferEndsBothOnceRunsWithoutSuccess) {
   EXPECT_EQ(listener->waitForExit(kRunLimit), 1) << listener->output();
   EXPECT_NE(connector->output().find("对方不同意接收文件"), std::string::npos)
       << connector->output();
+}
+
+// Whether one of the transfer lines of brisk-peer's output says that a send completed.
+bool sentCompletely(const std::string& output) {
+  std::size_t at = 0;
+  while ((at = output.find("发送文件 Index: ", at)) != std::string::npos) {
+    const std::size_t end = output.find('\n', at);
+    if (output.substr(at, end - at).ends_with("传送完毕！")) return true;
+    at = end;
+  }
+  return false;
+}
+
+TEST_F(BriskPeerProcess, OffersMadeAtTheSameMomentNeverLeaveEitherProgramWaiting) {
+  const std::filesystem::path fromListener = root() / "send" / "l.txt";
+  const std::filesystem::path fromConnector = root() / "send" / "c.txt";
+  test::writeFile(fromListener, "from the listener");
+  test::writeFile(fromConnector, "from the connector");
+  // Twenty pairs, four at a time.
+  for (int batch = 0; batch < 5; ++batch) {
+    std::vector<std::unique_ptr<ChildProcess>> children;
+    for (int pair = 0; pair < 4; ++pair) {
+      // Both offer as soon as they are connected, each under the lowest free Index.
+      const std::string saveFolder =
+          folder("run" + std::to_string(batch) + std::to_string(pair)).string();
+      const int port = test::freePortRange();
+      children.push_back(
+          startListener(port, {"--save-to", saveFolder, "--send", fromListener.string()}));
+      children.push_back(
+          startConnector(port, {"--save-to", saveFolder, "--send", fromConnector.string()}));
+    }
+    for (const auto& child : children) {
+      // Each ends on its own once nothing is under way: no offer or slot is left waiting.
+      EXPECT_EQ(child->waitForExit(kRunLimit), 0) << child->output();
+      // Its own offer was refused because the offers crossed, or it went through.
+      const std::string output = child->output();
+      EXPECT_TRUE(output.find("对方接收文件出错") != std::string::npos || sentCompletely(output))
+          << output;
+    }
+  }
 }
 
 TEST_F(BriskPeerProcess, ExitStatusTellsUsageErrorsAndFailedLinksApart) {
