@@ -1,15 +1,19 @@
 #include "cli/peer_run.h"
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include "cli/console.h"
@@ -30,16 +34,6 @@ constexpr int kPollMilliseconds = 100;
 // A typed line longer than this is sent in pieces, so input without line breaks cannot
 // grow without bound.
 constexpr std::size_t kMaxTypedLine = 65536;
-
-volatile std::sig_atomic_t gSignal = 0;
-int gWakeFd = -1;
-
-extern "C" void onEndSignal(int signal) {
-  gSignal = signal;
-  const int savedErrno = errno;
-  if (gWakeFd >= 0) (void)!::write(gWakeFd, "s", 1);
-  errno = savedErrno;
-}
 
 // Wakes the run loop's poll from other threads and from the signal handler.
 class WakePipe {
@@ -71,38 +65,67 @@ class WakePipe {
   std::array<int, 2> fds_{-1, -1};
 };
 
-// SIGINT and SIGTERM end the run through the wake pipe; a second one ends the program at
-// once (SA_RESETHAND). SIGPIPE is ignored: a closed standard output must not kill the
-// program in the middle of its shutdown. The old handlers come back at the end.
-class SignalScope {
+// SIGINT and SIGTERM are taken by a thread of their own rather than by a handler: the
+// main thread may be blocked in a send to a peer that reads nothing, and a handler cannot
+// break that off (the send starts again after it). The first signal is recorded, wakes
+// the run loop and calls `interrupt`, which fails such a send; a second one ends the
+// program at once. SIGPIPE is ignored: a closed standard output must not kill the program
+// in the middle of its shutdown. Constructed before any other thread starts, so that
+// every thread inherits the blocked signals; the old mask and handler come back at the end.
+class SignalWatcher {
  public:
-  explicit SignalScope(const WakePipe& wake) {
-    gSignal = 0;
-    gWakeFd = wake.writeFd();
-    struct sigaction action {};
-    action.sa_handler = onEndSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND | SA_RESTART;
-    ::sigaction(SIGINT, &action, &oldInt_);
-    ::sigaction(SIGTERM, &action, &oldTerm_);
+  SignalWatcher(const WakePipe& wake, std::function<void()> interrupt)
+      : wake_(wake), interrupt_(std::move(interrupt)) {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &signals_, &oldMask_);
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     ::sigaction(SIGPIPE, &ignore, &oldPipe_);
+    thread_ = std::thread([this] { watch(); });
   }
-  ~SignalScope() {
-    ::sigaction(SIGINT, &oldInt_, nullptr);
-    ::sigaction(SIGTERM, &oldTerm_, nullptr);
+  ~SignalWatcher() {
+    done_ = true;
+    thread_.join();
+    ::pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr);
     ::sigaction(SIGPIPE, &oldPipe_, nullptr);
-    gWakeFd = -1;
   }
-  SignalScope(const SignalScope&) = delete;
-  SignalScope& operator=(const SignalScope&) = delete;
+  SignalWatcher(const SignalWatcher&) = delete;
+  SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+  // The first signal taken, or 0.
+  int signal() const { return signal_; }
 
  private:
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
+  void watch() {
+    // Looks at done_ between short waits, since nothing else can end a wait for signals.
+    const timespec pause{0, 50'000'000};
+    while (!done_) {
+      const int taken = ::sigtimedwait(&signals_, nullptr, &pause);
+      if (taken <= 0) continue;
+      if (signal_ != 0) {
+        // The second signal: the clean end is taking too long for the person.
+        ::signal(taken, SIG_DFL);
+        ::pthread_sigmask(SIG_UNBLOCK, &signals_, nullptr);
+        ::raise(taken);
+        return;
+      }
+      signal_ = taken;
+      wake_.wake();
+      interrupt_();
+    }
+  }
+
+  const WakePipe& wake_;
+  std::function<void()> interrupt_;
+  sigset_t signals_{};
+  sigset_t oldMask_{};
   struct sigaction oldPipe_ {};
+  std::atomic<int> signal_{0};
+  std::atomic<bool> done_{false};
+  std::thread thread_;
 };
 
 // The engine wants "\r\n" between the lines of one chat text.
@@ -123,7 +146,7 @@ class PeerRun {
         console_(*io.output, io.outputIsTerminal, io.columns),
         frontend_(console_, answerPolicyFor(options, io.inputIsTerminal)),
         peer_(frontend_),
-        signals_(wake_) {}
+        signals_(wake_, [this] { peer_.onDisconnect(); }) {}
 
   int run() {
     frontend_.setStatusListener([this] { wake_.wake(); });
@@ -153,7 +176,7 @@ class PeerRun {
  private:
   // The exit status once the run is over.
   std::optional<int> finished() {
-    if (gSignal != 0) return 128 + gSignal;
+    if (signals_.signal() != 0) return 128 + signals_.signal();
     const FrontendStatus status = frontend_.status();
     if (status.linkEnded && !status.everConnected) return kExitLinkFailed;
     // A transfer that runs on keeps its own connection; its verdict is awaited.
@@ -236,7 +259,7 @@ class PeerRun {
   Console console_;
   TerminalFrontend frontend_;
   Peer peer_;
-  SignalScope signals_;
+  SignalWatcher signals_;
 
   bool inputOpen_ = true;
   std::string pendingInput_;

@@ -66,6 +66,17 @@ void SlotTables::setPrompt(int index, std::shared_ptr<PromptHandle> prompt) {
   prompts_[at(index)] = std::move(prompt);
 }
 
+bool SlotTables::claimPrompt(int index, std::shared_ptr<PromptHandle> prompt) {
+  if (!isValidIndex(index)) return false;
+  std::lock_guard lock(mutex_);
+  const std::shared_ptr<TransferRecord>& record = records_[at(index)];
+  if (prompts_[at(index)] || reserved_[at(index)] || (record && !record->transferEnded)) {
+    return false;
+  }
+  prompts_[at(index)] = std::move(prompt);
+  return true;
+}
+
 std::shared_ptr<PromptHandle> SlotTables::takePrompt(int index) {
   if (!isValidIndex(index)) return nullptr;
   std::lock_guard lock(mutex_);

@@ -29,7 +29,7 @@ class SlotTables {
   std::shared_ptr<TransferRecord> tsf(int index) const;
   // Stores a record (ends a reservation). Returns false, storing nothing, when the slot
   // already holds one.
-  bool storeRecord(int index, std::shared_ptr<TransferRecord> record);
+  [[nodiscard]] bool storeRecord(int index, std::shared_ptr<TransferRecord> record);
   // Empties the slot and returns what it held.
   std::shared_ptr<TransferRecord> takeRecord(int index);
   // Empties the slot only if it still holds `record`.
@@ -37,6 +37,11 @@ class SlotTables {
 
   std::shared_ptr<PromptHandle> tsfwnd(int index) const;
   void setPrompt(int index, std::shared_ptr<PromptHandle> prompt);
+  // Stores the prompt of the peer's offer, unless this side uses the slot: a prompt, a
+  // reservation or a record there (a record whose transfer has ended is on its way out and
+  // does not count). Returns false, storing nothing, when the slot is in use, which
+  // happens when both sides offer at the same moment and pick the same Index.
+  [[nodiscard]] bool claimPrompt(int index, std::shared_ptr<PromptHandle> prompt);
   std::shared_ptr<PromptHandle> takePrompt(int index);
   // Empties the prompt slot only if it still holds `prompt`.
   void clearPrompt(int index, const PromptHandle* prompt);

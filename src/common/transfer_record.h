@@ -28,6 +28,11 @@ struct TransferRecord {
   std::atomic<std::uint64_t> totalDone{0};  // bytes of finished files
   // Set by the transfer thread as its last step; the progress thread then gives its verdict.
   std::atomic<bool> transferEnded{false};
+  // Set by the transfer thread when this side's protocol ran to its end: the end record
+  // sent after every file was acknowledged (sending side), or received after every file
+  // got all the bytes its header announced (receiving side), with no error line. The
+  // counters alone cannot tell: a transfer that never began has no bytes to miss.
+  std::atomic<bool> protocolFinished{false};
 
   // Set by whoever decides an offer's fate first: the peer's answer or the person's
   // cancel on the offering side. The other then leaves the record alone.

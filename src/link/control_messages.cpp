@@ -1,5 +1,6 @@
 #include "link/control_messages.h"
 
+#include <chrono>
 #include <optional>
 #include <thread>
 
@@ -103,18 +104,60 @@ std::optional<OfferTerms> readOffer(Peer& peer, std::string message) {
   return terms;
 }
 
+std::string slotInUseReply(int index) {
+  return "TRANSFILE:REPLY:Slot in use. Index:" + std::to_string(index) + "\r\n";
+}
+
+// Whether `record` is this side's own offer, still waiting for the peer's answer: the
+// only kind of slot an answer to an offer may act on.
+bool isWaitingOffer(const TransferRecord* record) {
+  return record != nullptr && record->isSender && !record->started;
+}
+
+// A receiving side that connects has accepted and waits for the PORT message that starts
+// its transfer. Should the link end first, or the port not come within the accept limit
+// (a CANCEL crossed the acceptance), the record goes, so that its slot does not refuse
+// every later offer.
+void awaitPort(Peer& peer, const std::shared_ptr<TransferRecord>& record) {
+  constexpr auto kPoll = std::chrono::milliseconds(10);
+  const auto deadline = std::chrono::steady_clock::now() + peer.timing().acceptLimit;
+  while (!record->started && peer.connected() && !peer.stopping() &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(kPoll);
+  }
+  // Taking `started` keeps a PORT handled at this very moment from starting it.
+  if (record->started.exchange(true)) return;
+  peer.slots().releaseRecord(record->index, record.get());
+}
+
+// The person's answer to an offer whose prompt holds its slot, and what follows from it.
+// Runs on a thread of its own, since the person may take their time.
+void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHandle> prompt);
+
 void handleAsk(Peer& peer, const std::string& message) {
-  const std::optional<OfferTerms> terms = readOffer(peer, message);
+  std::optional<OfferTerms> terms = readOffer(peer, message);
   if (!terms) return;
   const int index = terms->index;
-
   auto prompt = std::make_shared<PromptHandle>(terms->body);
-  peer.slots().setPrompt(index, prompt);
+  // Decided here, on the receive thread, in the order the messages came: an answer to
+  // this side's own offer that follows the ASK must not be handled before it.
+  if (!peer.slots().claimPrompt(index, prompt)) {
+    // Both sides offered at once under the same Index: this side's own offer keeps the
+    // slot, and the peer's offer fails at once, as ours will on its side.
+    peer.sendText(slotInUseReply(index));
+    return;
+  }
   if (peer.stopping()) prompt->close();
+  peer.startThread(
+      [&peer, offer = std::move(*terms), prompt] { askAboutOffer(peer, offer, prompt); });
+}
+
+void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHandle> prompt) {
+  const int index = terms.index;
   std::vector<std::string> captions{"接收", "拒绝"};
-  if (terms->fileCount == 1) captions.push_back("续传已有文件");
+  if (terms.fileCount == 1) captions.push_back("续传已有文件");
   const int result = peer.frontend().showPrompt(
-      *prompt, PromptRequest{"对方要发送文件给你，你要接收吗？", terms->body, captions});
+      *prompt, PromptRequest{"对方要发送文件给你，你要接收吗？", terms.body, captions});
 
   if (result == 1002) {
     peer.slots().clearPrompt(index, prompt.get());
@@ -127,9 +170,11 @@ void handleAsk(Peer& peer, const std::string& message) {
     return;
   }
   const std::optional<SaveLocation> location =
-      chooseSaveLocation(peer, terms->fileCount, result, terms->body, index);
-  peer.slots().clearPrompt(index, prompt.get());
-  if (!location) return;
+      chooseSaveLocation(peer, terms.fileCount, result, terms.body, index);
+  if (!location) {
+    peer.slots().clearPrompt(index, prompt.get());
+    return;
+  }
 
   auto record = std::make_shared<TransferRecord>();
   record->index = index;
@@ -139,23 +184,28 @@ void handleAsk(Peer& peer, const std::string& message) {
   record->pathBuffer = location->folder;
   record->saveAsName = location->saveAsName;
   record->openMode = location->openMode;
-  record->fileCount = terms->fileCount;
-  record->totalSize = terms->totalSize;
+  record->fileCount = terms.fileCount;
+  record->totalSize = terms.totalSize;
   record->dataPort = peer.controlPort() + index + 1;
 
   const char* taken = record->isConnector ? "]!=NULL4" : "]!=NULL3";
   // The record is in its slot before the acceptance goes out, so the PORT message that
-  // answers it always finds the record.
-  if (!peer.slots().storeRecord(index, record)) {
+  // answers it always finds the record. The prompt keeps the slot until then, so that no
+  // offer of this side can take it in between.
+  const bool stored = peer.slots().storeRecord(index, record);
+  peer.slots().clearPrompt(index, prompt.get());
+  if (!stored) {
     peer.notices().showNotice("tsf[" + std::to_string(index) + taken);
     // Tell the offering side, which would otherwise start a transfer nobody joins.
-    peer.sendText("TRANSFILE:REPLY:Slot in use. Index:" + std::to_string(index) + "\r\n");
+    peer.sendText(slotInUseReply(index));
     return;
   }
   if (record->isConnector) {
     if (peer.sendText("TRANSFILE:REPLY:YES:Index:" + std::to_string(index) + "\r\n") < 0) {
       peer.slots().releaseRecord(index, record.get());
+      return;
     }
+    awaitPort(peer, record);
     return;
   }
   startTransfer(peer, record);
@@ -167,17 +217,22 @@ void handleAsk(Peer& peer, const std::string& message) {
 void handleReplyYes(Peer& peer, const std::string& message, int index) {
   const std::shared_ptr<PromptHandle> prompt = peer.slots().tsfwnd(index);
   const std::shared_ptr<TransferRecord> record = peer.slots().tsf(index);
-  // No waiting prompt, or the person is cancelling this very offer: it is gone.
-  if (!prompt || (record && record->answered.exchange(true))) {
+  if (!prompt) {
+    peer.notices().showNotice("tsfwnd[index]==NULL");
+    return;
+  }
+  // The prompt of the peer's own offer under this Index is not ours to close.
+  if (!isWaitingOffer(record.get())) {
+    peer.notices().showNotice(slotName(index) + "为空5");
+    return;
+  }
+  // The person is cancelling this very offer: it is gone.
+  if (record->answered.exchange(true)) {
     peer.notices().showNotice("tsfwnd[index]==NULL");
     return;
   }
   prompt->close();
   peer.slots().clearPrompt(index, prompt.get());
-  if (!record) {
-    peer.notices().showNotice(slotName(index) + "为空5");
-    return;
-  }
   if (record->isConnector) {
     const std::optional<int> port = messagePort(peer, message);
     if (!port) return;
@@ -195,7 +250,7 @@ void handleReplyYes(Peer& peer, const std::string& message, int index) {
 
 void handleReplyRefused(Peer& peer, const std::string& message, int index, bool refused) {
   const std::shared_ptr<TransferRecord> record = peer.slots().tsf(index);
-  if (!record || record->answered.exchange(true)) {
+  if (!isWaitingOffer(record.get()) || record->answered.exchange(true)) {
     peer.notices().showNotice(slotName(index) + "为空6");
     return;
   }
@@ -245,7 +300,10 @@ void handlePort(Peer& peer, const std::string& message) {
 void handleCancel(Peer& peer, const std::string& message) {
   const std::optional<int> index = messageIndex(peer, message, "Can not find Index");
   if (!index) return;
-  const std::shared_ptr<PromptHandle> prompt = peer.slots().takePrompt(*index);
+  // A CANCEL withdraws the peer's offer; this side's own waiting offer is not the peer's
+  // to withdraw.
+  const std::shared_ptr<PromptHandle> prompt =
+      isWaitingOffer(peer.slots().tsf(*index).get()) ? nullptr : peer.slots().takePrompt(*index);
   if (!prompt) {
     peer.notices().showNotice("tsfwnd[index]==NULL");
     return;
@@ -259,10 +317,10 @@ void handleStop(Peer& peer, const std::string& message) {
   const std::optional<int> index = messageIndex(peer, message, "Can not find Index:");
   if (!index) return;
   const std::shared_ptr<TransferRecord> record = peer.slots().tsf(*index);
-  if (!record) {
-    peer.notices().showNotice(slotName(*index) + "为空8");
-    return;
-  }
+  // A STOP crossing the end of the transfer finds its record gone: the transfer is over
+  // either way, so there is nothing to tell. An offer not yet under way has no transfer
+  // to stop.
+  if (!record || !record->started) return;
   record->dataSocket.interrupt();
 }
 

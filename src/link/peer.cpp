@@ -7,7 +7,6 @@
 #include "common/settings_store.h"
 #include "link/control_framer.h"
 #include "link/control_messages.h"
-#include "link/wire_keys.h"
 #include "platform/text_codec.h"
 
 namespace brisk {
@@ -201,13 +200,8 @@ void Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
 
 void Peer::handlePiece(std::string bytes, bool isControl, WireDecoder& decoder) {
   frontend_.appendLog(decoder.decode(bytes), kBlack);
-  if (!isControl) return;
-  if (bytes.starts_with(kAskMessage)) {
-    // An offer waits for the person, so it is answered on a thread of its own.
-    startThread([this, message = std::move(bytes)] { dispatchControlMessage(*this, message); });
-  } else {
-    dispatchControlMessage(*this, bytes);
-  }
+  // An offer waits for the person on a thread of its own, which the dispatcher starts.
+  if (isControl) dispatchControlMessage(*this, bytes);
 }
 
 int Peer::sendText(const std::string& text) {

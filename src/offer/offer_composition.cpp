@@ -88,7 +88,12 @@ void offerItems(Peer& peer, int index, const std::vector<std::filesystem::path>&
 
   // The record and the waiting prompt are in their slots before the offer goes out, so an
   // answer that comes back at once finds them.
-  peer.slots().storeRecord(index, record);
+  if (!peer.slots().storeRecord(index, record)) {
+    // The reservation keeps every other offer out, so this is a fault to report.
+    peer.notices().showNotice("tsf[" + std::to_string(index) + "]!=NULL");
+    peer.slots().dropReservation(index);
+    return;
+  }
   peer.slots().setPrompt(index, prompt);
   if (peer.sendText(offer.message) < 0) {
     peer.slots().releaseRecord(index, record.get());

@@ -53,11 +53,15 @@ int Directory::openFolder(std::string_view name, Directory& out) const {
   return 0;
 }
 
-bool Directory::exists(std::string_view name) const {
+int Directory::exists(std::string_view name, bool& found) const {
   const std::string text(name);
   struct stat status {};
-  // Something we cannot even look at is taken as there; opening it reports why.
-  return ::fstatat(fd(), text.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+  found = false;
+  if (::fstatat(fd(), text.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+    found = true;
+    return 0;
+  }
+  return errno == ENOENT ? 0 : errno;
 }
 
 int Directory::openFile(std::string_view name, OpenMode mode, FileDescriptor& out) const {

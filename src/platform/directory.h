@@ -33,8 +33,10 @@ class Directory {
   [[nodiscard]] int createFolder(std::string_view name) const;
   // Opens the folder `name`; a symbolic link is refused (ELOOP or ENOTDIR).
   [[nodiscard]] int openFolder(std::string_view name, Directory& out) const;
-  // Whether anything of that name is there, a symbolic link included.
-  bool exists(std::string_view name) const;
+  // Looks `name` up: `found` tells whether anything of that name is there, a symbolic
+  // link included. Only ENOENT means absent; any other failure (a name too long, no
+  // permission) is returned as itself, since nothing can be said about the name then.
+  [[nodiscard]] int exists(std::string_view name, bool& found) const;
   // Opens the regular file `name` for writing (and reading) as `mode` says. A symbolic link
   // is refused (ELOOP) and so is anything but a regular file (EISDIR, EINVAL).
   [[nodiscard]] int openFile(std::string_view name, OpenMode mode, FileDescriptor& out) const;

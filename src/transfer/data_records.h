@@ -32,6 +32,13 @@ inline constexpr std::size_t kFixedRecordSize = 30;
 // and a peer must not make us buffer without end.
 inline constexpr std::size_t kMaxRecordSize = 8192;
 
+// The deepest folder nesting either side sends or receives, counting the offered folder
+// as the first level. Real trees stay far below it; each open level holds descriptors on
+// both sides, so a tree of unbounded depth would exhaust them (and the peer's patience).
+inline constexpr std::size_t kMaxFolderDepth = 256;
+// The error line of a folder below that depth; the folder's name follows it.
+inline constexpr std::string_view kTooDeepLine = "| 文件夹层数超过256层：\r\n";
+
 // `text` (at most 29 bytes) padded with zero bytes to a fixed record.
 std::string fixedRecord(std::string_view text);
 // ">" + name + "\r\nFileAttr:" + the attribute block.

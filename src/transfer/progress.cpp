@@ -43,9 +43,10 @@ TransferFigures ProgressMeter::tick(const ProgressSample& sample, bool last) {
   return figures;
 }
 
-TransferVerdict verdictFor(const ProgressSample& sample, int fileCount, bool autoClose) {
+TransferVerdict verdictFor(const ProgressSample& sample, bool protocolFinished, int fileCount,
+                           bool autoClose) {
   TransferVerdict verdict;
-  verdict.complete = sample.totalDone + sample.fileDone >= sample.totalSize;
+  verdict.complete = protocolFinished && sample.totalDone + sample.fileDone >= sample.totalSize;
   verdict.status = verdict.complete ? "传送完毕！" : "传送中止！";
   verdict.hideFileBar = fileCount != 1 && sample.totalDone == sample.totalSize;
   verdict.closeWindow = verdict.complete && autoClose;
@@ -66,8 +67,8 @@ void progressThread(const ProgressContext& context, std::shared_ptr<TransferReco
   }
   const ProgressSample last = sampleOf(*record);
   context.releaseRecord();
-  context.frontend.showTransferVerdict(window,
-                                       verdictFor(last, record->fileCount, context.autoClose()));
+  context.frontend.showTransferVerdict(
+      window, verdictFor(last, record->protocolFinished, record->fileCount, context.autoClose()));
 }
 
 }  // namespace brisk

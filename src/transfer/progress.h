@@ -48,8 +48,10 @@ class ProgressMeter {
   std::uint64_t seconds_ = 0;
 };
 
-// The outcome: complete when the bytes done reach the offer's total.
-TransferVerdict verdictFor(const ProgressSample& sample, int fileCount, bool autoClose);
+// The outcome: complete when the protocol ran to its end and the bytes done reach the
+// offer's total (a file the person skipped leaves the transfer incomplete).
+TransferVerdict verdictFor(const ProgressSample& sample, bool protocolFinished, int fileCount,
+                           bool autoClose);
 
 struct ProgressContext {
   Frontend& frontend;

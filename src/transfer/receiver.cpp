@@ -57,18 +57,22 @@ class Receiver {
 
  private:
   // A folder received and entered: its attribute block is applied when it is complete,
-  // since every entry created in it changes its times.
+  // since every entry created in it changes its times. Only its own name is kept, so
+  // memory grows with the depth, not with its square.
   struct OpenFolder {
     Directory directory;
     FileAttributeData attributes;
-    std::filesystem::path path;
+    std::string name;
   };
 
   const Directory& currentFolder() const {
     return folders_.empty() ? session_.base : folders_.back().directory;
   }
-  const std::filesystem::path& currentPath() const {
-    return folders_.empty() ? session_.basePath : folders_.back().path;
+  // The full path of `name` in the current folder, for the texts the person reads.
+  std::filesystem::path pathOf(const std::string& name) const {
+    std::filesystem::path path = session_.basePath;
+    for (const OpenFolder& folder : folders_) path /= folder.name;
+    return path / name;
   }
 
   // Sends `bytes`; a failure shows the place's notice.
@@ -92,6 +96,7 @@ class Receiver {
     // The end record and the sender's own failures show nothing here: the sender has
     // shown them already.
     const std::string_view text = recordText(received);
+    if (text == kEndText) record_.protocolFinished = true;
     if (text.find("CreateFile failed") == std::string_view::npos) return;
     session_.joinedNotice("对方打开文件失败：",
                           fromWire(text.substr(std::min<std::size_t>(2, text.size()))));
@@ -117,13 +122,17 @@ class Receiver {
       refuseMalformed(received);
       return false;
     }
+    if (folders_.size() >= kMaxFolderDepth) {
+      giveUp(std::string(kTooDeepLine) + name, "send failed.10", "本地创建打开目录失败：");
+      return false;
+    }
     OpenFolder opened;
-    opened.path = currentPath() / name;
+    opened.name = name;
     opened.attributes = folder->attributes;
     int error = currentFolder().createFolder(name);
     if (error == 0) error = currentFolder().openFolder(name, opened.directory);
     if (error != 0) {
-      std::string line = "| CreateDirectory failed:\r\n" + opened.path.string();
+      std::string line = "| CreateDirectory failed:\r\n" + pathOf(name).string();
       appendErrorText(error, line);
       giveUp(line, "send failed.10", "本地创建打开目录失败：");
       return false;
@@ -175,10 +184,17 @@ class Receiver {
     // A single-file offer carries no total; the file is the whole transfer.
     if (record_.fileCount == 1 && record_.totalSize == 0) record_.totalSize = header.size;
 
-    const std::filesystem::path fullPath = currentPath() / name;
+    const std::filesystem::path fullPath = pathOf(name);
     session_.showFileName(fullPath);
     const Directory& folder = currentFolder();
-    const bool exists = folder.exists(name);
+    bool exists = false;
+    if (const int error = folder.exists(name, exists)) {
+      // Nothing can be created under a name the file system cannot even look up.
+      std::string line = "| CreateFile failed:\r\n" + fullPath.string();
+      appendErrorText(error, line);
+      giveUp(line, "send failed.16", "本地创建打开文件失败：");
+      return false;
+    }
     if (record_.fileCount == 1 && record_.openMode == kOpenModeResume && !exists) {
       (void)send(fixedRecord(toWire("| 要续传的文件不存在")), "send failed.13.5");
       session_.notice("要续传的文件不存在。");

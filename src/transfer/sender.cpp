@@ -80,15 +80,29 @@ class Sender {
                         : skipUnopenedFile(fullPath, error, kTopLevelPlaces);
       }
     }
-    if (ok && !channel_.send(fixedRecord(kEndText))) sendFailure("send failed.9");
+    if (!ok) return;
+    if (!channel_.send(fixedRecord(kEndText))) {
+      sendFailure("send failed.9");
+      return;
+    }
+    record_.protocolFinished = true;
   }
 
  private:
+  // One open folder of the walk. Only its own name is kept, so memory grows with the
+  // depth, not with its square; full paths are built for the texts the person reads.
   struct Level {
     Directory directory;
     DirectoryReader reader;
-    std::filesystem::path path;
+    std::string name;
   };
+
+  static std::filesystem::path pathOf(const std::filesystem::path& top,
+                                      const std::vector<Level>& levels, const std::string& name) {
+    std::filesystem::path path = top;
+    for (std::size_t at = 1; at < levels.size(); ++at) path /= levels[at].name;
+    return path / name;
+  }
 
   void sendFailure(const char* place) { session_.errorNotice(place, channel_.error()); }
 
@@ -129,11 +143,10 @@ class Sender {
 
   // Walks the folder whose record has just been acknowledged, depth first, with an
   // upward record after each folder's entries. A folder that cannot be listed is sent
-  // as empty. Only the system bounds the depth.
+  // as empty; one deeper than kMaxFolderDepth ends the transfer with an error line.
   bool walkFolder(const std::filesystem::path& folderPath) {
     std::vector<Level> levels;
     Level top;
-    top.path = folderPath;
     // The offered folder itself may be reached through a link the person chose.
     if (Directory::open(folderPath, top.directory) == 0) {
       (void)DirectoryReader::open(top.directory, top.reader);
@@ -147,8 +160,11 @@ class Sender {
         continue;
       }
       const Directory& folder = levels.back().directory;
-      const std::filesystem::path fullPath = levels.back().path / entry->name;
       if (entry->isFolder) {
+        if (levels.size() >= kMaxFolderDepth) {
+          refuseTooDeep(pathOf(folderPath, levels, entry->name), entry->name);
+          return false;
+        }
         FileAttributeData attributes;
         attributes.attributes = kAttributeDirectory;
         if (const int error = readAttributeDataAt(folder.fd(), entry->name, false, attributes)) {
@@ -158,7 +174,7 @@ class Sender {
           return false;
         }
         Level sub;
-        sub.path = fullPath;
+        sub.name = entry->name;
         if (folder.openFolder(entry->name, sub.directory) == 0) {
           (void)DirectoryReader::open(sub.directory, sub.reader);
         }
@@ -169,7 +185,10 @@ class Sender {
         if (const int error = readAttributeDataAt(folder.fd(), entry->name, true, attributes)) {
           session_.errorNotice("GetFileAttributesEx failed.3", error);
         }
-        if (!sendFile(folder, entry->name, fullPath, attributes, kInFolderPlaces)) return false;
+        if (!sendFile(folder, entry->name, pathOf(folderPath, levels, entry->name), attributes,
+                      kInFolderPlaces)) {
+          return false;
+        }
       }
     }
     return true;
@@ -230,12 +249,14 @@ class Sender {
     record_.fileDone = offset;
     const bool sent = offset >= size || sendData(file.get(), fullPath, offset, size);
     file.close();
+    if (!sent) return false;
+    if (size > 0 && !acknowledged && !receiveAcknowledgement(places.dataAnswer)) return false;
+    // Only the receiving side's acknowledgement says the bytes are on its disk.
     if (record_.fileCount != 1 && record_.fileDone == size) {
       record_.totalDone += size;
       record_.fileDone = 0;
     }
-    if (!sent) return false;
-    return size == 0 || acknowledged || receiveAcknowledgement(places.dataAnswer);
+    return true;
   }
 
   // A receiving side that holds the whole file already answers "+N" and, with no data to
@@ -273,6 +294,12 @@ class Sender {
         return false;
     }
     return false;
+  }
+
+  // A folder nested deeper than either side goes: the peer is told and the transfer ends.
+  void refuseTooDeep(const std::filesystem::path& fullPath, const std::string& name) {
+    if (!channel_.send(toWire(std::string(kTooDeepLine) + name))) sendFailure("send failed.3");
+    session_.notice(std::string(kTooDeepLine.substr(2)) + fullPath.string());
   }
 
   // A file that cannot be opened: the person may skip it (nothing is sent for it) or end

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +15,8 @@ namespace brisk::test {
 
 ChildProcess::ChildProcess(const std::filesystem::path& program,
                            const std::vector<std::string>& arguments,
-                           const std::filesystem::path& outputFile)
+                           const std::filesystem::path& outputFile,
+                           const std::filesystem::path& inputFile)
     : outputFile_(outputFile) {
   std::vector<std::string> all{program.string()};
   all.insert(all.end(), arguments.begin(), arguments.end());
@@ -25,7 +27,7 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inputFile.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
@@ -44,7 +46,9 @@ ChildProcess::~ChildProcess() {
 std::optional<int> ChildProcess::exitStatus() {
   if (status_ || pid_ <= 0) return pid_ <= 0 ? std::optional<int>(-1) : status_;
   int status = 0;
-  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+  struct rusage usage {};
+  if (::wait4(pid_, &status, WNOHANG, &usage) == pid_) {
+    peakResidentKiB_ = usage.ru_maxrss;
     endedBySignal_ = WIFSIGNALED(status);
     status_ = endedBySignal_ ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
   }

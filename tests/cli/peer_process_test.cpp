@@ -1,13 +1,19 @@
 #include <chrono>
 #include <csignal>
+#include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <thread>
+#include <vector>
+
+#include <sys/syscall.h>
 
 #include <gtest/gtest.h>
 
 #include "child_process.h"
 #include "platform/socket.h"
+#include "support/raw_connection.h"
 #include "support/test_support.h"
 
 namespace brisk {
@@ -138,6 +144,46 @@ TEST_F(BriskPeerProcess, RefusedOfferEndsBothOnceRunsWithoutSuccess) {
       << connector->output();
 }
 
+// Whether one of the transfer lines of brisk-peer's output says that a send completed.
+bool sentCompletely(const std::string& output) {
+  std::size_t at = 0;
+  while ((at = output.find("发送文件 Index: ", at)) != std::string::npos) {
+    const std::size_t end = output.find('\n', at);
+    if (output.substr(at, end - at).ends_with("传送完毕！")) return true;
+    at = end;
+  }
+  return false;
+}
+
+TEST_F(BriskPeerProcess, OffersMadeAtTheSameMomentNeverLeaveEitherProgramWaiting) {
+  const std::filesystem::path fromListener = root() / "send" / "l.txt";
+  const std::filesystem::path fromConnector = root() / "send" / "c.txt";
+  test::writeFile(fromListener, "from the listener");
+  test::writeFile(fromConnector, "from the connector");
+  // Twenty pairs, four at a time.
+  for (int batch = 0; batch < 5; ++batch) {
+    std::vector<std::unique_ptr<ChildProcess>> children;
+    for (int pair = 0; pair < 4; ++pair) {
+      // Both offer as soon as they are connected, each under the lowest free Index.
+      const std::string saveFolder =
+          folder("run" + std::to_string(batch) + std::to_string(pair)).string();
+      const int port = test::freePortRange();
+      children.push_back(
+          startListener(port, {"--save-to", saveFolder, "--send", fromListener.string()}));
+      children.push_back(
+          startConnector(port, {"--save-to", saveFolder, "--send", fromConnector.string()}));
+    }
+    for (const auto& child : children) {
+      // Each ends on its own once nothing is under way: no offer or slot is left waiting.
+      EXPECT_EQ(child->waitForExit(kRunLimit), 0) << child->output();
+      // Its own offer was refused because the offers crossed, or it went through.
+      const std::string output = child->output();
+      EXPECT_TRUE(output.find("对方接收文件出错") != std::string::npos || sentCompletely(output))
+          << output;
+    }
+  }
+}
+
 TEST_F(BriskPeerProcess, ExitStatusTellsUsageErrorsAndFailedLinksApart) {
   auto usage = start("usage", {"listen", "--exists", "sometimes"});
   EXPECT_EQ(usage->waitForExit(kRunLimit), 2);
@@ -163,6 +209,46 @@ TEST_F(BriskPeerProcess, TerminationSignalEndsAWaitingListenerCleanly) {
   listener->signal(SIGTERM);
   EXPECT_EQ(listener->waitForExit(kRunLimit), 128 + SIGTERM) << listener->output();
   EXPECT_FALSE(listener->endedBySignal());
+}
+
+// The system call a process's main thread is blocked in, by number (-1 while it runs);
+// nothing when the kernel does not tell (/proc/PID/syscall needs the right to trace).
+std::optional<long> blockedSystemCall(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/syscall");
+  std::string first;
+  if (!(file >> first)) return std::nullopt;
+  return first == "running" ? -1 : std::stol(first);
+}
+
+TEST_F(BriskPeerProcess, TerminationSignalEndsAProgramBlockedSendingChatWithinASecond) {
+  // Far more chat than the connection's buffers take while the peer reads nothing.
+  std::string lines;
+  for (int line = 0; line < 4096; ++line) lines += std::string(4095, 'x') + "\n";
+  const std::filesystem::path input = root() / "chat.txt";
+  test::writeFile(input, lines);
+  for (const int number : {SIGTERM, SIGINT}) {
+    const int port = test::freePortRange();
+    const test::RawConnection silent = test::RawConnection::listenOn(port);
+    ChildProcess talker(BRISK_PEER_PROGRAM,
+                        {"connect", "127.0.0.1", "--port", std::to_string(port)},
+                        root() / ("talker" + std::to_string(number) + ".out"), input);
+    const test::RawConnection peer = silent.accept();
+    ASSERT_TRUE(peer.isOpen());
+    if (!blockedSystemCall(talker.pid())) GTEST_SKIP() << "the kernel does not show system calls";
+    // The main thread blocks in a send: the peer reads nothing and the buffers are full.
+    ASSERT_TRUE(test::waitFor([&] { return blockedSystemCall(talker.pid()) == SYS_sendto; }))
+        << talker.output().substr(0, 200);
+
+    const auto signalled = std::chrono::steady_clock::now();
+    talker.signal(number);
+    EXPECT_EQ(talker.waitForExit(kRunLimit), 128 + number) << talker.output().substr(0, 200);
+    EXPECT_FALSE(talker.endedBySignal());
+    const auto took = std::chrono::steady_clock::now() - signalled;
+    EXPECT_LT(took, 1s);
+    std::cout << "signal " << number << ": ended "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+              << " ms after it\n";
+  }
 }
 
 }  // namespace

@@ -71,6 +71,24 @@ TEST(SlotTables, ReleasingByIdentityLeavesANewerOccupantAlone) {
   EXPECT_EQ(slots.tsf(5), nullptr);
 }
 
+TEST(SlotTables, ThePeersOfferTakesOnlyASlotThisSideDoesNotUse) {
+  SlotTables slots;
+  const int reserved = *slots.findFreeIndex();
+  ASSERT_TRUE(slots.storeRecord(2, std::make_shared<TransferRecord>()));
+  auto ended = std::make_shared<TransferRecord>();
+  ended->transferEnded = true;
+  ASSERT_TRUE(slots.storeRecord(3, ended));
+  slots.setPrompt(4, std::make_shared<PromptHandle>("own"));
+  const std::pair<int, bool> cases[] = {{reserved, false}, {2, false}, {3, true},
+                                        {4, false},        {5, true},  {100, false}};
+  for (const auto& [index, claimed] : cases) {
+    const auto prompt = std::make_shared<PromptHandle>("peer's");
+    EXPECT_EQ(slots.claimPrompt(index, prompt), claimed) << index;
+    EXPECT_EQ(slots.tsfwnd(index) == prompt, claimed) << index;
+  }
+  EXPECT_EQ(slots.tsfwnd(4)->text(), "own");
+}
+
 TEST(PromptHandle, CloseRunsTheHookOnceEvenWhenItCameBeforeTheHook) {
   PromptHandle handle("text");
   handle.close();

@@ -72,17 +72,31 @@ TEST(ProgressMeter, TheSecondANewFileBeginsShowsWhatReallyMoved) {
   EXPECT_EQ(second({4096, 0, 8192, 4096}), "0 bytes/s");
 }
 
-TEST(Verdict, CompleteOnlyWhenTheBytesReachTheTotal) {
-  EXPECT_TRUE(verdictFor({100, 100, 100, 0}, 1, false).complete);
-  EXPECT_EQ(verdictFor({100, 100, 100, 0}, 1, false).status, "传送完毕！");
-  const TransferVerdict stopped = verdictFor({100, 40, 300, 100}, 2, true);
-  EXPECT_FALSE(stopped.complete);
-  EXPECT_EQ(stopped.status, "传送中止！");
-  EXPECT_FALSE(stopped.closeWindow);  // a stopped transfer never closes by itself
-  EXPECT_FALSE(stopped.hideFileBar);
-  const TransferVerdict several = verdictFor({200, 0, 300, 300}, 3, true);
-  EXPECT_TRUE(several.closeWindow);
-  EXPECT_TRUE(several.hideFileBar);
+TEST(Verdict, CompleteOnlyWhenTheProtocolEndedAndTheBytesReachTheTotal) {
+  struct Case {
+    ProgressSample sample;
+    bool protocolFinished;
+    int fileCount;
+    bool complete;
+    bool hideFileBar;
+  };
+  const Case cases[] = {
+      {{100, 100, 100, 0}, true, 1, true, false},
+      {{100, 40, 300, 100}, true, 2, false, false},  // a file skipped: bytes short
+      {{200, 0, 300, 300}, true, 3, true, true},
+      // Counters that look complete do not make a transfer complete: a single file whose
+      // data connection never came up, or a folder of empty files cut off before its end.
+      {{0, 0, 0, 0}, false, 1, false, false},
+      {{0, 0, 0, 0}, false, -1, false, true},
+      {{100, 100, 100, 0}, false, 1, false, false},
+  };
+  for (const Case& c : cases) {
+    const TransferVerdict verdict = verdictFor(c.sample, c.protocolFinished, c.fileCount, true);
+    EXPECT_EQ(verdict.complete, c.complete) << c.sample.totalSize << " " << c.protocolFinished;
+    EXPECT_EQ(verdict.status, c.complete ? "传送完毕！" : "传送中止！");
+    EXPECT_EQ(verdict.closeWindow, c.complete);  // a stopped transfer never closes by itself
+    EXPECT_EQ(verdict.hideFileBar, c.hideFileBar);
+  }
 }
 
 TEST(ProgressThread, ShowsFiguresUntilTheTransferEndsThenReleasesAndJudges) {
@@ -99,6 +113,7 @@ TEST(ProgressThread, ShowsFiguresUntilTheTransferEndsThenReleasesAndJudges) {
   });
   ASSERT_TRUE(frontend.waitFor([&] { return frontend.transferWindow(1).figures.size() >= 3; }));
   record->fileDone = 100;
+  record->protocolFinished = true;
   record->transferEnded = true;
   progress.join();
   EXPECT_TRUE(released);

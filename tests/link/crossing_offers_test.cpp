@@ -1,0 +1,262 @@
+// Offers that cross, answers that never come, transfers whose data connection never does
+// or whose receiver's disk fills up: every slot is freed, nothing hangs, and no verdict
+// says more than happened.
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "link/peer.h"
+#include "offer/offer_composition.h"
+#include "platform/text_codec.h"
+#include "support/peer_pair.h"
+#include "support/raw_connection.h"
+#include "support/scripted_frontend.h"
+#include "support/test_support.h"
+
+namespace brisk {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RawConnection;
+using test::ScriptedFrontend;
+
+bool slotsEmpty(Peer& peer) {
+  for (int index = SlotTables::kFirstIndex; index <= SlotTables::kLastIndex; ++index) {
+    if (peer.slots().tsf(index) || peer.slots().tsfwnd(index)) return false;
+  }
+  return true;
+}
+
+// Accepts the peer's offers; this side's own waiting prompt stays open until closed.
+int acceptOffers(PromptHandle& handle, const PromptRequest& request) {
+  if (request.captions.size() == 1) return ScriptedFrontend::waitUntilClosed(handle);
+  return 1001;
+}
+
+std::optional<TransferVerdict> lastVerdict(const ScriptedFrontend& ui) {
+  const auto windows = ui.transferWindows();
+  if (windows.empty()) return std::nullopt;
+  return ui.transferWindow(windows.back()).verdict;
+}
+
+class TwoPeers : public test::Sandbox {
+ protected:
+  ScriptedFrontend listenerUi;
+  ScriptedFrontend connectorUi;
+  Peer listener{listenerUi, test::fastTiming()};
+  Peer connector{connectorUi, test::fastTiming()};
+  int port = test::freePortRange(100);
+  std::atomic<int> saved{0};  // each file received gets a name of its own
+
+  void SetUp() override {
+    Sandbox::SetUp();
+    for (ScriptedFrontend* ui : {&listenerUi, &connectorUi}) {
+      ui->onPrompt = acceptOffers;
+      ui->onChooseSaveFile = [this](const std::string& name, const std::string&) {
+        return std::optional<fs::path>(folder("in") / (std::to_string(++saved) + name));
+      };
+    }
+    ASSERT_TRUE(test::connectPeers(listener, listenerUi, connector, connectorUi, port));
+  }
+};
+
+// How many of this side's offers were sent completely in the windows opened after the
+// first `windows`.
+std::size_t completeSends(const ScriptedFrontend& ui, std::size_t windows) {
+  std::size_t complete = 0;
+  const auto opened = ui.transferWindows();
+  for (std::size_t at = windows; at < opened.size(); ++at) {
+    const auto window = ui.transferWindow(opened[at]);
+    complete += window.spec.isSender && window.verdict && window.verdict->complete;
+  }
+  return complete;
+}
+
+// How many of this side's own offers have ended since the counts `notices` and `windows`:
+// refused by the peer's failure answer, or transferred completely.
+std::size_t offersEnded(const ScriptedFrontend& ui, std::size_t notices, std::size_t windows) {
+  std::size_t ended = completeSends(ui, windows);
+  const auto shown = ui.notices();
+  for (std::size_t at = notices; at < shown.size(); ++at)
+    ended += shown[at] == "对方接收文件出错。";
+  return ended;
+}
+
+TEST_F(TwoPeers, OffersCrossingUnderOneIndexEndCleanlyAndTheNextOfferTransfers) {
+  const fs::path fromListener = folder("out") / "l.txt";
+  const fs::path fromConnector = folder("out") / "c.txt";
+  test::writeFile(fromListener, "from the listener");
+  test::writeFile(fromConnector, "from the connector");
+  std::size_t collisions = 0;
+  for (int run = 0; run < 20; ++run) {
+    // Both sides take the same lowest Index before either offer has gone out.
+    const std::optional<int> listenerIndex = listener.slots().findFreeIndex();
+    const std::optional<int> connectorIndex = connector.slots().findFreeIndex();
+    ASSERT_EQ(listenerIndex, connectorIndex);
+    const std::size_t listenerNotices = listenerUi.notices().size();
+    const std::size_t connectorNotices = connectorUi.notices().size();
+    const std::size_t listenerWindows = listenerUi.transferWindows().size();
+    const std::size_t connectorWindows = connectorUi.transferWindows().size();
+    std::thread other([&] { offerItems(connector, *connectorIndex, {fromConnector}); });
+    offerItems(listener, *listenerIndex, {fromListener});
+    other.join();
+
+    // Each offer ends for its sender, refused by the failure answer or (when the other
+    // offer was already refused when it came) transferred; nothing waits on.
+    const auto limit = test::fastTiming().acceptLimit;
+    ASSERT_TRUE(listenerUi.waitFor(
+        [&] {
+          return offersEnded(listenerUi, listenerNotices, listenerWindows) == 1 &&
+                 offersEnded(connectorUi, connectorNotices, connectorWindows) == 1 &&
+                 slotsEmpty(listener) && slotsEmpty(connector);
+        },
+        limit))
+        << run;
+    collisions += listenerUi.notices().size() > listenerNotices &&
+                  connectorUi.notices().size() > connectorNotices;
+  }
+  EXPECT_GT(collisions, 0u);  // runs where each offer was refused at the other side
+
+  const std::size_t before = connectorUi.transferWindows().size();
+  offerFromDrop(connector, {fromConnector});
+  EXPECT_TRUE(connectorUi.waitFor([&] { return completeSends(connectorUi, before) == 1; }));
+}
+
+TEST_F(TwoPeers, AOneFileTransferWithoutADataConnectionIsNotComplete) {
+  const fs::path source = folder("out") / "a.txt";
+  test::writeFile(source, "abc");
+  // Something else holds the data port of Index 1: the listening side cannot listen, and
+  // the connecting side reaches a socket that closes at once.
+  const RawConnection squatter = RawConnection::listenOn(port + 2);
+  std::thread closer([&] { squatter.accept().close(); });
+  offerFromDrop(listener, {source});
+  ASSERT_TRUE(listenerUi.waitFor([&] { return lastVerdict(listenerUi).has_value(); }));
+  ASSERT_TRUE(connectorUi.waitFor([&] { return lastVerdict(connectorUi).has_value(); }));
+  closer.join();
+  EXPECT_EQ(lastVerdict(listenerUi)->status, "传送中止！");
+  EXPECT_EQ(lastVerdict(connectorUi)->status, "传送中止！");
+  EXPECT_TRUE(listenerUi.waitForNotice("bind failed."));
+}
+
+// A small file system of its own, mounted for one test; needs root.
+class SmallFileSystem {
+ public:
+  explicit SmallFileSystem(const fs::path& at) : at_(at) {
+    if (::geteuid() != 0) {
+      reason_ = "mounting a small tmpfs needs root";
+    } else if (::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=64k") != 0) {
+      reason_ = std::string("tmpfs cannot be mounted: ") + std::strerror(errno);
+    }
+  }
+  ~SmallFileSystem() {
+    if (reason_.empty()) ::umount2(at_.c_str(), MNT_DETACH);
+  }
+  SmallFileSystem(const SmallFileSystem&) = delete;
+  SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+  // Why it is not mounted; empty when it is.
+  const std::string& reason() const { return reason_; }
+
+ private:
+  fs::path at_;
+  std::string reason_;
+};
+
+TEST_F(TwoPeers, AFullDiskAtTheReceiverEndsBothSidesStopped) {
+  const SmallFileSystem full(folder("full"));
+  if (!full.reason().empty()) GTEST_SKIP() << full.reason();
+  const fs::path source = folder("out") / "big.bin";
+  test::writeFile(source, test::patternBytes(1 << 20));
+  connectorUi.onChooseSaveFile = [&](const std::string& name, const std::string&) {
+    return std::optional<fs::path>(folder("full") / name);
+  };
+  offerFromDrop(listener, {source});
+  ASSERT_TRUE(listenerUi.waitFor([&] { return lastVerdict(listenerUi).has_value(); }));
+  ASSERT_TRUE(connectorUi.waitFor([&] { return lastVerdict(connectorUi).has_value(); }));
+  EXPECT_EQ(lastVerdict(connectorUi)->status, "传送中止！");
+  EXPECT_EQ(lastVerdict(listenerUi)->status, "传送中止！");
+  ASSERT_FALSE(connectorUi.notices().empty());
+  EXPECT_TRUE(connectorUi.notices().front().starts_with("写入文件失败："))
+      << connectorUi.notices().front();
+  EXPECT_FALSE(listenerUi.notices().empty());  // the sending side says what broke off
+}
+
+// The receiving side connects; the raw socket plays the offering, listening peer.
+class AwaitedPort : public test::Sandbox {
+ protected:
+  ScriptedFrontend ui;
+  Timing timing = [] {
+    Timing shortened = test::fastTiming();
+    shortened.acceptLimit = std::chrono::milliseconds(1000);
+    return shortened;
+  }();
+  Peer peer{ui, timing};
+  int port = test::freePortRange(100);
+  RawConnection listening;
+  RawConnection raw;
+
+  void SetUp() override {
+    Sandbox::SetUp();
+    ui.onPrompt = acceptOffers;
+    ui.onChooseSaveFile = [this](const std::string& name, const std::string&) {
+      return std::optional<fs::path>(folder("in") / name);
+    };
+    listening = RawConnection::listenOn(port);
+    peer.onConnect("127.0.0.1", std::to_string(port));
+    raw = listening.accept();
+    ASSERT_TRUE(raw.isOpen());
+    ASSERT_TRUE(ui.waitForLinkState(LinkState::Connected));
+  }
+
+  // Offers one file under Index 1 and waits for the acceptance.
+  void offerAndAccept() {
+    ASSERT_TRUE(raw.send("TRANSFILE:ASK:Index:1\r\na.txt\t3 bytes\r\n"));
+    const std::string yes = "TRANSFILE:REPLY:YES:Index:1\r\n";
+    ASSERT_EQ(raw.receive(yes.size()), yes);
+  }
+};
+
+TEST_F(AwaitedPort, AnAcceptanceWhosePortNeverComesFreesItsSlotAfterTheAcceptLimit) {
+  offerAndAccept();
+  ASSERT_TRUE(peer.slots().tsf(1));
+  ASSERT_TRUE(ui.waitFor([&] { return !peer.slots().tsf(1); }));
+
+  // The slot takes the next offer under the same Index, and that one transfers.
+  offerAndAccept();
+  const RawConnection dataListener = RawConnection::listenOn(port + 2);
+  ASSERT_TRUE(raw.send("TRANSFILE:PORT:" + std::to_string(port + 2) + ":Index:1\r\n"));
+  const RawConnection data = dataListener.accept();
+  ASSERT_TRUE(data.isOpen());
+  FileAttributeData attributes;
+  attributes.attributes = kAttributeArchive;
+  ASSERT_TRUE(data.send("\\a.txt\r\nFileSize:3\r\nFileAttr:" + attributes.toWire()));
+  EXPECT_EQ(data.receiveSome(), "+0");
+  ASSERT_TRUE(data.send("abc"));
+  EXPECT_EQ(data.receiveSome(), "0");
+  std::string end = "| Transfer file(s) finished.";
+  end.resize(30, '\0');
+  ASSERT_TRUE(data.send(end));
+  ASSERT_TRUE(ui.waitFor([&] { return lastVerdict(ui).has_value(); }));
+  EXPECT_TRUE(lastVerdict(ui)->complete);
+  EXPECT_EQ(test::readFile(folder("in") / "a.txt"), "abc");
+  EXPECT_TRUE(ui.notices().empty());
+}
+
+TEST_F(AwaitedPort, AnAcceptanceWhoseLinkEndsBeforeThePortFreesItsSlot) {
+  offerAndAccept();
+  raw.close();
+  ASSERT_TRUE(ui.waitForLinkState(LinkState::Idle));
+  // Well before the accept limit would have freed it.
+  EXPECT_TRUE(ui.waitFor([&] { return slotsEmpty(peer); }, std::chrono::milliseconds(500)));
+}
+
+}  // namespace
+}  // namespace brisk
