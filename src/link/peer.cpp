@@ -20,6 +20,7 @@ constexpr std::size_t kControlReadSize = 61440;
 constexpr std::size_t kMaxChatBytes = 61439;
 
 constexpr const char* kNotConnected = "未连接或者连接已断开！";
+constexpr const char* kInvalidPort = "端口无效：请填写 1 到 65535 之间的端口号。";
 
 }  // namespace
 
@@ -48,6 +49,11 @@ void Peer::onConnect(const std::string& addressBoxText, const std::string& portB
 
 void Peer::startLink(Role role, std::string addressText, const std::string& portBoxText) {
   if (connected_ || stopping_) return;
+  const std::optional<int> port = controlPortFromText(portBoxText);
+  if (!port) {
+    notices_.showNotice(kInvalidPort);
+    return;
+  }
   auto attempt = std::make_shared<LinkAttempt>();
   {
     std::lock_guard lock(linkMutex_);
@@ -56,7 +62,7 @@ void Peer::startLink(Role role, std::string addressText, const std::string& port
   }
   attempt->role = role;
   attempt->addressText = std::move(addressText);
-  attempt->port = portFromText(portBoxText);
+  attempt->port = *port;
   controlPort_ = attempt->port;
   connectingPeer_ = role == Role::Connect;
   frontend_.showLinkState(role == Role::Listen ? LinkState::Listening : LinkState::Connecting);
@@ -121,15 +127,16 @@ std::optional<Socket> Peer::listenForPeer(LinkAttempt& attempt) {
 }
 
 std::optional<Socket> Peer::connectToPeer(LinkAttempt& attempt) {
-  const std::optional<Ipv4Address> address = resolveHost(attempt.addressText);
-  SocketResult connected;
-  if (address) {
-    connected = connectTcp(*address, static_cast<std::uint16_t>(attempt.port), attempt.interrupter);
-  } else {
-    // Neither a host name nor a dotted address: the connect cannot succeed.
-    connected.failedCall = "connect";
-    connected.error = EDESTADDRREQ;
+  const HostLookup lookup = resolveHost(attempt.addressText);
+  if (!lookup.address) {
+    // Neither a host name nor a dotted address: the resolver says why.
+    frontend_.appendLog("连接失败！\r\nError code: " + std::to_string(lookup.errorCode) + "\r\n" +
+                            lookup.errorText + "\r\n",
+                        kRed);
+    return std::nullopt;
   }
+  SocketResult connected =
+      connectTcp(*lookup.address, static_cast<std::uint16_t>(attempt.port), attempt.interrupter);
   if (!connected.ok()) {
     if (connected.failedCall == std::string_view("socket")) {
       notices_.showErrorNotice("socket failed.", connected.error);
@@ -252,14 +259,15 @@ int Peer::sendWire(const std::string& wire, const std::string& logText) {
 }
 
 void Peer::logLocalAddress() {
-  const LocalAddressResult local = localHostAddress();
-  if (!local.address) {
-    notices_.showNoticeModal(std::string(local.failedCall) + " failed.\r\n");
-    return;
-  }
-  frontend_.appendLog("本机IP地址：", kBlack);
-  frontend_.appendLog(local.address->dotted(), kBlack);
-  frontend_.appendLog("\r\n", kBlack);
+  // The lookup may wait for a resolver that does not answer: never on the caller's thread.
+  startThread([this] {
+    const LocalAddressResult local = localHostAddress();
+    if (!local.address) {
+      notices_.showNoticeModal(std::string(local.failedCall) + " failed.\r\n");
+      return;
+    }
+    frontend_.appendLog("本机IP地址：" + local.address->dotted() + "\r\n", kBlack);
+  });
 }
 
 void Peer::shutdown() {

@@ -27,6 +27,7 @@ class Peer {
   Peer& operator=(const Peer&) = delete;
 
   // The main window's commands; they return at once and never block on the network.
+  // A port box that names no port (see controlPortFromText) is refused with a notice.
   // Listen on the port of the port box's text (its first 5 characters, leading digits).
   void onListen(const std::string& portBoxText);
   // Connect to the address box's host name or dotted address on the port box's port.
@@ -42,7 +43,8 @@ class Peer {
   // empties the input box. Line breaks inside the text are "\r\n".
   int sendChatLine(const std::string& inputBoxText);
 
-  // Writes the start-up line with this machine's address into the chat log.
+  // Writes the start-up line with this machine's address into the chat log. Returns at
+  // once; the line follows from a Peer thread when the lookup is done.
   void logLocalAddress();
 
   // Stops and joins everything: open prompts are closed, transfers interrupted (partly
