@@ -18,8 +18,12 @@ namespace {
 constexpr std::size_t kControlReadSize = 61440;
 // A chat line is cut to this many bytes before its "\r\n".
 constexpr std::size_t kMaxChatBytes = 61439;
+// The person's messages that may wait to go out; beyond them a peer that stopped reading
+// is reported instead of holding ever more text.
+constexpr std::size_t kMaxWaitingMessages = 128;
 
 constexpr const char* kNotConnected = "未连接或者连接已断开！";
+constexpr const char* kTooMuchWaiting = "发送的消息太多，请稍后再试。";
 constexpr const char* kInvalidPort = "端口无效：请填写 1 到 65535 之间的端口号。";
 
 }  // namespace
@@ -33,7 +37,14 @@ struct Peer::LinkAttempt {
 };
 
 Peer::Peer(Frontend& frontend, Timing timing)
-    : frontend_(frontend), timing_(timing), notices_(frontend_, timing_) {}
+    : frontend_(frontend),
+      timing_(timing),
+      notices_(frontend_, timing_),
+      personMessages_(
+          [this](const OutgoingQueue::Message& message) {
+            return sendWire(message.wire, message.logText) >= 0;
+          },
+          timing_.offerPause, kMaxWaitingMessages) {}
 
 Peer::~Peer() {
   shutdown();
@@ -237,7 +248,23 @@ int Peer::sendChatLine(const std::string& inputBoxText) {
     wire.resize(wirePrefixLength(wire, kMaxChatBytes));
     shown = fromWire(wire);
   }
-  return sendWire(wire + "\r\n", shown + "\r\n");
+  const auto size = static_cast<int>(wire.size() + 2);
+  if (!queuePersonMessage({wire + "\r\n", shown + "\r\n", false, {}})) return -1;
+  return size;
+}
+
+bool Peer::queueOffer(const std::string& text, std::function<void(bool sent)> done) {
+  if (!connected_) {
+    notices_.showNoticeModal(kNotConnected);
+    return false;
+  }
+  return queuePersonMessage({toWire(text), text, true, std::move(done)});
+}
+
+bool Peer::queuePersonMessage(OutgoingQueue::Message message) {
+  if (personMessages_.push(std::move(message))) return true;
+  notices_.showNotice(kTooMuchWaiting);
+  return false;
 }
 
 int Peer::sendWire(const std::string& wire, const std::string& logText) {
@@ -276,6 +303,8 @@ void Peer::shutdown() {
     std::lock_guard lock(linkMutex_);
     if (link_) link_->interrupter.interrupt();
   }
+  // What the person sent last may still wait; it goes with the connection.
+  personMessages_.stop();
   for (const auto& prompt : slots_.takeAllPrompts()) prompt->close();
   for (int index = SlotTables::kFirstIndex; index <= SlotTables::kLastIndex; ++index) {
     if (const auto record = slots_.tsf(index)) record->dataSocket.interrupt();
