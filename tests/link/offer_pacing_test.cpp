@@ -118,7 +118,7 @@ TEST_F(OfferPacing, AnOfferThatCannotGoOutReleasesItsSlot) {
   EXPECT_EQ(blueLines(), std::vector<std::string>{ask(1, "a.txt")});
 }
 
-TEST_F(OfferPacing, APeerThatStopsReadingNeverHoldsTheCaller) {
+TEST_F(OfferPacing, TooManyWaitingMessagesAreRefusedWithoutHoldingTheCaller) {
   offerFromDrop(peer, {file("a.txt")});
   const auto start = Clock::now();
   int refused = 0;

@@ -173,7 +173,8 @@ TEST_F(ReceivedItems, NamesThatReadAsOthersOrAreNotGbkAreRefused) {
 }
 
 TEST_F(ReceivedItems, OrdinaryNamesFromOtherSystemsStillPass) {
-  for (const char* name : {"报告 2024.txt", "naïve café", "a\u200Db", "日本語ファイル", "€uro"}) {
+  for (const char* name :
+       {"报告 2024.txt", "naïve café", "a\u200Db", "日本語ファイル", "€uro", "odd\uFFFDone"}) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(isValidReceivedName(name));
     EXPECT_TRUE(isValidWireText(gbk(name)));
