@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "common/frontend.h"
+#include "common/settings_store.h"
 
 namespace brisk {
 
@@ -12,10 +13,12 @@ bool looksLikeOption(const std::string& argument) {
   return argument.size() > 1 && argument.front() == '-';
 }
 
+// Stricter than the port box (digits only), with the same range: the Peer refuses what
+// names no port.
 std::optional<std::string> checkPort(const std::string& text) {
   const bool digits = !text.empty() && text.size() <= 5 &&
                       text.find_first_not_of("0123456789") == std::string::npos;
-  if (!digits || std::stoi(text) < 1 || std::stoi(text) > 65535) {
+  if (!digits || !controlPortFromText(text)) {
     return "the port must be a number from 1 to 65535: " + text;
   }
   return std::nullopt;

@@ -199,6 +199,7 @@ class PeerRun {
 
   bool nothingUnderWay(const FrontendStatus& status) {
     if (status.linkState != LinkState::Connected || !actionsDone_) return false;
+    if (peer_.personMessagesPending()) return false;  // a line or offer still to go out
     if (status.openPrompts != 0 || status.openQuestions != 0 || status.openTransfers != 0) {
       return false;
     }

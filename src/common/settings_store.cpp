@@ -141,6 +141,15 @@ int portFromText(std::string_view portBoxText) {
   return negative ? -value : value;
 }
 
+std::optional<int> controlPortFromText(std::string_view portBoxText) {
+  const std::size_t first = portBoxText.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return std::nullopt;
+  const std::size_t last = portBoxText.find_last_not_of(" \t");
+  const int port = portFromText(portBoxText.substr(first, last + 1 - first));
+  if (port < 1 || port > 65535) return std::nullopt;
+  return port;
+}
+
 std::string firstCharacters(std::string_view utf8, std::size_t count) {
   std::size_t at = 0;
   for (std::size_t taken = 0; taken < count && at < utf8.size(); ++taken) {
@@ -163,7 +172,10 @@ ConnectionSettings loadConnectionSettings(const SettingsStore& store) {
 void saveConnectionSettings(const SettingsStore& store, std::string_view addressBoxText,
                             std::string_view portBoxText, bool autoClose) {
   store.writeSettingText("ipa", firstCharacters(addressBoxText, kMaxAddressCharacters));
-  store.writeSettingNumber("port", portFromText(portBoxText));
+  // A box that names no port keeps the port stored before.
+  if (const std::optional<int> port = controlPortFromText(portBoxText)) {
+    store.writeSettingNumber("port", *port);
+  }
   store.writeSettingNumber("autoclose", autoClose ? 1 : 0);
 }
 

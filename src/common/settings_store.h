@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,11 @@ inline constexpr std::size_t kMaxAddressCharacters = 79;
 // the leading digits; 0 when there are none.
 int portFromText(std::string_view portBoxText);
 
+// The port the port box names: its text without leading and trailing spaces, read as
+// above; nothing unless that gives 1 to 65535 (0 would listen on a random port that no
+// peer can find).
+std::optional<int> controlPortFromText(std::string_view portBoxText);
+
 // The first `count` characters (not bytes) of a UTF-8 text.
 std::string firstCharacters(std::string_view utf8, std::size_t count);
 
@@ -57,8 +63,8 @@ struct ConnectionSettings {
 };
 
 ConnectionSettings loadConnectionSettings(const SettingsStore& store);
-// Saves the address box's text (cut to 79 characters), the port box's text as a number and
-// the auto-close choice.
+// Saves the address box's text (cut to 79 characters), the port box's port (when it names
+// one) and the auto-close choice.
 void saveConnectionSettings(const SettingsStore& store, std::string_view addressBoxText,
                             std::string_view portBoxText, bool autoClose);
 

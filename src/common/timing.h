@@ -15,6 +15,7 @@ struct Timing {
   ms progressTick{100};         // the progress bars move at every tick, the texts every 10th
   ms retryWait{20};             // before retrying a send or receive that would block
   ms partialMessageWait{2000};  // how long an incomplete control message may wait for its rest
+  ms offerPause{1000};          // after an offer, before the person's next message goes out
 };
 
 }  // namespace brisk

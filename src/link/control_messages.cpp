@@ -41,18 +41,34 @@ std::optional<int> messageIndex(Peer& peer, std::string_view message, const char
   return static_cast<int>(index.value);
 }
 
-// The data port of a PORT message or of the acceptance that carries one.
+// A data port is used by its low 16 bits, as the peer's own conversion into an address
+// does (a listening peer near the top of the range names ports above 65535). Low bits of
+// 0 would mean "any port", which no peer can find: such a port is refused with a notice.
+bool isUsableDataPort(Peer& peer, std::int64_t named) {
+  if ((named & 0xFFFF) != 0) return true;
+  peer.notices().showNotice("Invalid data port: " + std::to_string(named) + " (port 0)");
+  return false;
+}
+
+// The receiving side's answer when the transfer cannot have a data port.
+void refuseDataPort(Peer& peer, int index, std::int64_t named) {
+  peer.sendText("TRANSFILE:REPLY:Invalid data port " + std::to_string(named) +
+                ". Index:" + std::to_string(index) + "\r\n");
+}
+
+// The data port of a PORT message or of the acceptance that carries one, by its low 16
+// bits; 0 when they are 0 (after the notice).
 std::optional<int> messagePort(Peer& peer, std::string_view message) {
   const MessageNumber port = numberAfter(message, kPortKey);
   if (!port.found) {
     peer.notices().showNotice(kNoPortKeyword);
     return std::nullopt;
   }
-  if (port.overflow || port.value < 0 || port.value > 0xFFFF) {
+  if (port.overflow) {
     peer.notices().showNotice("PORT out of range");
     return std::nullopt;
   }
-  return static_cast<int>(port.value);
+  return isUsableDataPort(peer, port.value) ? static_cast<int>(port.value & 0xFFFF) : 0;
 }
 
 // What the receiving side reads of an offer.
@@ -138,6 +154,13 @@ void handleAsk(Peer& peer, const std::string& message) {
   std::optional<OfferTerms> terms = readOffer(peer, message);
   if (!terms) return;
   const int index = terms->index;
+  // A listening receiver names the data port; one nobody can reach is refused at once.
+  const int dataPort = peer.controlPort() + index + 1;
+  if (!peer.connectingPeer() && !isUsableDataPort(peer, dataPort)) {
+    refuseDataPort(peer, index, dataPort);
+    return;
+  }
+
   auto prompt = std::make_shared<PromptHandle>(terms->body);
   // Decided here, on the receive thread, in the order the messages came: an answer to
   // this side's own offer that follows the ASK must not be handled before it.
@@ -236,9 +259,17 @@ void handleReplyYes(Peer& peer, const std::string& message, int index) {
   if (record->isConnector) {
     const std::optional<int> port = messagePort(peer, message);
     if (!port) return;
+    if (*port == 0) {
+      peer.slots().releaseRecord(index, record.get());
+      return;
+    }
     record->dataPort = *port;
   } else {
     record->dataPort = peer.controlPort() + index + 1;
+    if (!isUsableDataPort(peer, record->dataPort)) {
+      peer.slots().releaseRecord(index, record.get());
+      return;
+    }
   }
   startTransfer(peer, record);
   if (!record->isConnector) {
@@ -290,6 +321,11 @@ void handlePort(Peer& peer, const std::string& message) {
   // Only a receiving side that connects waits for a port; anything else is not ours.
   if (!record || record->isSender || !record->isConnector || record->started) {
     peer.notices().showNotice(slotName(*index) + "为空7");
+    return;
+  }
+  if (*port == 0) {
+    peer.slots().releaseRecord(*index, record.get());
+    refuseDataPort(peer, *index, numberAfter(message, kPortKey).value);
     return;
   }
   record->dataPort = *port;

@@ -17,8 +17,13 @@ namespace {
 constexpr std::size_t kControlReadSize = 61440;
 // A chat line is cut to this many bytes before its "\r\n".
 constexpr std::size_t kMaxChatBytes = 61439;
+// The person's messages that may wait to go out; beyond them a peer that stopped reading
+// is reported instead of holding ever more text.
+constexpr std::size_t kMaxWaitingMessages = 128;
 
 constexpr const char* kNotConnected = "未连接或者连接已断开！";
+constexpr const char* kTooMuchWaiting = "发送的消息太多，请稍后再试。";
+constexpr const char* kInvalidPort = "端口无效：请填写 1 到 65535 之间的端口号。";
 
 }  // namespace
 
@@ -31,7 +36,14 @@ struct Peer::LinkAttempt {
 };
 
 Peer::Peer(Frontend& frontend, Timing timing)
-    : frontend_(frontend), timing_(timing), notices_(frontend_, timing_) {}
+    : frontend_(frontend),
+      timing_(timing),
+      notices_(frontend_, timing_),
+      personMessages_(
+          [this](const OutgoingQueue::Message& message) {
+            return sendWire(message.wire, message.logText) >= 0;
+          },
+          timing_.offerPause, kMaxWaitingMessages) {}
 
 Peer::~Peer() {
   shutdown();
@@ -47,6 +59,11 @@ void Peer::onConnect(const std::string& addressBoxText, const std::string& portB
 
 void Peer::startLink(Role role, std::string addressText, const std::string& portBoxText) {
   if (connected_ || stopping_) return;
+  const std::optional<int> port = controlPortFromText(portBoxText);
+  if (!port) {
+    notices_.showNotice(kInvalidPort);
+    return;
+  }
   auto attempt = std::make_shared<LinkAttempt>();
   {
     std::lock_guard lock(linkMutex_);
@@ -55,7 +72,7 @@ void Peer::startLink(Role role, std::string addressText, const std::string& port
   }
   attempt->role = role;
   attempt->addressText = std::move(addressText);
-  attempt->port = portFromText(portBoxText);
+  attempt->port = *port;
   controlPort_ = attempt->port;
   connectingPeer_ = role == Role::Connect;
   frontend_.showLinkState(role == Role::Listen ? LinkState::Listening : LinkState::Connecting);
@@ -120,15 +137,16 @@ std::optional<Socket> Peer::listenForPeer(LinkAttempt& attempt) {
 }
 
 std::optional<Socket> Peer::connectToPeer(LinkAttempt& attempt) {
-  const std::optional<Ipv4Address> address = resolveHost(attempt.addressText);
-  SocketResult connected;
-  if (address) {
-    connected = connectTcp(*address, static_cast<std::uint16_t>(attempt.port), attempt.interrupter);
-  } else {
-    // Neither a host name nor a dotted address: the connect cannot succeed.
-    connected.failedCall = "connect";
-    connected.error = EDESTADDRREQ;
+  const HostLookup lookup = resolveHost(attempt.addressText);
+  if (!lookup.address) {
+    // Neither a host name nor a dotted address: the resolver says why.
+    frontend_.appendLog("连接失败！\r\nError code: " + std::to_string(lookup.errorCode) + "\r\n" +
+                            lookup.errorText + "\r\n",
+                        kRed);
+    return std::nullopt;
   }
+  SocketResult connected =
+      connectTcp(*lookup.address, static_cast<std::uint16_t>(attempt.port), attempt.interrupter);
   if (!connected.ok()) {
     if (connected.failedCall == std::string_view("socket")) {
       notices_.showErrorNotice("socket failed.", connected.error);
@@ -224,7 +242,23 @@ int Peer::sendChatLine(const std::string& inputBoxText) {
     wire.resize(wirePrefixLength(wire, kMaxChatBytes));
     shown = fromWire(wire);
   }
-  return sendWire(wire + "\r\n", shown + "\r\n");
+  const auto size = static_cast<int>(wire.size() + 2);
+  if (!queuePersonMessage({wire + "\r\n", shown + "\r\n", false, {}})) return -1;
+  return size;
+}
+
+bool Peer::queueOffer(const std::string& text, std::function<void(bool sent)> done) {
+  if (!connected_) {
+    notices_.showNoticeModal(kNotConnected);
+    return false;
+  }
+  return queuePersonMessage({toWire(text), text, true, std::move(done)});
+}
+
+bool Peer::queuePersonMessage(OutgoingQueue::Message message) {
+  if (personMessages_.push(std::move(message))) return true;
+  notices_.showNotice(kTooMuchWaiting);
+  return false;
 }
 
 int Peer::sendWire(const std::string& wire, const std::string& logText) {
@@ -246,14 +280,15 @@ int Peer::sendWire(const std::string& wire, const std::string& logText) {
 }
 
 void Peer::logLocalAddress() {
-  const LocalAddressResult local = localHostAddress();
-  if (!local.address) {
-    notices_.showNoticeModal(std::string(local.failedCall) + " failed.\r\n");
-    return;
-  }
-  frontend_.appendLog("本机IP地址：", kBlack);
-  frontend_.appendLog(local.address->dotted(), kBlack);
-  frontend_.appendLog("\r\n", kBlack);
+  // The lookup may wait for a resolver that does not answer: never on the caller's thread.
+  startThread([this] {
+    const LocalAddressResult local = localHostAddress();
+    if (!local.address) {
+      notices_.showNoticeModal(std::string(local.failedCall) + " failed.\r\n");
+      return;
+    }
+    frontend_.appendLog("本机IP地址：" + local.address->dotted() + "\r\n", kBlack);
+  });
 }
 
 void Peer::shutdown() {
@@ -262,6 +297,8 @@ void Peer::shutdown() {
     std::lock_guard lock(linkMutex_);
     if (link_) link_->interrupter.interrupt();
   }
+  // What the person sent last may still wait; it goes with the connection.
+  personMessages_.stop();
   for (const auto& prompt : slots_.takeAllPrompts()) prompt->close();
   for (int index = SlotTables::kFirstIndex; index <= SlotTables::kLastIndex; ++index) {
     if (const auto record = slots_.tsf(index)) record->dataSocket.interrupt();

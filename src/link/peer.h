@@ -11,6 +11,7 @@
 #include "common/slot_tables.h"
 #include "common/thread_set.h"
 #include "common/timing.h"
+#include "link/outgoing_queue.h"
 #include "platform/socket.h"
 
 namespace brisk {
@@ -27,6 +28,7 @@ class Peer {
   Peer& operator=(const Peer&) = delete;
 
   // The main window's commands; they return at once and never block on the network.
+  // A port box that names no port (see controlPortFromText) is refused with a notice.
   // Listen on the port of the port box's text (its first 5 characters, leading digits).
   void onListen(const std::string& portBoxText);
   // Connect to the address box's host name or dotted address on the port box's port.
@@ -37,12 +39,21 @@ class Peer {
   // Sends one text (UTF-8, sent as GBK) on the control connection and echoes it in blue.
   // Returns the bytes sent, or -1 after a modal notice. Any thread.
   int sendText(const std::string& text);
-  // Sends the input box's text as a chat line ("\r\n" is added). Returns the bytes sent,
-  // 0 for an empty text (nothing sent), or -1 after a modal notice; on success the caller
-  // empties the input box. Line breaks inside the text are "\r\n".
+  // Queues the input box's text as a chat line ("\r\n" is added) behind the person's
+  // earlier messages and returns at once: the bytes that will go out, 0 for an empty text
+  // (nothing sent), or -1 after a notice (not connected, or too much waiting already).
+  // On success the caller empties the input box; a send that fails later shows the same
+  // notices as sendText. Line breaks inside the text are "\r\n".
   int sendChatLine(const std::string& inputBoxText);
+  // Queues an offer's ASK message (UTF-8) like a chat line; the person's next message
+  // waits until the offer pause after it has passed. `done` runs on the sending thread
+  // with whether the ASK went out. Returns false after a notice (then `done` never runs).
+  bool queueOffer(const std::string& text, std::function<void(bool sent)> done);
+  // Whether any of the person's messages still waits to go out or is going out.
+  bool personMessagesPending() const { return personMessages_.busy(); }
 
-  // Writes the start-up line with this machine's address into the chat log.
+  // Writes the start-up line with this machine's address into the chat log. Returns at
+  // once; the line follows from a Peer thread when the lookup is done.
   void logLocalAddress();
 
   // Stops and joins everything: open prompts are closed, transfers interrupted (partly
@@ -76,6 +87,7 @@ class Peer {
   void controlReceiveLoop(LinkAttempt& attempt, Socket socket);
   void handlePiece(std::string bytes, bool isControl, class WireDecoder& decoder);
   int sendWire(const std::string& wire, const std::string& logText);
+  bool queuePersonMessage(OutgoingQueue::Message message);
 
   Frontend& frontend_;
   const Timing timing_;
@@ -99,6 +111,8 @@ class Peer {
   int controlFd_ = -1;
 
   ThreadSet threads_;
+  // Declared last, so that its worker, which starts threads, ends first.
+  OutgoingQueue personMessages_;
 };
 
 }  // namespace brisk

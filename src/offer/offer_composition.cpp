@@ -95,12 +95,22 @@ void offerItems(Peer& peer, int index, const std::vector<std::filesystem::path>&
     return;
   }
   peer.slots().setPrompt(index, prompt);
-  if (peer.sendText(offer.message) < 0) {
+  // The ASK goes out on the Peer's sending thread, after what the person sent before it;
+  // the person waits for the answer from the moment it has gone.
+  const auto release = [&peer, index, prompt, record] {
     peer.slots().releaseRecord(index, record.get());
     peer.slots().clearPrompt(index, prompt.get());
-    return;
-  }
-  peer.startThread([&peer, index, prompt, record] { waitingThread(peer, index, prompt, record); });
+  };
+  const bool queued =
+      peer.queueOffer(offer.message, [&peer, index, prompt, record, release](bool sent) {
+        if (!sent) {
+          release();
+          return;
+        }
+        peer.startThread(
+            [&peer, index, prompt, record] { waitingThread(peer, index, prompt, record); });
+      });
+  if (!queued) release();
 }
 
 }  // namespace brisk

@@ -17,7 +17,8 @@ void offerFromDialog(Peer& peer);
 void offerFromDrop(Peer& peer, const std::vector<std::filesystem::path>& items);
 
 // Offers `items` (full paths) in the slot `index`, which the caller has reserved; frees
-// the reservation when the offer is not made. Checks nothing else.
+// the reservation when the offer is not made. Checks nothing else. The offer is queued
+// behind the person's earlier messages; the caller never waits for it to go out.
 void offerItems(Peer& peer, int index, const std::vector<std::filesystem::path>& items);
 
 }  // namespace brisk

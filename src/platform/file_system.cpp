@@ -82,9 +82,22 @@ int readAttributeDataAt(int folderFd, std::string_view name, bool followLink,
 
 bool isValidReceivedName(std::string_view name) {
   if (name.empty() || name == "." || name == "..") return false;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F || c == '/' || c == '\\') return false;
+  for (std::size_t at = 0; at < name.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(name[at]);
+    if (byte < 0x20 || byte == 0x7F || byte == '/' || byte == '\\') return false;
+    const std::string_view rest = name.substr(at);
+    // C1 controls (U+0080 to U+009F): UTF-8 C2 80 to C2 9F.
+    if (byte == 0xC2 && rest.size() >= 2 && static_cast<unsigned char>(rest[1]) <= 0x9F) {
+      return false;
+    }
+    // Bidirectional embeddings and overrides (U+202A to U+202E) and isolates (U+2066 to
+    // U+2069) make a name display as something else: E2 80 AA-AE and E2 81 A6-A9.
+    if (byte == 0xE2 && rest.size() >= 3) {
+      const auto second = static_cast<unsigned char>(rest[1]);
+      const auto third = static_cast<unsigned char>(rest[2]);
+      if (second == 0x80 && third >= 0xAA && third <= 0xAE) return false;
+      if (second == 0x81 && third >= 0xA6 && third <= 0xA9) return false;
+    }
   }
   return true;
 }

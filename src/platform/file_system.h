@@ -38,7 +38,8 @@ FileAttributeData attributeDataFromStatx(const struct statx& status, std::string
                                       FileAttributeData& data);
 
 // Whether a name received from the peer may be created in the save folder: not empty,
-// not "." or "..", and without "/", "\\", NUL or other control characters. `name` is
+// not "." or "..", and without "/", "\\", NUL or other control characters (C0, DEL, C1),
+// nor the bidirectional overrides and isolates that make a name read as another. `name` is
 // UTF-8, so a GBK trail byte that happens to equal "\\" has already become part of its
 // character.
 bool isValidReceivedName(std::string_view name);

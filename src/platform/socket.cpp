@@ -198,19 +198,27 @@ SocketResult connectTcp(Ipv4Address address, std::uint16_t port, SocketInterrupt
   return result;
 }
 
-std::optional<Ipv4Address> resolveHost(std::string_view text) {
+HostLookup resolveHost(std::string_view text) {
   const std::string name(text);
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  if (!name.empty() && ::getaddrinfo(name.c_str(), nullptr, &hints, &found) == 0 && found) {
+  const int status =
+      name.empty() ? EAI_NONAME : ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  HostLookup lookup;
+  if (status == 0 && found) {
     const auto* sa = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-    const Ipv4Address address{ntohl(sa->sin_addr.s_addr)};
+    lookup.address = Ipv4Address{ntohl(sa->sin_addr.s_addr)};
     ::freeaddrinfo(found);
-    return address;
+    return lookup;
   }
-  return Ipv4Address::parseDotted(text);
+  lookup.address = Ipv4Address::parseDotted(text);
+  if (!lookup.address) {
+    lookup.errorCode = status;
+    lookup.errorText = status == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(status);
+  }
+  return lookup;
 }
 
 std::optional<Ipv4Address> peerAddressOf(const Socket& socket) {
@@ -252,7 +260,10 @@ LocalAddressResult localHostAddress() {
   hints.ai_family = AF_INET;
   addrinfo* found = nullptr;
   if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || !found) {
-    result.failedCall = "gethostbyname";
+    // A host name in no hosts file, with no resolver that answers: the machine's own
+    // interfaces still say where a peer can reach it.
+    result.address = firstInterfaceAddress();
+    if (!result.address) result.failedCall = "gethostbyname";
     return result;
   }
   result.address =

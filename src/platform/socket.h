@@ -94,15 +94,22 @@ SocketResult acceptTcp(const Socket& listener, const SocketInterrupter& interrup
 // in progress, so that another thread can cancel it; it is disarmed before returning.
 SocketResult connectTcp(Ipv4Address address, std::uint16_t port, SocketInterrupter& interrupter);
 
-// The first IPv4 address of a host name, or the text itself as a dotted address.
-std::optional<Ipv4Address> resolveHost(std::string_view text);
+// The first IPv4 address of a host name, or the text itself as a dotted address. When it
+// is neither, the resolver's own code and reason (such as "Name or service not known").
+struct HostLookup {
+  std::optional<Ipv4Address> address;
+  int errorCode = 0;
+  std::string errorText;
+};
+HostLookup resolveHost(std::string_view text);
 
 // The address of the peer of a connected socket.
 std::optional<Ipv4Address> peerAddressOf(const Socket& socket);
 
 // The first IPv4 address of this machine's host name; failure names the step that failed.
 // Many systems map the host name to a loopback address (127.0.1.1), which no peer can
-// reach: then the first address of an interface that is up and not loopback is taken.
+// reach, and some cannot look the name up at all: then the first address of an interface
+// that is up and not loopback is taken. The lookup may wait for the resolver's time-out.
 struct LocalAddressResult {
   std::optional<Ipv4Address> address;
   const char* failedCall = nullptr;  // "gethostname" or "gethostbyname"

@@ -25,6 +25,15 @@ std::string fromWire(std::string_view wire) {
   return text.toStdString();
 }
 
+bool isValidWireText(std::string_view wire) {
+  // Stateless: a character cut at the end counts as an error, not as pending input.
+  QStringDecoder decoder(kWireEncoding, QStringDecoder::Flag::Stateless);
+  // The decoding happens when the result becomes a QString.
+  [[maybe_unused]] const QString text =
+      decoder.decode(QByteArrayView(wire.data(), static_cast<qsizetype>(wire.size())));
+  return !decoder.hasError();
+}
+
 std::size_t wirePrefixLength(std::string_view wire, std::size_t limit) {
   std::size_t at = 0;
   while (at < wire.size()) {

@@ -15,6 +15,10 @@ std::string toWire(std::string_view utf8);
 // Wire bytes to UTF-8, for a complete piece of text (a name, a record, a message).
 std::string fromWire(std::string_view wire);
 
+// Whether `wire` is text the wire encoding defines, to its last byte. Bytes that are not
+// decode to the replacement character, so two different names could become one.
+bool isValidWireText(std::string_view wire);
+
 // The longest prefix of wire text, at most `limit` bytes, that ends between two characters.
 std::size_t wirePrefixLength(std::string_view wire, std::size_t limit);
 

@@ -118,7 +118,7 @@ class Receiver {
       return false;
     }
     const std::string name = fromWire(folder->wireName);
-    if (!isValidReceivedName(name)) {
+    if (!isValidWireText(folder->wireName) || !isValidReceivedName(name)) {
       refuseMalformed(received);
       return false;
     }
@@ -130,7 +130,14 @@ class Receiver {
     opened.name = name;
     opened.attributes = folder->attributes;
     int error = currentFolder().createFolder(name);
-    if (error == 0) error = currentFolder().openFolder(name, opened.directory);
+    if (error == 0 || error == EEXIST) {
+      // A folder that is already there (an interrupted folder transfer sent again) is
+      // entered, so that its files meet the existing-file question. A file or a symbolic
+      // link of that name is never entered and keeps the "exists" error.
+      const int opening = currentFolder().openFolder(name, opened.directory);
+      if (opening != 0 && error == 0) error = opening;
+      if (opening == 0) error = 0;
+    }
     if (error != 0) {
       std::string line = "| CreateDirectory failed:\r\n" + pathOf(name).string();
       appendErrorText(error, line);
@@ -144,7 +151,11 @@ class Receiver {
   bool leaveFolder() {
     if (!folders_.empty()) {
       const OpenFolder& folder = folders_.back();
-      applyAttributes(folder.directory.fd(), folder.attributes);
+      // Only the times: the read-only bit of a folder marks a customised folder on the
+      // systems the protocol comes from, not write protection, so folders stay writable.
+      if (applyFileTimes(folder.directory.fd(), folder.attributes) != 0) {
+        session_.notice("SetFileTime failed.");
+      }
       folders_.pop_back();
     }
     return send(kAcknowledgement, "send failed.12");
@@ -171,12 +182,14 @@ class Receiver {
         return false;
     }
     std::string name = fromWire(header.wireName);
+    bool wireNameValid = isValidWireText(header.wireName);
     if (record_.fileCount == 1 && record_.saveAsName) {
       // Only the one file of a single-file offer takes the name chosen when accepting it.
       name = *record_.saveAsName;
       record_.saveAsName.reset();
+      wireNameValid = true;
     }
-    if (!isValidReceivedName(name)) {
+    if (!wireNameValid || !isValidReceivedName(name)) {
       refuseMalformed(received);
       return false;
     }

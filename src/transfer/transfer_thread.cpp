@@ -75,11 +75,13 @@ std::optional<Socket> acceptPeer(const TransferContext& context, TransferRecord&
 }
 
 std::optional<Socket> openDataConnection(const TransferContext& context, TransferRecord& record) {
-  if (record.dataPort <= 0 || record.dataPort > 65535) {
+  // The port is used by its low 16 bits, as the peer's own conversion does; 0 would be
+  // any port, which the peer could not find.
+  const auto port = static_cast<std::uint16_t>(record.dataPort & 0xFFFF);
+  if (port == 0) {
     setupFailure(context, record, record.isConnector ? "connect" : "bind", EINVAL);
     return std::nullopt;
   }
-  const auto port = static_cast<std::uint16_t>(record.dataPort);
   return record.isConnector ? connectToPeer(context, record, port)
                             : acceptPeer(context, record, port);
 }

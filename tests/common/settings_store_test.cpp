@@ -69,9 +69,11 @@ TEST_F(SettingsStoreTest, UnreadableValuesFallBackWithANotice) {
   EXPECT_EQ(frontend.notices().size(), 2u);
 }
 
-TEST_F(SettingsStoreTest, PortBoxTextIsSavedAsItsLeadingDigits) {
-  const std::pair<const char*, int> rows[] = {{"12a", 12},       {"letters", 0}, {"", 0},
-                                              {"123456", 12345}, {"6000", 6000}, {"-12", -12}};
+TEST_F(SettingsStoreTest, PortBoxTextIsSavedAsItsLeadingDigitsUnlessItNamesNoPort) {
+  // In order: a box that names no port keeps the port stored before it.
+  const std::pair<const char*, int> rows[] = {{"12a", 12},       {"letters", 12}, {"", 12},
+                                              {"123456", 12345}, {"6000", 6000},  {"-12", 6000},
+                                              {"0", 6000},       {" 7000 ", 7000}};
   for (const auto& [box, saved] : rows) {
     saveConnectionSettings(store, "host", box, false);
     EXPECT_EQ(loadConnectionSettings(store).port, saved) << box;

@@ -62,7 +62,8 @@ TEST_F(PeerLinkTest, RawPeerSeesChatAsGbkBytesAndTheListenerShowsItsAddress) {
 
   EXPECT_EQ(listener.sendChatLine("中文 line\r\nsecond"), 19);
   EXPECT_EQ(raw.receive(19), "\xD6\xD0\xCE\xC4 line\r\nsecond\r\n");
-  EXPECT_TRUE(logHas(listenerUi, "中文 line\r\nsecond\r\n", kBlue));
+  EXPECT_TRUE(
+      listenerUi.waitFor([&] { return logHas(listenerUi, "中文 line\r\nsecond\r\n", kBlue); }));
 
   ASSERT_TRUE(raw.send("\xC4\xE3\xBA\xC3 hello\r\n"));
   ASSERT_TRUE(listenerUi.waitFor(

@@ -107,6 +107,7 @@ Timing fastTiming() {
   timing.progressTick = std::chrono::milliseconds(5);
   timing.retryWait = std::chrono::milliseconds(1);
   timing.partialMessageWait = std::chrono::milliseconds(300);
+  timing.offerPause = std::chrono::milliseconds(0);
   return timing;
 }
 

@@ -179,6 +179,50 @@ class MainWindowTest : public QObject {
     QCOMPARE(storedSetting(QStringLiteral("autoclose")).toInt(), 1);
   }
 
+  void aPortBoxWithoutAPortIsRefused_data() {
+    QTest::addColumn<QString>("portText");
+    QTest::addColumn<int>("button");
+    QTest::newRow("letters") << QStringLiteral("abc") << kIdListen;
+    QTest::newRow("zero") << QStringLiteral("0") << kIdListen;
+    QTest::newRow("empty") << QString() << kIdListen;
+    QTest::newRow("spaces") << QStringLiteral("   ") << kIdConnect;
+    QTest::newRow("above 65535") << QStringLiteral("65536") << kIdListen;
+    QTest::newRow("negative") << QStringLiteral("-6000") << kIdConnect;
+  }
+
+  void aPortBoxWithoutAPortIsRefused() {
+    QFETCH(QString, portText);
+    QFETCH(int, button);
+    writeSettings({{QStringLiteral("port"), 7123}});
+    {
+      BoxAnswerer boxes;
+      Program program;
+      program.window.start();
+      control<QLineEdit>(&program.window, kIdPortBox)->setText(portText);
+      QTest::mouseClick(control<QPushButton>(&program.window, button), Qt::LeftButton);
+      QTRY_VERIFY(
+          boxes.texts().contains(QStringLiteral("端口无效：请填写 1 到 65535 之间的端口号。")));
+      QVERIFY(control<QPushButton>(&program.window, kIdListen)->isVisible());
+      QVERIFY(!program.window.findChild<QLabel*>(kStatusLabelName)->isVisible());
+      QVERIFY(!isListening(0));
+      program.window.close();
+    }
+    QCOMPARE(storedSetting(QStringLiteral("port")).toInt(), 7123);  // nothing saved
+  }
+
+  void spacesAroundThePortAreIgnored() {
+    const int port = freePortRange(1);
+    {
+      Program program;
+      program.window.start();
+      control<QLineEdit>(&program.window, kIdPortBox)->setText(u' ' + QString::number(port) + u' ');
+      QTest::mouseClick(control<QPushButton>(&program.window, kIdListen), Qt::LeftButton);
+      QTRY_VERIFY(isListening(port));
+      program.window.close();
+    }
+    QCOMPARE(storedSetting(QStringLiteral("port")).toInt(), port);
+  }
+
   void portBoxStopsTakingTextWhenFull() {
     Program program;
     program.window.start();

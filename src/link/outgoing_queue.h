@@ -1,0 +1,63 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace brisk {
+
+// The person's messages (chat lines and offers) on their way to the peer, in the order
+// they were made. One worker thread sends them, so the caller (the window's thread) never
+// waits for the network, and keeps the pause after every offer: a peer that takes one read
+// as one message then sees each offer on its own. Messages of the receive, dispatcher,
+// waiting and transfer threads do not pass through here and are never held back.
+class OutgoingQueue {
+ public:
+  struct Message {
+    std::string wire;      // the bytes to send (GBK)
+    std::string logText;   // what the log shows once they went out
+    bool isOffer = false;  // the next message waits out the pause after it
+    // Called on the worker thread after the attempt, with whether the message went out.
+    std::function<void(bool sent)> done;
+  };
+  // Sends one message and echoes it; shows its own notice and returns false on failure.
+  using SendFunction = std::function<bool(const Message&)>;
+
+  // Starts the worker. At most `capacity` messages wait at a time.
+  OutgoingQueue(SendFunction send, std::chrono::milliseconds offerPause, std::size_t capacity);
+  ~OutgoingQueue() { stop(); }
+  OutgoingQueue(const OutgoingQueue&) = delete;
+  OutgoingQueue& operator=(const OutgoingQueue&) = delete;
+
+  // Queues `message` behind the ones before it and returns at once; false when the queue
+  // is full or stopped (then `done` is never called). Any thread.
+  [[nodiscard]] bool push(Message message);
+  // Whether a message waits or is being sent.
+  bool busy() const;
+  // Drops the messages still waiting (their `done` is not called) and joins the worker
+  // once the message it is sending is done. Idempotent; not from the worker itself.
+  void stop();
+
+ private:
+  void run();
+
+  const SendFunction send_;
+  const std::chrono::milliseconds offerPause_;
+  const std::size_t capacity_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Message> waiting_;
+  bool sending_ = false;
+  bool stopping_ = false;
+  // No message goes out before this: the end of the pause after the last offer.
+  std::chrono::steady_clock::time_point nextAllowed_{};
+  std::thread worker_;
+};
+
+}  // namespace brisk

@@ -1,0 +1,137 @@
+// The pause after an offer: a peer that takes one read as one message sees each offer on
+// its own, the caller never waits, and the messages of other threads are not held back.
+
+#include <chrono>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "link/peer.h"
+#include "offer/offer_composition.h"
+#include "support/raw_connection.h"
+#include "support/scripted_frontend.h"
+#include "support/test_support.h"
+
+namespace brisk {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RawConnection;
+using test::ScriptedFrontend;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kPause{1000};
+
+Timing pacedTiming() {
+  Timing timing = test::fastTiming();
+  timing.offerPause = kPause;
+  return timing;
+}
+
+// A listening Peer with the real pause after offers, and a raw socket in the other
+// peer's place that reads the way such a peer reads.
+class OfferPacing : public test::Sandbox {
+ protected:
+  ScriptedFrontend ui;
+  Peer peer{ui, pacedTiming()};
+  int port = test::freePortRange(100);
+  RawConnection raw;
+
+  void SetUp() override {
+    Sandbox::SetUp();
+    peer.onListen(std::to_string(port));
+    raw = RawConnection::connectTo(port);
+    ASSERT_TRUE(raw.isOpen());
+    ASSERT_TRUE(ui.waitForLinkState(LinkState::Connected));
+  }
+
+  fs::path file(const std::string& name) {
+    const fs::path path = folder("out") / name;
+    test::writeFile(path, "x");
+    return path;
+  }
+
+  static std::string ask(int index, const std::string& name) {
+    return "TRANSFILE:ASK:Index:" + std::to_string(index) + "\r\n" + name + "\t1 bytes\r\n";
+  }
+
+  std::vector<std::string> blueLines() const {
+    std::vector<std::string> lines;
+    for (const auto& line : ui.log()) {
+      if (line.colour == kBlue) lines.push_back(line.text);
+    }
+    return lines;
+  }
+};
+
+TEST_F(OfferPacing, OffersArriveInSeparateReadsAPauseApartAndChatWaitsItsTurn) {
+  const fs::path a = file("a.txt");
+  const fs::path b = file("b.txt");
+  const auto start = Clock::now();
+  offerFromDrop(peer, {a});
+  offerFromDrop(peer, {b});
+  EXPECT_EQ(peer.sendChatLine("typed meanwhile"), 17);
+  // The caller (the window's thread) never waits for the pause.
+  EXPECT_LT(Clock::now() - start, milliseconds(500));
+
+  EXPECT_EQ(raw.receiveSome(), ask(1, "a.txt"));
+  EXPECT_EQ(raw.receiveSome(), ask(2, "b.txt"));
+  EXPECT_GE(Clock::now() - start, kPause);
+  EXPECT_EQ(raw.receiveSome(), "typed meanwhile\r\n");
+  EXPECT_GE(Clock::now() - start, 2 * kPause);
+
+  // The log shows them in the order they went out.
+  EXPECT_TRUE(ui.waitFor([&] { return blueLines().size() == 3; }));
+  EXPECT_EQ(blueLines(),
+            (std::vector<std::string>{ask(1, "a.txt"), ask(2, "b.txt"), "typed meanwhile\r\n"}));
+  // Each offer waits for its answer once it has gone out.
+  EXPECT_TRUE(ui.waitFor([&] { return ui.prompts().size() == 2; }));
+  EXPECT_TRUE(ui.notices().empty());
+}
+
+TEST_F(OfferPacing, APortAnsweringAReplyIsNotHeldBack) {
+  const auto start = Clock::now();
+  offerFromDrop(peer, {file("a.txt")});
+  EXPECT_EQ(peer.sendChatLine("after the offer"), 17);
+  EXPECT_EQ(raw.receiveSome(), ask(1, "a.txt"));
+  ASSERT_TRUE(raw.send("TRANSFILE:REPLY:YES:Index:1\r\n"));
+
+  const std::string portMessage = "TRANSFILE:PORT:" + std::to_string(port + 2) + ":Index:1\r\n";
+  EXPECT_EQ(raw.receiveSome(), portMessage);
+  EXPECT_LT(Clock::now() - start, milliseconds(800));
+  EXPECT_EQ(raw.receiveSome(), "after the offer\r\n");
+  EXPECT_GE(Clock::now() - start, kPause);
+}
+
+TEST_F(OfferPacing, AnOfferThatCannotGoOutReleasesItsSlot) {
+  offerFromDrop(peer, {file("a.txt")});
+  offerFromDrop(peer, {file("b.txt")});
+  EXPECT_EQ(raw.receiveSome(), ask(1, "a.txt"));
+  raw.close();  // the peer goes away during the pause
+  ASSERT_TRUE(ui.waitForLinkState(LinkState::Idle));
+
+  EXPECT_TRUE(ui.waitForNotice("未连接或者连接已断开！"));
+  EXPECT_TRUE(ui.waitFor([&] { return !peer.personMessagesPending(); }));
+  EXPECT_FALSE(peer.slots().tsf(2));
+  EXPECT_FALSE(peer.slots().tsfwnd(2));
+  EXPECT_EQ(blueLines(), std::vector<std::string>{ask(1, "a.txt")});
+}
+
+TEST_F(OfferPacing, TooManyWaitingMessagesAreRefusedWithoutHoldingTheCaller) {
+  offerFromDrop(peer, {file("a.txt")});
+  const auto start = Clock::now();
+  int refused = 0;
+  for (int i = 0; i < 200; ++i) {
+    if (peer.sendChatLine("line " + std::to_string(i)) < 0) ++refused;
+  }
+  EXPECT_LT(Clock::now() - start, milliseconds(500));
+  EXPECT_GT(refused, 0);
+  EXPECT_TRUE(ui.waitForNotice("发送的消息太多，请稍后再试。"));
+  EXPECT_EQ(raw.receiveSome(), ask(1, "a.txt"));
+  // The ones accepted still go out, in order, after the pause.
+  EXPECT_TRUE(raw.receiveSome().starts_with("line 0\r\nline 1\r\n"));
+}
+
+}  // namespace
+}  // namespace brisk
