@@ -65,21 +65,39 @@ class WakePipe {
   std::array<int, 2> fds_{-1, -1};
 };
 
+// Blocks SIGINT and SIGTERM in the calling thread for its lifetime. Made before any other
+// thread starts (the Peer starts threads as it is built), so that every thread inherits
+// the block and only the SignalWatcher takes these signals.
+class TerminationSignalsBlocked {
+ public:
+  TerminationSignalsBlocked() {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &signals_, &oldMask_);
+  }
+  ~TerminationSignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr); }
+  TerminationSignalsBlocked(const TerminationSignalsBlocked&) = delete;
+  TerminationSignalsBlocked& operator=(const TerminationSignalsBlocked&) = delete;
+
+  const sigset_t& signals() const { return signals_; }
+
+ private:
+  sigset_t signals_{};
+  sigset_t oldMask_{};
+};
+
 // SIGINT and SIGTERM are taken by a thread of their own rather than by a handler: the
 // main thread may be blocked in a send to a peer that reads nothing, and a handler cannot
 // break that off (the send starts again after it). The first signal is recorded, wakes
 // the run loop and calls `interrupt`, which fails such a send; a second one ends the
 // program at once. SIGPIPE is ignored: a closed standard output must not kill the program
-// in the middle of its shutdown. Constructed before any other thread starts, so that
-// every thread inherits the blocked signals; the old mask and handler come back at the end.
+// in the middle of its shutdown; the old handler comes back at the end.
 class SignalWatcher {
  public:
-  SignalWatcher(const WakePipe& wake, std::function<void()> interrupt)
-      : wake_(wake), interrupt_(std::move(interrupt)) {
-    sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGTERM);
-    ::pthread_sigmask(SIG_BLOCK, &signals_, &oldMask_);
+  SignalWatcher(const TerminationSignalsBlocked& blocked, const WakePipe& wake,
+                std::function<void()> interrupt)
+      : signals_(blocked.signals()), wake_(wake), interrupt_(std::move(interrupt)) {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
@@ -89,7 +107,6 @@ class SignalWatcher {
   ~SignalWatcher() {
     done_ = true;
     thread_.join();
-    ::pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr);
     ::sigaction(SIGPIPE, &oldPipe_, nullptr);
   }
   SignalWatcher(const SignalWatcher&) = delete;
@@ -118,10 +135,9 @@ class SignalWatcher {
     }
   }
 
+  const sigset_t signals_;
   const WakePipe& wake_;
   std::function<void()> interrupt_;
-  sigset_t signals_{};
-  sigset_t oldMask_{};
   struct sigaction oldPipe_ {};
   std::atomic<int> signal_{0};
   std::atomic<bool> done_{false};
@@ -146,7 +162,7 @@ class PeerRun {
         console_(*io.output, io.outputIsTerminal, io.columns),
         frontend_(console_, answerPolicyFor(options, io.inputIsTerminal)),
         peer_(frontend_),
-        signals_(wake_, [this] { peer_.onDisconnect(); }) {}
+        signals_(blocked_, wake_, [this] { peer_.onDisconnect(); }) {}
 
   int run() {
     frontend_.setStatusListener([this] { wake_.wake(); });
@@ -256,6 +272,7 @@ class PeerRun {
 
   const PeerOptions& options_;
   const PeerIo& io_;
+  TerminationSignalsBlocked blocked_;  // first: before any thread starts
   WakePipe wake_;
   Console console_;
   TerminalFrontend frontend_;
