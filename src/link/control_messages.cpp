@@ -1,5 +1,6 @@
 #include "link/control_messages.h"
 
+#include <algorithm>
 #include <optional>
 #include <thread>
 
@@ -99,7 +100,10 @@ std::optional<OfferTerms> readOffer(Peer& peer, std::string message) {
     }
     terms.totalSize = static_cast<std::uint64_t>(total.value);
   }
-  terms.body = fromWire(std::string_view(message).substr(headerEnd + 2));
+  // An offer may carry no item line, its totals starting with the header's own line
+  // break; cutting the totals off then leaves no body at all.
+  const std::size_t bodyStart = std::min(headerEnd + 2, message.size());
+  terms.body = fromWire(std::string_view(message).substr(bodyStart));
   return terms;
 }
 
