@@ -190,10 +190,12 @@ void handleReplyYes(Peer& peer, const std::string& message, int index) {
     record->dataPort = peer.controlPort() + index + 1;
   }
   startTransfer(peer, record);
-  if (!record->isConnector) {
-    peer.sendText("TRANSFILE:PORT:" + std::to_string(record->dataPort) +
-                  ":Index:" + std::to_string(index) + "\r\n");
-  }
+  // A side that connects reads on at once: the peer listens already and gives up after
+  // its accept limit, which pauses here, one per acceptance of many sent together, would
+  // add up to.
+  if (record->isConnector) return;
+  peer.sendText("TRANSFILE:PORT:" + std::to_string(record->dataPort) +
+                ":Index:" + std::to_string(index) + "\r\n");
   std::this_thread::sleep_for(peer.timing().messagePause);
 }
 
@@ -242,8 +244,8 @@ void handlePort(Peer& peer, const std::string& message) {
     return;
   }
   record->dataPort = *port;
+  // The peer listens already: connect without a pause (see handleReplyYes).
   startTransfer(peer, record);
-  std::this_thread::sleep_for(peer.timing().messagePause);
 }
 
 void handleCancel(Peer& peer, const std::string& message) {
