@@ -2,12 +2,15 @@
 # and wait for what they do. Source it after setting `peer` (the brisk-peer binary) and
 # `work` (a scratch folder).
 
-port=$((40000 + RANDOM % 15000))
+# Control ports above the system's range for outgoing connections (32768-60999 by
+# default), so that no local end of another connection holds a data port; each transfer's
+# data port is the control port + its Index + 1.
+port=$((61000 + RANDOM % 4000))
 
-# The next control port; each transfer's data port lies a few ports above it.
+# The next control port, $1 (default 7) above the last one, clear of its data ports.
 next_port() {
-  port=$((port + 7))
-  [ "$port" -lt 64000 ] || port=$((40000 + RANDOM % 1000))
+  port=$((port + ${1:-7}))
+  [ "$port" -lt 65300 ] || port=$((61000 + RANDOM % 1000))
 }
 
 # Waits until something listens on $1 (at most 10 s).

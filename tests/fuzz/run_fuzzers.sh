@@ -3,16 +3,21 @@
 # for a fixed number of executions, starting from the seeds kept in fuzz/corpus/. Prints
 # per fuzzer the executions, the coverage (edges and features), the corpus and the time;
 # exits non-zero when a fuzzer found a crash (its input is kept in build/fuzz/artifacts/).
-#   tests/fuzz/run_fuzzers.sh [--seconds N | --runs N] [FUZZER...]
-# CI runs it with --seconds 20; --runs 1000000 is the long run.
+#   tests/fuzz/run_fuzzers.sh [--seconds N] [--runs N] [FUZZER...]
+# CI runs it with --seconds 20; --runs 1000000 is the long run (with both, whichever ends
+# first).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-limit=(-max_total_time=20)
-case "${1:-}" in
-  --seconds) limit=(-max_total_time="$2"); shift 2 ;;
-  --runs) limit=(-runs="$2"); shift 2 ;;
-esac
+limit=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --seconds) limit+=(-max_total_time="$2"); shift 2 ;;
+    --runs) limit+=(-runs="$2"); shift 2 ;;
+    *) break ;;
+  esac
+done
+[ ${#limit[@]} -gt 0 ] || limit=(-max_total_time=20)
 build=build/fuzz
 mapfile -t all < <(sed -n 's/^  \([a-z_]*_fuzzer\)$/\1/p' fuzz/CMakeLists.txt)
 fuzzers=("${@:-${all[@]}}")

@@ -53,7 +53,7 @@ fi
 
 echo "== $sequential offers one after another on one connection"
 rm -rf "$work/in" && mkdir -p "$work/in"
-next_port
+next_port 101
 # Its standard input stays open, so that it waits between offers instead of ending.
 "$peer" listen --port "$port" --save-to "$work/in" --exists again < <(sleep 100000) \
   >/dev/null 2>"$work/listen.err" &
