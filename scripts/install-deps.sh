@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev
   clang-format
+  clang libclang-rt-dev       # the fuzzers: libFuzzer and the sanitizers' runtimes
   fonts-wqy-microhei          # Chinese glyphs for the interface
   xvfb xauth                  # a display for the window tests and screenshots
   socat iproute2 time         # the benchmark: a plain stream to compare with, ss, peak memory

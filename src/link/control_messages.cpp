@@ -1,5 +1,6 @@
 #include "link/control_messages.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <thread>
@@ -116,7 +117,10 @@ std::optional<OfferTerms> readOffer(Peer& peer, std::string message) {
     }
     terms.totalSize = static_cast<std::uint64_t>(total.value);
   }
-  terms.body = fromWire(std::string_view(message).substr(headerEnd + 2));
+  // An offer may carry no item line, its totals starting with the header's own line
+  // break; cutting the totals off then leaves no body at all.
+  const std::size_t bodyStart = std::min(headerEnd + 2, message.size());
+  terms.body = fromWire(std::string_view(message).substr(bodyStart));
   return terms;
 }
 
@@ -272,10 +276,12 @@ void handleReplyYes(Peer& peer, const std::string& message, int index) {
     }
   }
   startTransfer(peer, record);
-  if (!record->isConnector) {
-    peer.sendText("TRANSFILE:PORT:" + std::to_string(record->dataPort) +
-                  ":Index:" + std::to_string(index) + "\r\n");
-  }
+  // A side that connects reads on at once: the peer listens already and gives up after
+  // its accept limit, which pauses here, one per acceptance of many sent together, would
+  // add up to.
+  if (record->isConnector) return;
+  peer.sendText("TRANSFILE:PORT:" + std::to_string(record->dataPort) +
+                ":Index:" + std::to_string(index) + "\r\n");
   std::this_thread::sleep_for(peer.timing().messagePause);
 }
 
@@ -329,8 +335,8 @@ void handlePort(Peer& peer, const std::string& message) {
     return;
   }
   record->dataPort = *port;
+  // The peer listens already: connect without a pause (see handleReplyYes).
   startTransfer(peer, record);
-  std::this_thread::sleep_for(peer.timing().messagePause);
 }
 
 void handleCancel(Peer& peer, const std::string& message) {

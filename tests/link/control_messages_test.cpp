@@ -132,6 +132,20 @@ TEST_F(ControlMessagesTest, AnOfferOfOneFolderIsAskedWithTwoButtonsAndWithoutTot
   EXPECT_EQ(prompt.request.captions, (std::vector<std::string>{"接收", "拒绝"}));
 }
 
+TEST_F(ControlMessagesTest, AnOfferWhoseTotalsFollowItsFirstLineIsAskedWithAnEmptyText) {
+  // No item line at all: the totals begin with the header's own line break.
+  ui.onPrompt = [](PromptHandle&, const PromptRequest&) { return 1002; };
+  for (const char* count : {"-1", "1", "3"}) {
+    SCOPED_TRACE(count);
+    ASSERT_TRUE(raw.send(toWire(std::string("TRANSFILE:ASK:Index:4\r\n\r\n总计 文件个数：") +
+                                count + "\r\n　　 文件大小：5 Bytes = 5 B\r\n")));
+    const std::string refusal = "TRANSFILE:REPLY:NO:Index:4\r\n";
+    EXPECT_EQ(raw.receive(refusal.size()), refusal);
+  }
+  ASSERT_EQ(ui.prompts().size(), 3u);
+  EXPECT_EQ(ui.prompts().at(0).request.text, "");
+}
+
 TEST_F(ControlMessagesTest, AnUnknownCommandIsOnlyShown) {
   deliver("TRANSFILE:HELLO:Index:1\r\n");
   deliver("plain chat\r\n");

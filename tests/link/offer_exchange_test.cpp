@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 
@@ -316,6 +317,56 @@ TEST_F(OfferExchangeTest, AnItemThatVanishedIsReportedAndNothingIsSent) {
   ASSERT_TRUE(connectorUi.waitForNotice("GetFileAttributesEx failed:"));
   EXPECT_EQ(logOf(connectorUi, kBlue), "");
   EXPECT_TRUE(slotsEmpty(connector));
+}
+
+}  // namespace
+}  // namespace brisk
+
+namespace brisk {
+namespace {
+
+// Many offers answered at once: the offering side must read every acceptance in time to
+// connect before the receiving side stops waiting for its data connection, however long
+// the pause after each transfer it starts.
+using ManyOffersTest = test::Sandbox;
+
+TEST_F(ManyOffersTest, AllAcceptedAtOnceComplete) {
+  Timing timing = test::fastTiming();
+  timing.messagePause = std::chrono::milliseconds(40);
+  timing.acceptLimit = std::chrono::milliseconds(400);
+  ScriptedFrontend listenerUi;
+  ScriptedFrontend connectorUi;
+  Peer listener{listenerUi, timing};
+  Peer connector{connectorUi, timing};
+  const fs::path saveFolder = folder("in");
+  listenerUi.onPrompt = answerOffers(1001);
+  connectorUi.onPrompt = answerOffers(1001);
+  listenerUi.onChooseSaveFile = [&](const std::string& name, const std::string&) {
+    return std::optional<fs::path>(saveFolder / name);
+  };
+  ASSERT_TRUE(
+      test::connectPeers(listener, listenerUi, connector, connectorUi, test::freePortRange(100)));
+
+  constexpr int kOffers = 20;
+  for (int i = 0; i < kOffers; ++i) {
+    const fs::path source = folder("out") / ("f" + std::to_string(i));
+    test::writeFile(source, test::patternBytes(1000, i));
+    offerFromDrop(connector, {source});
+  }
+  const auto allVerdicts = [](const ScriptedFrontend& ui) {
+    const auto windows = ui.transferWindows();
+    return windows.size() == kOffers &&
+           std::all_of(windows.begin(), windows.end(),
+                       [&](TransferWindowId id) { return ui.transferWindow(id).verdict; });
+  };
+  ASSERT_TRUE(connectorUi.waitFor([&] { return allVerdicts(connectorUi); }));
+  ASSERT_TRUE(listenerUi.waitFor([&] { return allVerdicts(listenerUi); }));
+  for (const TransferWindowId id : connectorUi.transferWindows()) {
+    EXPECT_TRUE(connectorUi.transferWindow(id).verdict->complete);
+  }
+  for (int i = 0; i < kOffers; ++i) {
+    EXPECT_EQ(test::readFile(saveFolder / ("f" + std::to_string(i))), test::patternBytes(1000, i));
+  }
 }
 
 }  // namespace

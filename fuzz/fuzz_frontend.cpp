@@ -1,0 +1,59 @@
+#include "fuzz_frontend.h"
+
+#include <unistd.h>
+
+namespace brisk::fuzz {
+
+unsigned FuzzFrontend::pick(unsigned count) {
+  // A linear congruential step is plenty: the point is repeatability, not quality.
+  std::uint64_t next = state_.load();
+  while (
+      !state_.compare_exchange_weak(next, next * 6364136223846793005ULL + 1442695040888963407ULL)) {
+  }
+  return static_cast<unsigned>((next >> 33) % count);
+}
+
+int FuzzFrontend::showPrompt(PromptHandle&, const PromptRequest& request) {
+  // Any button, or closed without one.
+  const unsigned choice = pick(static_cast<unsigned>(request.captions.size()) + 1);
+  return choice == 0 ? 0 : 1000 + static_cast<int>(choice);
+}
+
+std::optional<std::filesystem::path> FuzzFrontend::place(const std::string& name) {
+  if (saveFolder_.empty() || pick(3) == 0) return std::nullopt;
+  return saveFolder_ / name;
+}
+
+std::optional<std::filesystem::path> FuzzFrontend::chooseSaveFile(const std::string&,
+                                                                  const std::string&) {
+  return place("saved.bin");
+}
+
+std::optional<std::filesystem::path> FuzzFrontend::chooseResumeFile() {
+  return place("resumed.bin");
+}
+
+std::optional<std::filesystem::path> FuzzFrontend::chooseFolder() {
+  if (saveFolder_.empty() || pick(3) == 0) return std::nullopt;
+  return saveFolder_;
+}
+
+FileExistsReply FuzzFrontend::askFileExists(const std::string&) {
+  return FileExistsReply{static_cast<int>(kAnswerResume + pick(5)), pick(2) == 0};
+}
+
+std::uint64_t seedOf(const std::uint8_t* data, std::size_t size) {
+  std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
+  for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 1099511628211ULL;
+  return hash;
+}
+
+std::filesystem::path scratchFolder(const char* name) {
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                       (std::string(name) + "." + std::to_string(::getpid()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  return folder;
+}
+
+}  // namespace brisk::fuzz

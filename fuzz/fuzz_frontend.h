@@ -1,0 +1,59 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/frontend.h"
+
+namespace brisk::fuzz {
+
+// A Frontend for fuzzers: shows nothing, never blocks, and answers every question at
+// random from a seed the fuzzer derives from its input, so that a run is repeatable.
+// Places to save go to `saveFolder`, when one is given.
+class FuzzFrontend : public Frontend {
+ public:
+  explicit FuzzFrontend(std::uint64_t seed, std::filesystem::path saveFolder = {})
+      : state_(seed | 1), saveFolder_(std::move(saveFolder)) {}
+
+  // A number in [0, count), from the seed's sequence. Any thread.
+  unsigned pick(unsigned count);
+
+  void appendLog(const std::string&, Rgb) override {}
+  void showLinkState(LinkState) override {}
+  void setAddressText(const std::string&) override {}
+  void bringToFront() override {}
+  void beep() override {}
+  void showNotice(const std::string&) override {}
+  void showNoticeModal(const std::string&) override {}
+  bool askYesNo(const std::string&) override { return pick(2) == 0; }
+  int showPrompt(PromptHandle& handle, const PromptRequest& request) override;
+  std::vector<std::filesystem::path> chooseFilesToOffer() override { return {}; }
+  std::optional<std::filesystem::path> chooseSaveFile(const std::string& suggestedName,
+                                                      const std::string& defaultSuffix) override;
+  std::optional<std::filesystem::path> chooseResumeFile() override;
+  std::optional<std::filesystem::path> chooseFolder() override;
+  FileExistsReply askFileExists(const std::string&) override;
+  TransferWindowId openTransferWindow(const TransferWindowSpec&) override { return 1; }
+  void setTransferFileName(TransferWindowId, const std::string&) override {}
+  void setTransferStatus(TransferWindowId, const std::string&) override {}
+  void showTransferFigures(TransferWindowId, const TransferFigures&) override {}
+  void showTransferVerdict(TransferWindowId, const TransferVerdict&) override {}
+
+ private:
+  std::optional<std::filesystem::path> place(const std::string& name);
+
+  std::atomic<std::uint64_t> state_;
+  const std::filesystem::path saveFolder_;
+};
+
+// A stable seed from the fuzzer's input bytes.
+std::uint64_t seedOf(const std::uint8_t* data, std::size_t size);
+
+// A fresh, empty folder below the system's temporary folder, made once per process.
+std::filesystem::path scratchFolder(const char* name);
+
+}  // namespace brisk::fuzz

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Load between two brisk-peer processes: OFFERS files offered at once (99 is the most),
+# every one accepted and byte-identical, one more offer refused for too many transfers,
+# with each process's peak memory; then SEQUENTIAL offers one after another on one
+# connection, with memory and open descriptors after the first hundred and at the end.
+#   tests/load/many_offers.sh BRISK_PEER OFFER_LOOP [FILE_MIB] [SEQUENTIAL]
+# OFFER_LOOP is the brisk_offer_loop driver built with the tests.
+set -uo pipefail
+peer="$(realpath "$1")"
+loop="$(realpath "$2")"
+file_mib="${3:-4}"
+sequential="${4:-1000}"
+work="$(mktemp -d /tmp/brisk-load.XXXXXX)"
+here="$(dirname "$0")"
+# shellcheck source=tests/fault/peers.sh
+source "$here/../fault/peers.sh"
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+mkdir -p "$work/source" "$work/in"
+sends=()
+for i in $(seq 1 100); do
+  head -c "$((file_mib * 1024 * 1024))" /dev/urandom >"$work/source/f$i.bin"
+  sends+=(--send "$work/source/f$i.bin")
+done
+
+echo "== 100 offers of ${file_mib} MiB at once"
+next_port
+/usr/bin/time -f "%M" -o "$work/listen.rss" \
+  "$peer" listen --port "$port" --save-to "$work/in" </dev/null >"$work/listen.out" 2>&1 &
+listener=$!
+wait_listening "$port"
+start=$SECONDS
+/usr/bin/time -f "%M" -o "$work/connect.rss" \
+  "$peer" connect 127.0.0.1 --port "$port" "${sends[@]}" </dev/null >"$work/connect.out" 2>&1
+elapsed=$((SECONDS - start))
+# The receiver ends when the sender closes the connection.
+wait_for "$listener" 20
+identical=0
+for i in $(seq 1 100); do
+  cmp -s "$work/source/f$i.bin" "$work/in/f$i.bin" && identical=$((identical + 1))
+done
+complete=$(grep -c "传送完毕！" "$work/connect.out")
+refused=$(grep -c "同时传送的文件太多" "$work/connect.out")
+echo "byte-identical: $identical/99; complete on the sending side: $complete/99;" \
+  "too-many notices: $refused; ${elapsed} s"
+echo "peak memory: sender $(($(cat "$work/connect.rss") / 1024)) MiB," \
+  "receiver $(($(cat "$work/listen.rss") / 1024)) MiB"
+if [ "$identical" -ne 99 ] || [ "$complete" -ne 99 ] || [ "$refused" -ne 1 ]; then
+  failures=$((failures + 1))
+  grep "提示信息" "$work/connect.out" "$work/listen.out" | sort | uniq -c | head >&2
+fi
+
+echo "== $sequential offers one after another on one connection"
+rm -rf "$work/in" && mkdir -p "$work/in"
+next_port 101
+# Its standard input stays open, so that it waits between offers instead of ending.
+"$peer" listen --port "$port" --save-to "$work/in" --exists again < <(sleep 100000) \
+  >/dev/null 2>"$work/listen.err" &
+listener=$!
+wait_listening "$port"
+"$loop" "$port" "$work/source/f1.bin" "$sequential" "$listener" | tee "$work/loop.out"
+[ "${PIPESTATUS[0]}" -eq 0 ] || failures=$((failures + 1))
+kill "$listener" 2>/dev/null
+wait_for "$listener" 20
+# No leak: descriptors exactly as after the first hundred, memory within a small margin.
+awk '/^after/ { s[++n] = $3; sf[n] = $5; r[n] = $8; rf[n] = $10 }
+     END {
+       if (n < 2) exit 1
+       leak = sf[2] != sf[1] || rf[2] != rf[1] || s[2] > s[1] + 2048 || r[2] > r[1] + 2048
+       printf "growth from the 100th on: sender %+d KiB, %+d fds; receiver %+d KiB, %+d fds\n",
+              s[2] - s[1], sf[2] - sf[1], r[2] - r[1], rf[2] - rf[1]
+       exit leak
+     }' "$work/loop.out" || failures=$((failures + 1))
+
+[ "$failures" -eq 0 ]

@@ -1,0 +1,176 @@
+// Offers one file again and again on one control connection, each offer after the last
+// transfer has ended, and reports the resident memory and open descriptors of this process
+// and of the peer process after the first hundred transfers and at the end.
+//   brisk_offer_loop PORT FILE COUNT PEER_PID
+
+#include <dirent.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "common/frontend.h"
+#include "link/peer.h"
+#include "offer/offer_composition.h"
+
+namespace {
+
+using namespace brisk;
+
+// Shows nothing; waits out the offering prompt until the peer's answer closes it, and
+// counts the transfers' verdicts.
+class CountingFrontend : public Frontend {
+ public:
+  void appendLog(const std::string&, Rgb) override {}
+  void showLinkState(LinkState state) override {
+    std::lock_guard lock(mutex_);
+    connected_ = state == LinkState::Connected;
+    changed_.notify_all();
+  }
+  void setAddressText(const std::string&) override {}
+  void bringToFront() override {}
+  void beep() override {}
+  void showNotice(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  void showNoticeModal(const std::string& text) override { showNotice(text); }
+  bool askYesNo(const std::string&) override { return false; }
+  int showPrompt(PromptHandle& handle, const PromptRequest&) override {
+    bool closed = false;
+    handle.setCloseHook([&] {
+      std::lock_guard lock(mutex_);
+      closed = true;
+      changed_.notify_all();
+    });
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return closed; });
+    }
+    handle.clearCloseHook();
+    return 0;
+  }
+  std::vector<std::filesystem::path> chooseFilesToOffer() override { return {}; }
+  std::optional<std::filesystem::path> chooseSaveFile(const std::string&,
+                                                      const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<std::filesystem::path> chooseResumeFile() override { return std::nullopt; }
+  std::optional<std::filesystem::path> chooseFolder() override { return std::nullopt; }
+  FileExistsReply askFileExists(const std::string&) override { return {}; }
+  TransferWindowId openTransferWindow(const TransferWindowSpec&) override { return 1; }
+  void setTransferFileName(TransferWindowId, const std::string&) override {}
+  void setTransferStatus(TransferWindowId, const std::string&) override {}
+  void showTransferFigures(TransferWindowId, const TransferFigures&) override {}
+  void showTransferVerdict(TransferWindowId, const TransferVerdict& verdict) override {
+    std::lock_guard lock(mutex_);
+    ++verdicts_;
+    if (verdict.complete) ++complete_;
+    changed_.notify_all();
+  }
+
+  bool waitConnected() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return connected_; });
+  }
+  int verdicts() {
+    std::lock_guard lock(mutex_);
+    return verdicts_;
+  }
+  int complete() {
+    std::lock_guard lock(mutex_);
+    return complete_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool connected_ = false;
+  int verdicts_ = 0;
+  int complete_ = 0;
+};
+
+// Waits until the offer's slot is free again: refused, or transferred and shown.
+bool waitUntilSlotsFree(Peer& peer) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    bool free = true;
+    for (int index = SlotTables::kFirstIndex; index <= SlotTables::kLastIndex && free; ++index) {
+      free = !peer.slots().tsf(index) && !peer.slots().tsfwnd(index);
+    }
+    if (free) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
+
+long residentKiB(const std::string& pid) {
+  std::ifstream status("/proc/" + pid + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+int openDescriptors(const std::string& pid) {
+  int count = 0;
+  if (DIR* folder = ::opendir(("/proc/" + pid + "/fd").c_str())) {
+    while (const dirent* entry = ::readdir(folder)) count += entry->d_name[0] != '.';
+    ::closedir(folder);
+  }
+  return count;
+}
+
+void report(const char* when, const std::string& peerPid) {
+  std::printf("%-16s sender: %6ld KiB, %3d fds   receiver: %6ld KiB, %3d fds\n", when,
+              residentKiB("self"), openDescriptors("self") - 1, residentKiB(peerPid),
+              openDescriptors(peerPid));
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: brisk_offer_loop PORT FILE COUNT PEER_PID\n");
+    return 2;
+  }
+  const std::string port = argv[1];
+  const std::filesystem::path file = std::filesystem::absolute(argv[2]);
+  const int count = std::stoi(argv[3]);
+  const std::string peerPid = argv[4];
+  CountingFrontend frontend;
+  Peer peer(frontend);
+  peer.onConnect("127.0.0.1", port);
+  if (!frontend.waitConnected()) {
+    std::fprintf(stderr, "could not connect\n");
+    return 3;
+  }
+  int refused = 0;
+  for (int done = 1; done <= count; ++done) {
+    // The receiving side frees its slot a moment after its verdict; an offer that comes
+    // sooner is answered with an error and made again.
+    for (;;) {
+      offerFromDrop(peer, {file});
+      if (!waitUntilSlotsFree(peer)) {
+        std::fprintf(stderr, "offer %d did not end\n", done);
+        return 1;
+      }
+      if (frontend.verdicts() == done) break;
+      if (!peer.connected()) {
+        std::fprintf(stderr, "the connection ended at offer %d\n", done);
+        return 1;
+      }
+      ++refused;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (done == 100 || done == count) {
+      report(done == 100 ? "after 100:" : ("after " + std::to_string(done) + ":").c_str(), peerPid);
+    }
+  }
+  std::printf("offers answered with an error and made again: %d\n", refused);
+  std::printf("complete: %d/%d\n", frontend.complete(), count);
+  peer.shutdown();
+  return frontend.complete() == count ? 0 : 1;
+}
