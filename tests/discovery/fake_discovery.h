@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -21,6 +22,15 @@ class FakeDiscovery : public DiscoveryBackend {
 
   // Events handed over as soon as the program starts the backend.
   explicit FakeDiscovery(std::vector<DiscoveryEvent> atStart = {}) : atStart_(std::move(atStart)) {}
+
+  ~FakeDiscovery() override {
+    if (onDestroyed) onDestroyed();
+  }
+  FakeDiscovery(const FakeDiscovery&) = delete;
+  FakeDiscovery& operator=(const FakeDiscovery&) = delete;
+
+  // Called when the program lets the backend go.
+  std::function<void()> onDestroyed;
 
   void start(DiscoverySink sink) override {
     sink_ = std::move(sink);
