@@ -12,6 +12,8 @@ packages=(
   fonts-wqy-microhei          # Chinese glyphs for the interface
   xvfb xauth                  # a display for the window tests and screenshots
   socat iproute2 time         # the benchmark: a plain stream to compare with, ss, peak memory
+  libavahi-client-dev         # finding peers on the local network through avahi-daemon
+  avahi-daemon avahi-utils dbus  # the discovery test runs its own bus and daemon
 )
 
 missing=()
@@ -26,4 +28,6 @@ as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -qq
+# Where packages start their services, the machine's own avahi-daemon may run: the tests
+# do not mind, since the discovery test runs its own daemon in namespaces of its own.
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

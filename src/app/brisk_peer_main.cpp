@@ -1,4 +1,6 @@
+#include <chrono>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -6,7 +8,9 @@
 #include <unistd.h>
 
 #include "cli/options.h"
+#include "cli/peer_browse.h"
 #include "cli/peer_run.h"
+#include "discovery/avahi_discovery.h"
 
 int main(int argc, char* argv[]) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -18,6 +22,11 @@ int main(int argc, char* argv[]) {
   if (!parsed.options) {
     std::cerr << "brisk-peer: " << parsed.error << "\n" << brisk::usageSummary();
     return brisk::kExitUsage;
+  }
+  if (parsed.options->role == brisk::PeerOptions::Role::Peers) {
+    return brisk::browsePeers(std::make_unique<brisk::AvahiDiscovery>(),
+                              std::chrono::seconds(parsed.options->waitSeconds), std::cout,
+                              std::cerr);
   }
   if (const auto problem = brisk::resolvePaths(*parsed.options)) {
     std::cerr << "brisk-peer: " << *problem << "\n";

@@ -1,8 +1,11 @@
+#include <memory>
+
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
+#include "discovery/avahi_discovery.h"
 #include "link/peer.h"
 #include "ui/main_window.h"
 #include "ui/qt_frontend.h"
@@ -21,7 +24,7 @@ int main(int argc, char* argv[]) {
 
   brisk::QtFrontend frontend;
   brisk::Peer peer(frontend);
-  brisk::MainWindow window(peer, frontend);
+  brisk::MainWindow window(peer, frontend, std::make_unique<brisk::AvahiDiscovery>());
   QObject::connect(&window, &brisk::MainWindow::closed, &app, &QApplication::quit);
   window.start();
   const int code = QApplication::exec();

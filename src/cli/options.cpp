@@ -4,10 +4,14 @@
 
 #include "common/frontend.h"
 #include "common/settings_store.h"
+#include "discovery/display_name.h"
 
 namespace brisk {
 
 namespace {
+
+// Longer looks are no use: a peer that has not answered in an hour is not there.
+constexpr int kMaxWaitSeconds = 3600;
 
 bool looksLikeOption(const std::string& argument) {
   return argument.size() > 1 && argument.front() == '-';
@@ -50,6 +54,8 @@ class CommandLineReader {
       options_.role = PeerOptions::Role::Listen;
     } else if (args_[0] == "connect") {
       options_.role = PeerOptions::Role::Connect;
+    } else if (args_[0] == "peers") {
+      options_.role = PeerOptions::Role::Peers;
     } else {
       return fail("unknown command: " + args_[0]);
     }
@@ -95,7 +101,21 @@ class CommandLineReader {
       return !inlineValue;
     };
 
-    if (argument == "--port") {
+    if (options_.role == PeerOptions::Role::Peers && argument != "--wait") {
+      error_ = "peers takes only --wait, not " + argument;
+    } else if (options_.role != PeerOptions::Role::Listen &&
+               (argument == "--name" || argument == "--no-announce")) {
+      error_ = argument + " is for listen only";
+    } else if (argument == "--wait") {
+      if (const auto seconds = value()) readWait(*seconds);
+    } else if (argument == "--name") {
+      if (const auto name = value()) {
+        options_.name = sanitizeDisplayName(*name);
+        if (options_.name.empty()) error_ = "--name needs a name with something to show";
+      }
+    } else if (argument == "--no-announce") {
+      if (noValue()) options_.announce = false;
+    } else if (argument == "--port") {
       if (const auto port = value()) {
         if (const auto problem = checkPort(*port)) error_ = *problem;
         options_.port = *port;
@@ -125,6 +145,17 @@ class CommandLineReader {
     } else {
       error_ = "unknown option: " + argument;
     }
+  }
+
+  void readWait(const std::string& text) {
+    const bool digits = !text.empty() && text.size() <= 4 &&
+                        text.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoi(text) > kMaxWaitSeconds) {
+      error_ =
+          "--wait takes whole seconds from 0 to " + std::to_string(kMaxWaitSeconds) + ": " + text;
+      return;
+    }
+    options_.waitSeconds = std::stoi(text);
   }
 
   // "--send" takes every following argument up to the next option.
@@ -191,15 +222,19 @@ std::optional<std::string> resolvePaths(PeerOptions& options) {
 std::string usageSummary() {
   return "Usage: brisk-peer listen [--port N] [options]\n"
          "       brisk-peer connect ADDRESS [--port N] [options]\n"
+         "       brisk-peer peers [--wait SECONDS]\n"
          "Run \"brisk-peer --help\" for the options.\n";
 }
 
 std::string usageText() {
   return R"(Usage: brisk-peer listen [--port N] [options]
        brisk-peer connect ADDRESS [--port N] [options]
+       brisk-peer peers [--wait SECONDS]
 
 Connects to one peer, prints what it sends, sends each line typed on standard input
-as a chat line, and exchanges files and folders.
+as a chat line, and exchanges files and folders. "peers" looks for listening peers on
+the local network for SECONDS (default 3) and prints one line for each:
+NAME<TAB>ADDRESS<TAB>PORT.
 
 Options:
   --port N          the control connection's port (default 6000)
@@ -212,6 +247,9 @@ Options:
   --send PATH...    once connected, offer these files and folders as one offer; give
                     --send again for another offer
   --say TEXT        once connected, send TEXT as a chat line
+  --name NAME       listen: the name this computer is announced under on the local
+                    network (default: the account's full name with the host name)
+  --no-announce     listen: do not announce this computer on the local network
   --once            end after the first transfer has ended or the connection closed;
                     exit status 0 if that transfer completed, 1 otherwise
   -h, --help        show this text
@@ -222,7 +260,8 @@ closes, or when standard input is closed and nothing is left to do (no connectio
 set up, no --send or --say waiting, no offer or transfer under way).
 
 Exit status: 0 normal end, 1 the transfer of --once did not complete, 2 usage error,
-3 listening or connecting failed, 128+N ended by signal N (after a clean shutdown).
+3 listening or connecting failed (peers: discovery unavailable, the reason on standard
+error), 128+N ended by signal N (after a clean shutdown).
 )";
 }
 

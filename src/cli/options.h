@@ -10,7 +10,7 @@ namespace brisk {
 
 // What brisk-peer was asked to do on its command line.
 struct PeerOptions {
-  enum class Role { Listen, Connect };
+  enum class Role { Listen, Connect, Peers };
   // One thing to do once the connection is up, in command-line order.
   struct Say {
     std::string text;
@@ -29,6 +29,10 @@ struct PeerOptions {
   std::optional<int> existsAnswer;  // a FileExistsAnswer; nothing means the default
   std::vector<Action> actions;
   bool once = false;
+  // listen: announce on the local network, under this name (the default name when empty)
+  bool announce = true;
+  std::string name;
+  int waitSeconds = 3;  // peers: how long to look for peers
 };
 
 // The outcome of reading the command line: options to run with, a request for the help

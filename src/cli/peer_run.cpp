@@ -5,7 +5,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -18,6 +21,8 @@
 
 #include "cli/console.h"
 #include "cli/terminal_frontend.h"
+#include "discovery/avahi_discovery.h"
+#include "discovery/display_name.h"
 #include "link/peer.h"
 #include "offer/offer_composition.h"
 
@@ -166,6 +171,7 @@ class PeerRun {
 
   int run() {
     frontend_.setStatusListener([this] { wake_.wake(); });
+    if (options_.role == PeerOptions::Role::Listen && options_.announce) startDiscovery();
     peer_.logLocalAddress();
     if (options_.role == PeerOptions::Role::Listen) {
       peer_.onListen(options_.port);
@@ -181,7 +187,10 @@ class PeerRun {
         if (fds[1].revents != 0) readInput();
       }
       if (!actionsDone_ && frontend_.status().linkState == LinkState::Connected) runActions();
+      if (discovery_) updateAnnouncement();
     }
+    // The announcement goes first: nobody should find a peer that is leaving.
+    discovery_.reset();
     // Questions first: a thread waiting for an answer would hold up the shutdown.
     frontend_.stop();
     peer_.shutdown();
@@ -223,6 +232,43 @@ class PeerRun {
       if (peer_.slots().tsf(index) || peer_.slots().tsfwnd(index)) return false;
     }
     return true;
+  }
+
+  void startDiscovery() {
+    discovery_ = std::make_unique<AvahiDiscovery>();
+    discovery_->start([this](DiscoveryEvent event) {
+      {
+        std::lock_guard lock(discoveryMutex_);
+        discoveryEvents_.push_back(std::move(event));
+      }
+      wake_.wake();
+    });
+  }
+
+  // Announced exactly while listening for a peer: not before, not once connected.
+  void updateAnnouncement() {
+    std::deque<DiscoveryEvent> events;
+    {
+      std::lock_guard lock(discoveryMutex_);
+      events.swap(discoveryEvents_);
+    }
+    for (const DiscoveryEvent& event : events) {
+      if (const auto* announced = std::get_if<AnnouncedAs>(&event);
+          announced && !announced->name.empty()) {
+        console_.printLine("announced on the local network as \"" + announced->name + "\"");
+      } else if (const auto* change = std::get_if<AvailabilityChanged>(&event);
+                 change && !change->available) {
+        console_.printLine("not announced on the local network: " + change->reason);
+      }
+    }
+    const bool listening = frontend_.status().linkState == LinkState::Listening;
+    if (listening && !announced_) {
+      discovery_->announce(options_.name.empty() ? defaultDisplayName() : options_.name,
+                           peer_.controlPort());
+    } else if (!listening && announced_) {
+      discovery_->withdraw();
+    }
+    announced_ = listening;
   }
 
   // Once connected: the command line's --say and --send in their order, then the lines
@@ -284,6 +330,12 @@ class PeerRun {
   bool actionsDone_ = false;
   std::vector<std::string> earlyLines_;  // typed before the connection came up
   std::optional<std::chrono::steady_clock::time_point> quietSince_;
+
+  std::mutex discoveryMutex_;
+  std::deque<DiscoveryEvent> discoveryEvents_;
+  bool announced_ = false;
+  // Last, so it stops before the queue its events go to.
+  std::unique_ptr<DiscoveryBackend> discovery_;
 };
 
 }  // namespace

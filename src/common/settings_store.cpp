@@ -83,6 +83,17 @@ std::string SettingsStore::readSettingText(const char* name,
   return defaultValue;
 }
 
+std::optional<std::string> SettingsStore::readOptionalSetting(const char* name) const {
+  if (!std::filesystem::exists(fileName())) return std::nullopt;
+  const QVariant value = openStore().value(key(name));
+  if (!value.isValid()) return std::nullopt;
+  // A value with commas comes back as a list when someone edited the file by hand.
+  if (value.typeId() == QMetaType::QStringList) {
+    return value.toStringList().join(QLatin1Char(',')).toStdString();
+  }
+  return value.toString().toStdString();
+}
+
 template <typename Value>
 void SettingsStore::write(const char* name, const Value& value) const {
   const std::filesystem::path file = fileName();

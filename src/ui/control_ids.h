@@ -27,6 +27,10 @@ inline const QString kStatusLabelName = QStringLiteral("statusLabel");
 inline constexpr int kCmdStayOnTop = 70;
 inline constexpr int kCmdHelp = 71;
 inline constexpr int kCmdAbout = 72;
+// The main context menu's discovery entries.
+inline constexpr int kCmdAnnounce = 73;
+inline constexpr int kCmdShowFound = 74;
+inline constexpr int kCmdDisplayName = 75;
 
 // Edit menu of the chat log and the input box.
 inline constexpr int kCmdCopy = 3031;

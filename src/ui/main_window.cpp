@@ -14,6 +14,7 @@
 
 #include "link/peer.h"
 #include "offer/offer_composition.h"
+#include "ui/address_list.h"
 #include "ui/chat_log.h"
 #include "ui/control_ids.h"
 #include "ui/help_dialogs.h"
@@ -53,7 +54,8 @@ QPushButton* makeButton(QWidget* parent, int id, const QString& text, const QRec
 
 }  // namespace
 
-MainWindow::MainWindow(Peer& peer, QtFrontend& frontend)
+MainWindow::MainWindow(Peer& peer, QtFrontend& frontend,
+                       std::unique_ptr<DiscoveryBackend> discovery)
     : peer_(peer), frontend_(frontend), store_(peer.notices()) {
   const WindowPlacement placement = readWindowPlacement(store_);
   setObjectName(QStringLiteral("FileTransferWnd"));
@@ -68,6 +70,7 @@ MainWindow::MainWindow(Peer& peer, QtFrontend& frontend)
   peer_.setAutoClose(settings.autoClose);
   addressBox_->setEditText(QString::fromStdString(settings.peerAddress));
   portBox_->setText(QString::number(settings.port));
+  addressList_ = new AddressList(addressBox_, portBox_, store_, std::move(discovery));
 
   peer_.logLocalAddress();
 }
@@ -77,7 +80,8 @@ MainWindow::~MainWindow() = default;
 void MainWindow::createControls() {
   addressBox_ = new QComboBox(this);
   addressBox_->setEditable(true);
-  // The peer's address is typed; the list stays empty and nothing typed is added to it.
+  // The peer's address is typed or chosen from the computers found on the network;
+  // nothing typed is added to the list.
   addressBox_->setInsertPolicy(QComboBox::NoInsert);
   placeControl(addressBox_, kIdAddressBox, QRect(20, 15, 310, 25));
 
@@ -144,6 +148,7 @@ void MainWindow::appendLog(const QString& text, const QColor& colour) {
 
 void MainWindow::showLinkState(LinkState state) {
   const bool idle = state == LinkState::Idle;
+  addressList_->setListening(state == LinkState::Listening, peer_.controlPort());
   listenButton_->setVisible(idle);
   connectButton_->setVisible(idle);
   statusLabel_->setVisible(!idle);
@@ -199,6 +204,15 @@ void MainWindow::command(int id) {
     case kCmdAbout:
       showAbout();
       break;
+    case kCmdAnnounce:
+      addressList_->setAnnouncing(!addressList_->announcing());
+      break;
+    case kCmdShowFound:
+      addressList_->setShowingFound(!addressList_->showingFound());
+      break;
+    case kCmdDisplayName:
+      addressList_->editDisplayName(this);
+      break;
     default:
       break;
   }
@@ -234,6 +248,7 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 
 void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
   QMenu* menu = createMainMenu(stayOnTop_, this);
+  addressList_->addMenuActions(menu);
   const QAction* chosen = menu->exec(event->globalPos());
   const int id = chosen ? chosen->data().toInt() : 0;
   delete menu;
@@ -248,6 +263,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   saveStayOnTop(store_, stayOnTop_);
   // Engine threads waiting for an answer are let go before the Peer joins them.
   frontend_.beginShutdown();
+  addressList_->shutdown();
   peer_.shutdown();
   saveConnectionSettings(store_, addressBox_->currentText().toStdString(),
                          portBox_->text().toStdString(), peer_.autoClose());

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <memory>
+
 #include <QWidget>
 
 #include "common/frontend.h"
 #include "common/settings_store.h"
+#include "discovery/discovery_backend.h"
 
 class QComboBox;
 class QLabel;
@@ -12,6 +15,7 @@ class QPushButton;
 
 namespace brisk {
 
+class AddressList;
 class ChatLog;
 class InputBox;
 class Peer;
@@ -27,8 +31,11 @@ class MainWindow : public QWidget {
 
  public:
   // Reads the stored size, creates the controls, loads the connection settings and writes
-  // this machine's address into the chat log. The window is shown by start().
-  MainWindow(Peer& peer, QtFrontend& frontend);
+  // this machine's address into the chat log. The window is shown by start(). With a
+  // discovery backend the address box lists the computers found on the local network and
+  // this one is announced while it listens.
+  MainWindow(Peer& peer, QtFrontend& frontend,
+             std::unique_ptr<DiscoveryBackend> discovery = nullptr);
   ~MainWindow() override;
 
   // Shows the window, maximised if it was left so, and restores stay-on-top.
@@ -40,7 +47,7 @@ class MainWindow : public QWidget {
   void setAddressText(const QString& text);
   void bringToFront();
 
-  // The window's commands: the buttons (7 to 11) and the main context menu (70 to 72).
+  // The window's commands: the buttons (7 to 11) and the main context menu (70 to 75).
   void command(int id);
 
   bool stayOnTop() const { return stayOnTop_; }
@@ -78,6 +85,7 @@ class MainWindow : public QWidget {
   QPushButton* sendButton_ = nullptr;
   QPushButton* sendFileButton_ = nullptr;
   QLabel* statusLabel_ = nullptr;
+  AddressList* addressList_ = nullptr;
 };
 
 }  // namespace brisk

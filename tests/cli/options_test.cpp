@@ -145,3 +145,46 @@ TEST_F(PeerOptionPaths, PathsToSendMustExistAndBecomeFullPathsWithALastPart) {
 
 }  // namespace
 }  // namespace brisk
+
+namespace brisk {
+namespace {
+
+TEST(PeerOptions, DiscoveryOptionsForListenAndPeers) {
+  const PeerOptions listen = parseCommandLine({"listen"}).options.value();
+  EXPECT_TRUE(listen.announce);
+  EXPECT_TRUE(listen.name.empty());
+  const PeerOptions named = parseCommandLine({"listen", "--name",
+                                              " Ali\xE2\x80\xAE"
+                                              "ce\n",
+                                              "--no-announce"})
+                                .options.value();
+  EXPECT_EQ(named.name, "Alice");
+  EXPECT_FALSE(named.announce);
+
+  const PeerOptions peers = parseCommandLine({"peers"}).options.value();
+  EXPECT_EQ(peers.role, PeerOptions::Role::Peers);
+  EXPECT_EQ(peers.waitSeconds, 3);
+  EXPECT_EQ(parseCommandLine({"peers", "--wait", "0"}).options.value().waitSeconds, 0);
+  EXPECT_EQ(parseCommandLine({"peers", "--wait=10"}).options.value().waitSeconds, 10);
+
+  const std::vector<std::vector<std::string>> mistakes{
+      {"peers", "--wait"},
+      {"peers", "--wait", "-1"},
+      {"peers", "--wait", "1.5"},
+      {"peers", "--wait", "3601"},
+      {"peers", "--port", "6000"},
+      {"peers", "extra"},
+      {"connect", "h", "--name", "x"},
+      {"connect", "h", "--no-announce"},
+      {"listen", "--name", "\n\t"},
+      {"listen", "--no-announce=1"},
+  };
+  for (const auto& args : mistakes) {
+    const ParsedCommandLine result = parseCommandLine(args);
+    EXPECT_FALSE(result.options) << args.back();
+    EXPECT_FALSE(result.error.empty()) << args.back();
+  }
+}
+
+}  // namespace
+}  // namespace brisk

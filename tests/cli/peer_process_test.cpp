@@ -49,7 +49,7 @@ class BriskPeerProcess : public test::Sandbox {
 
   // A listener, once it listens.
   std::unique_ptr<ChildProcess> startListener(int port, std::vector<std::string> options) {
-    std::vector<std::string> arguments{"listen", "--port", std::to_string(port)};
+    std::vector<std::string> arguments{"listen", "--port", std::to_string(port), "--no-announce"};
     arguments.insert(arguments.end(), options.begin(), options.end());
     auto child = start("listener-" + std::to_string(port), arguments);
     EXPECT_TRUE(test::waitFor([&] { return test::isListening(port) || child->exitStatus(); }))

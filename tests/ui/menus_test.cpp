@@ -47,6 +47,10 @@ const QStringList kMainMenu = {
     QStringLiteral("窗口始终前端显示 (&A)=70"),
     QStringLiteral("使用方法 (&H)=71"),
     QStringLiteral("关于 (&A)=72"),
+    QStringLiteral("-"),
+    QStringLiteral("监听时在局域网上公布本机 (&P)=73"),
+    QStringLiteral("显示局域网上找到的计算机 (&F)=74"),
+    QStringLiteral("本机显示名称... (&N)=75"),
 };
 
 // Sends a right click to `target` and returns the items of the menu that opened (closed

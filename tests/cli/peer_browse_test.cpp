@@ -1,0 +1,70 @@
+#include "cli/peer_browse.h"
+
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "cli/peer_run.h"
+#include "discovery/fake_discovery.h"
+
+namespace brisk {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct BrowseCase {
+  const char* what;
+  std::vector<DiscoveryEvent> events;
+  int status;
+  std::string out;
+  std::string errors;
+};
+
+TEST(PeerBrowse, PrintsWhatWasFoundOrWhyNothingCanBe) {
+  const ServiceFound alice{"Alice", "192.168.1.5", 6000, 2, IpProtocol::V4, false};
+  const ServiceFound aliceV6{"Alice", "fe80::5", 6000, 2, IpProtocol::V6, false};
+  const ServiceFound bob{"小明\t", "192.168.1.6", 6001, 2, IpProtocol::V4, false};
+  const BrowseCase cases[] = {
+      {"two peers, one seen twice, sorted by name",
+       {AvailabilityChanged{true, {}}, bob, aliceV6, alice},
+       0,
+       "Alice\t192.168.1.5\t6000\n小明\t192.168.1.6\t6001\n",
+       ""},
+      {"nobody there", {AvailabilityChanged{true, {}}}, 0, "", ""},
+      {"a peer that left",
+       {AvailabilityChanged{true, {}}, alice, ServiceLost{"Alice", 2, IpProtocol::V4}},
+       0,
+       "",
+       ""},
+      {"no daemon",
+       {AvailabilityChanged{false, "avahi-daemon is not running"}},
+       kExitLinkFailed,
+       "",
+       "brisk-peer: local network discovery is unavailable: avahi-daemon is not running\n"},
+      {"no answer at all",
+       {},
+       kExitLinkFailed,
+       "",
+       "brisk-peer: local network discovery is unavailable: avahi-daemon did not answer\n"},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream out;
+    std::ostringstream errors;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(browsePeers(std::make_unique<test::FakeDiscovery>(c.events), 200ms, out, errors),
+              c.status)
+        << c.what;
+    EXPECT_EQ(out.str(), c.out) << c.what;
+    EXPECT_EQ(errors.str(), c.errors) << c.what;
+    // Waits the whole time for answers, except when the answer is that there are none.
+    const auto took = std::chrono::steady_clock::now() - started;
+    if (c.status == 0) {
+      EXPECT_GE(took, 200ms) << c.what;
+    } else if (!c.events.empty()) {
+      EXPECT_LT(took, 200ms) << c.what;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brisk

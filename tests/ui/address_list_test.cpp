@@ -1,0 +1,225 @@
+// The address box's list of computers found on the network, the announcement while
+// listening, and the three discovery choices of the main context menu.
+
+#include <QComboBox>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+
+#include "discovery/display_name.h"
+#include "discovery/fake_discovery.h"
+#include "support/scripted_frontend.h"
+#include "ui/address_list.h"
+#include "ui_test_support.h"
+
+namespace brisk::test {
+
+namespace {
+
+ServiceFound found(std::string name, std::string address, int port,
+                   IpProtocol protocol = IpProtocol::V4) {
+  return ServiceFound{std::move(name), std::move(address), port, 2, protocol, false};
+}
+
+QStringList items(const QComboBox& box) {
+  QStringList texts;
+  for (int i = 0; i < box.count(); ++i) texts.append(box.itemText(i));
+  return texts;
+}
+
+// An address box and a port box as the main window has them, with a fake backend.
+struct Boxes {
+  QWidget window;
+  QComboBox* address = new QComboBox(&window);
+  QLineEdit* port = new QLineEdit(&window);
+  Timing timing = fastTiming();
+  Notices notices;
+  SettingsStore store;
+  FakeDiscovery* fake = nullptr;
+  std::unique_ptr<AddressList> list;
+
+  explicit Boxes(ScriptedFrontend& frontend) : notices(frontend, timing), store(notices) {
+    address->setEditable(true);
+    address->setInsertPolicy(QComboBox::NoInsert);
+    port->setText(QStringLiteral("6000"));
+    auto backend = std::make_unique<FakeDiscovery>();
+    fake = backend.get();
+    list = std::make_unique<AddressList>(address, port, store, std::move(backend));
+  }
+};
+
+}  // namespace
+
+class AddressListTest : public QObject {
+  Q_OBJECT
+
+ private Q_SLOTS:
+  void init() { clearSettings(); }
+
+  void listsFoundComputersLiveWithoutTouchingWhatIsTyped() {
+    ScriptedFrontend frontend;
+    Boxes boxes(frontend);
+    QVERIFY(boxes.fake->started());
+    boxes.address->setEditText(QStringLiteral("10.0.0."));
+    boxes.fake->emit(AvailabilityChanged{true, {}});
+    boxes.fake->emit(found("Bob", "fe80::6", 6000, IpProtocol::V6));
+    boxes.fake->emit(found("Bob", "192.168.1.6", 6000));
+    boxes.fake->emit(found("Alice\xE2\x80\xAE", "192.168.1.5", 6001));
+    const QStringList both = {QStringLiteral("Alice — 192.168.1.5:6001"),
+                              QStringLiteral("Bob — 192.168.1.6")};
+    QTRY_COMPARE(items(*boxes.address), both);
+    QCOMPARE(boxes.address->currentText(), QStringLiteral("10.0.0."));
+    QVERIFY(boxes.address->toolTip().isEmpty());
+
+    // The port is shown where it differs from the port box, which may change.
+    boxes.port->setText(QStringLiteral("6001"));
+    QCOMPARE(items(*boxes.address), (QStringList{QStringLiteral("Alice — 192.168.1.5"),
+                                                 QStringLiteral("Bob — 192.168.1.6:6000")}));
+
+    boxes.fake->emit(ServiceLost{"Bob", 2, IpProtocol::V4});
+    boxes.fake->emit(ServiceLost{"Bob", 2, IpProtocol::V6});
+    QTRY_COMPARE(items(*boxes.address), QStringList{QStringLiteral("Alice — 192.168.1.5")});
+    QCOMPARE(boxes.address->currentText(), QStringLiteral("10.0.0."));
+
+    // Typing is not completed from the list.
+    boxes.address->lineEdit()->clear();
+    QTest::keyClicks(boxes.address->lineEdit(), QStringLiteral("Al"));
+    QCOMPARE(boxes.address->currentText(), QStringLiteral("Al"));
+  }
+
+  void choosingAComputerFillsAddressAndPort() {
+    ScriptedFrontend frontend;
+    Boxes boxes(frontend);
+    boxes.fake->emit(AvailabilityChanged{true, {}});
+    boxes.fake->emit(found("Alice", "192.168.1.5", 6001));
+    QTRY_COMPARE(boxes.address->count(), 1);
+    boxes.address->setCurrentIndex(0);
+    Q_EMIT boxes.address->activated(0);
+    QCOMPARE(boxes.address->currentText(), QStringLiteral("192.168.1.5"));
+    QCOMPARE(boxes.port->text(), QStringLiteral("6001"));
+  }
+
+  void unavailableDiscoveryShowsAHintAndEmptiesTheList() {
+    ScriptedFrontend frontend;
+    Boxes boxes(frontend);
+    boxes.fake->emit(AvailabilityChanged{true, {}});
+    boxes.fake->emit(found("Alice", "192.168.1.5", 6000));
+    QTRY_COMPARE(boxes.address->count(), 1);
+    boxes.fake->emit(AvailabilityChanged{false, "avahi-daemon is not running"});
+    QTRY_COMPARE(boxes.address->count(), 0);
+    QCOMPARE(boxes.address->toolTip(),
+             QStringLiteral("无法查找局域网上的计算机：avahi-daemon is not running"));
+    boxes.fake->emit(AvailabilityChanged{true, {}});
+    QTRY_VERIFY(boxes.address->toolTip().isEmpty());
+    QVERIFY(frontend.notices().empty());
+  }
+
+  void announcesOnlyWhileListeningAndFollowsTheChoices() {
+    ScriptedFrontend frontend;
+    Boxes boxes(frontend);
+    using Announcement = FakeDiscovery::Announcement;
+    const std::string name = defaultDisplayName();
+    QVERIFY(!boxes.fake->announced());
+    boxes.list->setListening(true, 6000);
+    QCOMPARE(boxes.fake->announced(), (Announcement{name, 6000}));
+    boxes.list->setListening(false, 6000);
+    QVERIFY(!boxes.fake->announced());
+    boxes.list->setListening(true, 7000);  // listening again on another port
+    QCOMPARE(boxes.fake->announced(), (Announcement{name, 7000}));
+
+    boxes.list->setDisplayName(QStringLiteral(" 小明\n的电脑 "));
+    QCOMPARE(boxes.fake->announced(), (Announcement{"小明的电脑", 7000}));
+    boxes.list->setAnnouncing(false);
+    QVERIFY(!boxes.fake->announced());
+    boxes.list->setAnnouncing(true);
+    QCOMPARE(boxes.fake->announced(), (Announcement{"小明的电脑", 7000}));
+    boxes.list->setDisplayName(QString());  // back to the default name
+    QCOMPARE(boxes.fake->announced(), (Announcement{name, 7000}));
+    boxes.list->shutdown();
+  }
+
+  void choicesAreKeptAndOldSettingsFilesLoadSilently() {
+    ScriptedFrontend frontend;
+    writeSettings();  // a settings file of the versions before discovery
+    {
+      Boxes boxes(frontend);
+      QVERIFY(boxes.list->announcing());
+      QVERIFY(boxes.list->showingFound());
+      QCOMPARE(boxes.list->displayName(), QString::fromStdString(defaultDisplayName()));
+      boxes.list->setAnnouncing(false);
+      boxes.list->setShowingFound(false);
+      boxes.list->setDisplayName(QStringLiteral("Alice"));
+    }
+    QCOMPARE(storedSetting(QStringLiteral("announce")).toInt(), 0);
+    QCOMPARE(storedSetting(QStringLiteral("discover")).toInt(), 0);
+    QCOMPARE(storedSetting(QStringLiteral("displayname")).toString(), QStringLiteral("Alice"));
+    Boxes again(frontend);
+    QVERIFY(!again.list->announcing());
+    QVERIFY(!again.list->showingFound());
+    QCOMPARE(again.list->displayName(), QStringLiteral("Alice"));
+    // Not showing what is found: the backend is not even started.
+    QVERIFY(!again.fake->started());
+    again.list->setShowingFound(true);
+    QVERIFY(again.fake->started());
+    QVERIFY(frontend.notices().empty());
+  }
+
+  void hidingTheFoundComputersEmptiesTheList() {
+    ScriptedFrontend frontend;
+    Boxes boxes(frontend);
+    boxes.fake->emit(AvailabilityChanged{true, {}});
+    boxes.fake->emit(found("Alice", "192.168.1.5", 6000));
+    QTRY_COMPARE(boxes.address->count(), 1);
+    boxes.list->setShowingFound(false);
+    QCOMPARE(boxes.address->count(), 0);
+    boxes.list->setShowingFound(true);
+    QCOMPARE(boxes.address->count(), 1);
+  }
+
+  void theWindowAnnouncesWhileItListensAndWithdrawsOnQuit() {
+    QtFrontend frontend;
+    Peer peer(frontend, fastTiming());
+    auto backend = std::make_unique<FakeDiscovery>();
+    FakeDiscovery* fake = backend.get();
+    MainWindow window(peer, frontend, std::move(backend));
+    const int port = freePortRange(1);
+    control<QLineEdit>(&window, kIdPortBox)->setText(QString::number(port));
+    window.command(kIdListen);
+    QTRY_VERIFY(fake->announced().has_value());
+    QCOMPARE(fake->announced()->port, port);
+    window.command(kIdDisconnect);
+    QTRY_VERIFY(!fake->announced().has_value());
+    // On quit the backend goes, and with it the announcement.
+    bool stopped = false;
+    fake->onDestroyed = [&stopped] { stopped = true; };
+    window.close();
+    QVERIFY(stopped);
+  }
+
+  void theDisplayNameIsEditedInADialog() {
+    ScriptedFrontend frontend;
+    Boxes boxes(frontend);
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QInputDialog*>(widget); dialog && dialog->isVisible()) {
+          dialog->setTextValue(QStringLiteral("Alice\u202E"));
+          dialog->accept();
+        }
+      }
+    });
+    answer.start(10);
+    boxes.list->editDisplayName(&boxes.window);
+    QCOMPARE(boxes.list->displayName(), QStringLiteral("Alice"));
+  }
+};
+
+}  // namespace brisk::test
+
+int main(int argc, char** argv) {
+  brisk::test::AddressListTest test;
+  return brisk::test::runUiTest(argc, argv, test);
+}
+
+#include "address_list_test.moc"
