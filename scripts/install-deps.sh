@@ -5,12 +5,15 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+  qt6-translations-l10n       # Qt's own dialogs in Chinese
   libgtest-dev libgmock-dev
   clang-format
   fonts-wqy-microhei          # Chinese glyphs for the interface
   xvfb xauth                  # a display for the window tests and screenshots
   socat iproute2 time         # the benchmark: a plain stream to compare with, ss, peak memory
+  dbus                        # a session bus for the desktop-notification test
+  desktop-file-utils appstream dpkg-dev file man-db   # checking the installation and package
 )
 
 missing=()

@@ -5,11 +5,15 @@
 
 #include "link/peer.h"
 #include "ui/main_window.h"
+#include "ui/program_icon.h"
 #include "ui/qt_frontend.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Brisk"));
+  // Ties the windows to the desktop entry (task bar grouping, Wayland's app id).
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.brisk.Brisk"));
+  QApplication::setWindowIcon(brisk::programIcon());
 
   // The interface is Chinese, so Qt's own texts (edit menus of the address and port boxes,
   // file dialogs) are too.
