@@ -1,3 +1,4 @@
+#include <clocale>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "cli/peer_run.h"
 
 int main(int argc, char* argv[]) {
+  // System error texts follow the person's language; the wire text codec ignores the locale.
+  std::setlocale(LC_ALL, "");
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   brisk::ParsedCommandLine parsed = brisk::parseCommandLine(arguments);
   if (parsed.helpRequested) {

@@ -1,27 +1,24 @@
+#include <clocale>
+
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 #include "link/peer.h"
 #include "ui/main_window.h"
 #include "ui/program_icon.h"
 #include "ui/qt_frontend.h"
+#include "ui/qt_translations.h"
 
 int main(int argc, char* argv[]) {
+  // System error texts in notices follow the person's language, as the system's own do.
+  // The wire text codec does not depend on the C locale.
+  std::setlocale(LC_ALL, "");
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Brisk"));
   // Ties the windows to the desktop entry (task bar grouping, Wayland's app id).
   QGuiApplication::setDesktopFileName(QStringLiteral("org.brisk.Brisk"));
   QApplication::setWindowIcon(brisk::programIcon());
-
-  // The interface is Chinese, so Qt's own texts (edit menus of the address and port boxes,
-  // file dialogs) are too.
-  QTranslator qtTexts;
-  if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
-                   QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    QApplication::installTranslator(&qtTexts);
-  }
+  // The interface is Chinese, so Qt's own texts (file dialogs, edit menus) are too.
+  brisk::installQtChineseTexts(app);
 
   brisk::QtFrontend frontend;
   brisk::Peer peer(frontend);

@@ -1,16 +1,46 @@
-// Brisk on a Linux desktop: the program's icon.
+// Brisk on a Linux desktop: Qt's own dialogs in Chinese and the program's icon.
 
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
 #include <QTest>
 
 #include "ui/program_icon.h"
+#include "ui/qt_translations.h"
 #include "ui_test_support.h"
 
 namespace brisk::test {
+
+namespace {
+
+QStringList buttonTexts(const QDialogButtonBox& buttons) {
+  QStringList texts;
+  for (const QAbstractButton* button : buttons.buttons()) texts.append(button->text());
+  return texts;
+}
+
+}  // namespace
 
 class DesktopTest : public QObject {
   Q_OBJECT
 
  private Q_SLOTS:
+  // Qt's file dialog (its own, as on desktops without a native one) reads in Chinese.
+  void qtDialogsSpeakChinese() {
+    QVERIFY(installQtChineseTexts(*QCoreApplication::instance()));
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    const QStringList texts = buttonTexts(*dialog.findChild<QDialogButtonBox*>());
+    QVERIFY2(texts.contains(QStringLiteral("保存(&S)")), qPrintable(texts.join(u'|')));
+    QVERIFY2(texts.contains(QStringLiteral("取消")), qPrintable(texts.join(u'|')));
+    QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"))->text(),
+             QStringLiteral("查找范围："));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    QVERIFY(
+        buttonTexts(*dialog.findChild<QDialogButtonBox*>()).contains(QStringLiteral("打开(&O)")));
+  }
+
   void iconIsDrawnAtEverySize() {
     const QIcon icon = programIcon();
     QVERIFY(!icon.isNull());
