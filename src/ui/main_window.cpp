@@ -28,6 +28,8 @@ namespace brisk {
 
 namespace {
 
+constexpr QSize kMinimumClientSize(370, 250);
+
 // The port box takes no more text than it can show: typing stops when the box is full.
 class FitsBoxValidator : public QValidator {
  public:
@@ -61,6 +63,10 @@ MainWindow::MainWindow(Peer& peer, QtFrontend& frontend)
   applyWindowLook(this);
   frontend_.attachMainWindow(this);
   createControls();
+  setKeyboardOrder();
+  // Below this client size the fixed top row and the moving bottom row would overlap, and
+  // the chat log would have no room for a line.
+  setMinimumSize(kMinimumClientSize);
   setOuterSize(this, placement.outerSize, false);
   if (placement.zoomed) setWindowState(Qt::WindowMaximized);
 
@@ -92,6 +98,7 @@ void MainWindow::createControls() {
   placeControl(inputBox_, kIdInputBox, QRect(10, 200, 320, 50));
   inputBox_->setDropHandler(
       [this](const std::vector<std::filesystem::path>& paths) { offerFromDrop(peer_, paths); });
+  connect(inputBox_, &InputBox::sendRequested, this, [this] { command(kIdSend); });
 
   listenButton_ = makeButton(this, kIdListen, QStringLiteral("监听"), QRect(110, 50, 80, 30));
   connectButton_ = makeButton(this, kIdConnect, QStringLiteral("连接"), QRect(210, 50, 80, 30));
@@ -114,6 +121,15 @@ void MainWindow::createControls() {
                             {sendFileButton_, kIdSendFile}}) {
     connect(button, &QPushButton::clicked, this, [this, id = id] { command(id); });
   }
+}
+
+// Tab goes through the controls in the order a person uses them: whom to reach, how, then
+// what to say. The chat log comes last; it is only read.
+void MainWindow::setKeyboardOrder() {
+  const QList<QWidget*> order = {addressBox_,    portBox_,          listenButton_,
+                                 connectButton_, disconnectButton_, inputBox_,
+                                 sendButton_,    sendFileButton_,   chatLog_};
+  for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
 // The bottom row and the two text areas follow the window's size; the top row stays.

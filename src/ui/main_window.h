@@ -57,6 +57,7 @@ class MainWindow : public QWidget {
 
  private:
   void createControls();
+  void setKeyboardOrder();
   void layoutControls(QSize client);
   void sendChatLine();
   void showHelp();
