@@ -1,12 +1,14 @@
 #include <clocale>
 
 #include <QApplication>
+#include <QSessionManager>
 
 #include "link/peer.h"
 #include "ui/main_window.h"
 #include "ui/program_icon.h"
 #include "ui/qt_frontend.h"
 #include "ui/qt_translations.h"
+#include "ui/quit_signals.h"
 
 int main(int argc, char* argv[]) {
   // System error texts in notices follow the person's language, as the system's own do.
@@ -24,6 +26,13 @@ int main(int argc, char* argv[]) {
   brisk::Peer peer(frontend);
   brisk::MainWindow window(peer, frontend);
   QObject::connect(&window, &brisk::MainWindow::closed, &app, &QApplication::quit);
+  // Being terminated, interrupted or logged out closes the window as its close box does,
+  // without the question about running transfers, so the settings are saved.
+  brisk::QuitSignals quitSignals;
+  QObject::connect(&quitSignals, &brisk::QuitSignals::received, &window,
+                   &brisk::MainWindow::closeWithoutAsking);
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                   &brisk::MainWindow::closeWithoutAsking);
   window.start();
   const int code = QApplication::exec();
   // Normally the window's close did this already; whatever else ended the loop, no engine

@@ -83,6 +83,13 @@ std::string SettingsStore::readSettingText(const char* name,
   return defaultValue;
 }
 
+std::optional<std::string> SettingsStore::readOptionalSettingText(const char* name) const {
+  if (!std::filesystem::exists(fileName())) return std::nullopt;
+  const QVariant value = openStore().value(key(name));
+  if (!value.isValid()) return std::nullopt;
+  return value.toString().toStdString();
+}
+
 template <typename Value>
 void SettingsStore::write(const char* name, const Value& value) const {
   const std::filesystem::path file = fileName();

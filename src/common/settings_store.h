@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,9 @@ class SettingsStore {
   int readSettingNumber(const char* name, int defaultValue) const;
   // Texts longer than 256 bytes on the wire count as unreadable.
   std::string readSettingText(const char* name, const std::string& defaultValue) const;
+  // A value later versions added: a file without it is silent (nullopt), as is a missing
+  // file; there is no length limit.
+  std::optional<std::string> readOptionalSettingText(const char* name) const;
   void writeSettingNumber(const char* name, int value) const;
   void writeSettingText(const char* name, const std::string& text) const;
 

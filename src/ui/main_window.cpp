@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QValidator>
@@ -19,6 +20,7 @@
 #include "ui/help_dialogs.h"
 #include "ui/input_box.h"
 #include "ui/main_menu.h"
+#include "ui/notice_box.h"
 #include "ui/qt_frontend.h"
 #include "ui/window_frame.h"
 #include "ui/window_look.h"
@@ -256,7 +258,26 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
   if (id != 0) command(id);
 }
 
+void MainWindow::closeWithoutAsking() {
+  askBeforeClosing_ = false;
+  close();
+}
+
+// Closing stops every running transfer, so the person is asked first.
+bool MainWindow::confirmClose() {
+  const int running = frontend_.runningTransfers();
+  if (!askBeforeClosing_ || running == 0) return true;
+  QMessageBox* box =
+      createQuestionBox(QStringLiteral("有 %1 个传送正在进行，确定退出吗？").arg(running));
+  box->setDefaultButton(QMessageBox::No);
+  return box->exec() == QMessageBox::Yes;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!closed_ && !confirmClose()) {
+    event->ignore();
+    return;
+  }
   event->accept();
   if (closed_) return;
   closed_ = true;
