@@ -236,6 +236,7 @@ int QtFrontend::showPrompt(PromptHandle& handle, const PromptRequest& request) {
     own(prompt);
     placeCascaded(prompt);
     prompt->show();
+    attention_.call(prompt, fromEngineText(request.line), fromEngineText(request.text));
     prompt->raise();
     prompt->activateWindow();
   });
@@ -310,6 +311,7 @@ FileExistsReply QtFrontend::askFileExists(const std::string& text) {
     own(dialog);
     placeCascaded(dialog);
     dialog->show();
+    attention_.call(dialog, dialog->windowTitle(), text);
     dialog->raise();
     dialog->activateWindow();
   });
@@ -366,7 +368,13 @@ void QtFrontend::showTransferFigures(TransferWindowId window, const TransferFigu
 
 void QtFrontend::showTransferVerdict(TransferWindowId window, const TransferVerdict& verdict) {
   post([this, window, verdict] {
-    if (TransferWindow* shown = transferWindow(window)) shown->showVerdict(verdict);
+    TransferWindow* shown = transferWindow(window);
+    if (!shown) return;
+    const QString title = shown->windowTitle();
+    shown->showVerdict(verdict);
+    // A window that closed itself after the transfer leaves the main window to show.
+    QWidget* target = verdict.closeWindow ? static_cast<QWidget*>(mainWindow_.data()) : shown;
+    attention_.call(target, QString::fromStdString(verdict.status), title);
   });
 }
 

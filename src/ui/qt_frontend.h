@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include "common/frontend.h"
+#include "ui/desktop_attention.h"
 #include "ui/pending_answer.h"
 
 namespace brisk {
@@ -106,6 +107,7 @@ class QtFrontend : public QObject, public Frontend {
   std::map<TransferWindowId, QPointer<TransferWindow>> transferWindows_;
   TransferWindowId lastTransferWindow_ = 0;
   int cascadeStep_ = 0;
+  DesktopAttention attention_;
 
   mutable std::mutex answersMutex_;
   std::set<std::shared_ptr<AnswerSlot>> answers_;
