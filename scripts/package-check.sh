@@ -47,14 +47,15 @@ rm -f "$build"/brisk_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 package=$(ls "$build"/brisk_*.deb)
 dpkg-deb --info "$package"
-dpkg-deb --contents "$package"
+contents=$(dpkg-deb --contents "$package")
+echo "$contents"
 depends=$(dpkg-deb --field "$package" Depends)
 # The Qt and C++ libraries come from dpkg-shlibdeps, the font from the project.
 for needed in libqt6widgets6 libqt6svg6 libstdc++6 libc6 fonts-wqy-microhei; do
   grep -q "$needed" <<<"$depends" || { echo "Depends lacks $needed: $depends"; exit 1; }
 done
 for file in "${expected[@]}"; do
-  dpkg-deb --contents "$package" | grep -q " \./usr/$file\$" ||
+  grep -q " \./usr/$file\$" <<<"$contents" ||
     { echo "missing from the package: /usr/$file"; exit 1; }
 done
 echo "== $package is sound"
