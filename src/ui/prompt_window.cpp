@@ -33,8 +33,10 @@ PromptGeometry promptGeometry(const std::string& text, int buttonCount, int line
   geometry.width = static_cast<int>(
       std::clamp<std::size_t>(std::min<std::size_t>(averageLine, 1000) * 15 + 40, 400, 800));
   geometry.lines = static_cast<int>(std::min<std::size_t>(lines, kMaxLines));
-  // What the text box needs beyond the 15-pixel lines the arithmetic counts.
-  const int extra = geometry.lines * std::max(lineHeight - kPromptLineHeight, 0);
+  // What the text box needs beyond the 15-pixel lines the arithmetic counts, and a pixel to
+  // spare: the text box counts its last line as shown only when there is room below it.
+  const int extra =
+      lineHeight > kPromptLineHeight ? geometry.lines * (lineHeight - kPromptLineHeight) + 1 : 0;
   geometry.height = geometry.lines * kPromptLineHeight + 140 + extra;
   const int w = geometry.width;
   geometry.messageLine = QRect(20, 20, w - 40, 25);
@@ -61,11 +63,9 @@ PromptWindow::PromptWindow(const PromptRequest& request)
 
   const int buttonCount = static_cast<int>(
       std::min<std::size_t>(request.captions.size(), static_cast<std::size_t>(kMaxButtons)));
-  // The box holds whole lines of the font the person's system actually gives the window,
-  // with a pixel to spare per line: the text box counts its last line as shown only when
-  // there is room below it.
+  // The box holds whole lines of the font the person's system actually gives the window.
   const PromptGeometry geometry =
-      promptGeometry(request.text, buttonCount, fontMetrics().lineSpacing() + 1);
+      promptGeometry(request.text, buttonCount, fontMetrics().lineSpacing());
 
   auto* line = new QLabel(this);
   line->setTextFormat(Qt::PlainText);

@@ -14,7 +14,7 @@ namespace brisk {
 // character counts twice) between 400 and 800 pixels; the height follows the number of
 // lines, at most 30 of them shown at once. The text box is `lineHeight` pixels high per
 // line (the layout was drawn for a 15-pixel line); a taller line grows the box, the window
-// and the buttons' row by the difference, and everything else stays where it was.
+// and the buttons' row by the difference (and one pixel), and everything else stays.
 struct PromptGeometry {
   int width = 0;   // W, outer
   int lines = 0;   // L, after the cut to 30

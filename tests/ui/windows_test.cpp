@@ -98,7 +98,7 @@ class WindowsTest : public QObject {
     auto* window = new PromptWindow(request);
     window->show();
     const PromptGeometry shown =
-        brisk::promptGeometry(request.text, buttons, window->fontMetrics().lineSpacing() + 1);
+        brisk::promptGeometry(request.text, buttons, window->fontMetrics().lineSpacing());
     QCOMPARE(window->frameGeometry().size(), QSize(shown.width, shown.height));
     QCOMPARE(control<QPlainTextEdit>(window, kIdPromptText)->geometry(), shown.textBox);
     QCOMPARE(window->findChildren<QPushButton*>().size(), buttons);
@@ -114,13 +114,13 @@ class WindowsTest : public QObject {
     const PromptGeometry tall = brisk::promptGeometry("abc\r\ndef", 2, 19);
     QCOMPARE(tall.width, 400);
     QCOMPARE(tall.lines, 2);
-    QCOMPARE(tall.height, 2 * 15 + 140 + 2 * 4);
-    QCOMPARE(tall.textBox, QRect(20, 55, 370, 38));
-    QCOMPARE(tall.buttons.at(0), QRect(90, 7 * 15 + 8, 100, 25));
-    QCOMPARE(tall.buttons.at(1), QRect(210, 7 * 15 + 8, 100, 25));
+    QCOMPARE(tall.height, 2 * 15 + 140 + 2 * 4 + 1);
+    QCOMPARE(tall.textBox, QRect(20, 55, 370, 39));
+    QCOMPARE(tall.buttons.at(0), QRect(90, 7 * 15 + 9, 100, 25));
+    QCOMPARE(tall.buttons.at(1), QRect(210, 7 * 15 + 9, 100, 25));
     // Fifty lines still show thirty.
     std::string fifty = lines(50, "a.txt\t1 KB");
-    QCOMPARE(brisk::promptGeometry(fifty, 1, 20).textBox.height(), 30 * 20);
+    QCOMPARE(brisk::promptGeometry(fifty, 1, 20).textBox.height(), 30 * 20 + 1);
   }
 
   // With the fonts a Linux desktop has, every line of a short offer is shown whole: the
