@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+  qt6-translations-l10n       # Qt's own dialogs in Chinese
   libgtest-dev libgmock-dev
   clang-format
   clang libclang-rt-dev       # the fuzzers: libFuzzer and the sanitizers' runtimes
@@ -13,7 +14,9 @@ packages=(
   xvfb xauth                  # a display for the window tests and screenshots
   socat iproute2 time         # the benchmark: a plain stream to compare with, ss, peak memory
   libavahi-client-dev         # finding peers on the local network through avahi-daemon
-  avahi-daemon avahi-utils dbus  # the discovery test runs its own bus and daemon
+  avahi-daemon avahi-utils dbus  # the discovery test runs its own bus and daemon; the
+                              # desktop-notification test its own session bus
+  desktop-file-utils appstream dpkg-dev file man-db   # checking the installation and package
 )
 
 missing=()

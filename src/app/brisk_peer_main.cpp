@@ -1,4 +1,5 @@
 #include <chrono>
+#include <clocale>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -13,6 +14,8 @@
 #include "discovery/avahi_discovery.h"
 
 int main(int argc, char* argv[]) {
+  // System error texts follow the person's language; the wire text codec ignores the locale.
+  std::setlocale(LC_ALL, "");
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   brisk::ParsedCommandLine parsed = brisk::parseCommandLine(arguments);
   if (parsed.helpRequested) {

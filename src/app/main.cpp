@@ -1,31 +1,40 @@
+#include <clocale>
 #include <memory>
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
+#include <QSessionManager>
 
 #include "discovery/avahi_discovery.h"
 #include "link/peer.h"
 #include "ui/main_window.h"
+#include "ui/program_icon.h"
 #include "ui/qt_frontend.h"
+#include "ui/qt_translations.h"
+#include "ui/quit_signals.h"
 
 int main(int argc, char* argv[]) {
+  // System error texts in notices follow the person's language, as the system's own do.
+  // The wire text codec does not depend on the C locale.
+  std::setlocale(LC_ALL, "");
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Brisk"));
-
-  // The interface is Chinese, so Qt's own texts (edit menus of the address and port boxes,
-  // file dialogs) are too.
-  QTranslator qtTexts;
-  if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
-                   QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    QApplication::installTranslator(&qtTexts);
-  }
+  // Ties the windows to the desktop entry (task bar grouping, Wayland's app id).
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.brisk.Brisk"));
+  QApplication::setWindowIcon(brisk::programIcon());
+  // The interface is Chinese, so Qt's own texts (file dialogs, edit menus) are too.
+  brisk::installQtChineseTexts(app);
 
   brisk::QtFrontend frontend;
   brisk::Peer peer(frontend);
   brisk::MainWindow window(peer, frontend, std::make_unique<brisk::AvahiDiscovery>());
   QObject::connect(&window, &brisk::MainWindow::closed, &app, &QApplication::quit);
+  // Being terminated, interrupted or logged out closes the window as its close box does,
+  // without the question about running transfers, so the settings are saved.
+  brisk::QuitSignals quitSignals;
+  QObject::connect(&quitSignals, &brisk::QuitSignals::received, &window,
+                   &brisk::MainWindow::closeWithoutAsking);
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                   &brisk::MainWindow::closeWithoutAsking);
   window.start();
   const int code = QApplication::exec();
   // Normally the window's close did this already; whatever else ended the loop, no engine

@@ -22,7 +22,7 @@ class SettingsStore {
   // Texts longer than 256 bytes on the wire count as unreadable.
   std::string readSettingText(const char* name, const std::string& defaultValue) const;
   // A value added after the first versions: missing or unreadable means "not chosen yet",
-  // silently, since settings files written before it do not have it.
+  // silently, since settings files written before it do not have it. No length limit.
   std::optional<std::string> readOptionalSetting(const char* name) const;
   void writeSettingNumber(const char* name, int value) const;
   void writeSettingText(const char* name, const std::string& text) const;

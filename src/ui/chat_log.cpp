@@ -15,6 +15,8 @@ ChatLog::ChatLog(QWidget* parent) : QTextEdit(parent) {
   setAcceptDrops(false);
   document()->setUndoRedoEnabled(false);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  // Tab leaves the log for the next control, as it does everywhere else in the window.
+  setTabChangesFocus(true);
 }
 
 void ChatLog::appendLog(const QString& text, const QColor& colour) {

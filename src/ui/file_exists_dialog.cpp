@@ -32,7 +32,8 @@ FileExistsDialog::FileExistsDialog(const QString& text)
     auto* button = new QPushButton(captions[i], this);
     const int id = kIdFirstButton + i;
     placeControl(button, id, QRect(35 + i * 110, 200, 100, 25));
-    button->setAutoDefault(false);
+    // Enter presses the focused button; Tab and the arrow keys move between them.
+    button->setAutoDefault(true);
     connect(button, &QPushButton::clicked, this, [this, id] {
       Q_EMIT answered(id, always_->isChecked());
       closing_ = true;

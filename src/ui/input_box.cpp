@@ -5,6 +5,7 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QTimer>
@@ -36,6 +37,17 @@ InputBox::InputBox(QWidget* parent) : QTextEdit(parent) {
   setAcceptRichText(true);
   setAcceptDrops(true);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setTabChangesFocus(true);
+}
+
+void InputBox::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (event->modifiers() & Qt::ControlModifier)) {
+    event->accept();
+    Q_EMIT sendRequested();
+    return;
+  }
+  QTextEdit::keyPressEvent(event);
 }
 
 std::string InputBox::chatText() const {

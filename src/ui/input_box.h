@@ -8,8 +8,9 @@
 
 namespace brisk {
 
-// Control 6: the input box. Enter starts a new line; only the Send button sends. Files and
-// folders dropped on it from a file manager become one offer to the peer.
+// Control 6: the input box. Enter starts a new line; the Send button or Ctrl+Enter sends,
+// and Tab moves on to the next control. Files and folders dropped on it from a file
+// manager become one offer to the peer.
 class InputBox : public QTextEdit {
   Q_OBJECT
 
@@ -24,7 +25,12 @@ class InputBox : public QTextEdit {
   // The typed text with "\r\n" line breaks, as the peer receives it.
   std::string chatText() const;
 
+ Q_SIGNALS:
+  // Ctrl+Enter: the person wants the text sent, as the Send button does.
+  void sendRequested();
+
  protected:
+  void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QValidator>
@@ -20,6 +21,7 @@
 #include "ui/help_dialogs.h"
 #include "ui/input_box.h"
 #include "ui/main_menu.h"
+#include "ui/notice_box.h"
 #include "ui/qt_frontend.h"
 #include "ui/window_frame.h"
 #include "ui/window_look.h"
@@ -28,6 +30,8 @@
 namespace brisk {
 
 namespace {
+
+constexpr QSize kMinimumClientSize(370, 250);
 
 // The port box takes no more text than it can show: typing stops when the box is full.
 class FitsBoxValidator : public QValidator {
@@ -63,6 +67,10 @@ MainWindow::MainWindow(Peer& peer, QtFrontend& frontend,
   applyWindowLook(this);
   frontend_.attachMainWindow(this);
   createControls();
+  setKeyboardOrder();
+  // Below this client size the fixed top row and the moving bottom row would overlap, and
+  // the chat log would have no room for a line.
+  setMinimumSize(kMinimumClientSize);
   setOuterSize(this, placement.outerSize, false);
   if (placement.zoomed) setWindowState(Qt::WindowMaximized);
 
@@ -96,6 +104,7 @@ void MainWindow::createControls() {
   placeControl(inputBox_, kIdInputBox, QRect(10, 200, 320, 50));
   inputBox_->setDropHandler(
       [this](const std::vector<std::filesystem::path>& paths) { offerFromDrop(peer_, paths); });
+  connect(inputBox_, &InputBox::sendRequested, this, [this] { command(kIdSend); });
 
   listenButton_ = makeButton(this, kIdListen, QStringLiteral("监听"), QRect(110, 50, 80, 30));
   connectButton_ = makeButton(this, kIdConnect, QStringLiteral("连接"), QRect(210, 50, 80, 30));
@@ -118,6 +127,15 @@ void MainWindow::createControls() {
                             {sendFileButton_, kIdSendFile}}) {
     connect(button, &QPushButton::clicked, this, [this, id = id] { command(id); });
   }
+}
+
+// Tab goes through the controls in the order a person uses them: whom to reach, how, then
+// what to say. The chat log comes last; it is only read.
+void MainWindow::setKeyboardOrder() {
+  const QList<QWidget*> order = {addressBox_,    portBox_,          listenButton_,
+                                 connectButton_, disconnectButton_, inputBox_,
+                                 sendButton_,    sendFileButton_,   chatLog_};
+  for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
 // The bottom row and the two text areas follow the window's size; the top row stays.
@@ -255,7 +273,26 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
   if (id != 0) command(id);
 }
 
+void MainWindow::closeWithoutAsking() {
+  askBeforeClosing_ = false;
+  close();
+}
+
+// Closing stops every running transfer, so the person is asked first.
+bool MainWindow::confirmClose() {
+  const int running = frontend_.runningTransfers();
+  if (!askBeforeClosing_ || running == 0) return true;
+  QMessageBox* box =
+      createQuestionBox(QStringLiteral("有 %1 个传送正在进行，确定退出吗？").arg(running));
+  box->setDefaultButton(QMessageBox::No);
+  return box->exec() == QMessageBox::Yes;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!closed_ && !confirmClose()) {
+    event->ignore();
+    return;
+  }
   event->accept();
   if (closed_) return;
   closed_ = true;

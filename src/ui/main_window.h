@@ -50,8 +50,15 @@ class MainWindow : public QWidget {
   // The window's commands: the buttons (7 to 11) and the main context menu (70 to 75).
   void command(int id);
 
+  // The store the window loads and saves its settings with; GUI thread.
+  const SettingsStore& settingsStore() const { return store_; }
+
   bool stayOnTop() const { return stayOnTop_; }
   void setStayOnTop(bool on);
+
+  // Closes the window as its close box does, but without asking about running transfers:
+  // for a termination signal or the end of the desktop session.
+  void closeWithoutAsking();
 
  Q_SIGNALS:
   // The window has saved its state and the Peer has stopped; the program may end.
@@ -64,6 +71,8 @@ class MainWindow : public QWidget {
 
  private:
   void createControls();
+  void setKeyboardOrder();
+  bool confirmClose();
   void layoutControls(QSize client);
   void sendChatLine();
   void showHelp();
@@ -74,6 +83,7 @@ class MainWindow : public QWidget {
   const SettingsStore store_;
   bool stayOnTop_ = false;
   bool closed_ = false;
+  bool askBeforeClosing_ = true;
 
   QComboBox* addressBox_ = nullptr;
   QLineEdit* portBox_ = nullptr;

@@ -16,14 +16,13 @@ namespace brisk {
 
 namespace {
 
-constexpr int kLineHeight = 15;
 constexpr int kMaxLines = 30;
 constexpr int kButtonWidth = 100;
 constexpr int kButtonHeight = 25;
 
 }  // namespace
 
-PromptGeometry promptGeometry(const std::string& text, int buttonCount) {
+PromptGeometry promptGeometry(const std::string& text, int buttonCount, int lineHeight) {
   const std::size_t bytes = toWire(text).size();
   const std::size_t breaks = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
   const std::size_t lines = 1 + breaks;
@@ -34,16 +33,20 @@ PromptGeometry promptGeometry(const std::string& text, int buttonCount) {
   geometry.width = static_cast<int>(
       std::clamp<std::size_t>(std::min<std::size_t>(averageLine, 1000) * 15 + 40, 400, 800));
   geometry.lines = static_cast<int>(std::min<std::size_t>(lines, kMaxLines));
-  geometry.height = geometry.lines * kLineHeight + 140;
+  // What the text box needs beyond the 15-pixel lines the arithmetic counts, and a pixel to
+  // spare: the text box counts its last line as shown only when there is room below it.
+  const int extra =
+      lineHeight > kPromptLineHeight ? geometry.lines * (lineHeight - kPromptLineHeight) + 1 : 0;
+  geometry.height = geometry.lines * kPromptLineHeight + 140 + extra;
   const int w = geometry.width;
   geometry.messageLine = QRect(20, 20, w - 40, 25);
-  geometry.textBox = QRect(20, 55, w - 30, geometry.lines * kLineHeight);
+  geometry.textBox = QRect(20, 55, w - 30, geometry.lines * kPromptLineHeight + extra);
 
   const int n = std::clamp(buttonCount, 0, PromptWindow::kMaxButtons);
   if (n > 0) {
     const int gap = 40 / n;
     const int x0 = (w - n * kButtonWidth - (n - 1) * gap) / 2;
-    const int y = (geometry.lines + 5) * kLineHeight;
+    const int y = (geometry.lines + 5) * kPromptLineHeight + extra;
     for (int i = 0; i < n; ++i) {
       geometry.buttons.emplace_back(x0 + i * (kButtonWidth + gap), y, kButtonWidth, kButtonHeight);
     }
@@ -60,7 +63,9 @@ PromptWindow::PromptWindow(const PromptRequest& request)
 
   const int buttonCount = static_cast<int>(
       std::min<std::size_t>(request.captions.size(), static_cast<std::size_t>(kMaxButtons)));
-  const PromptGeometry geometry = promptGeometry(request.text, buttonCount);
+  // The box holds whole lines of the font the person's system actually gives the window.
+  const PromptGeometry geometry =
+      promptGeometry(request.text, buttonCount, fontMetrics().lineSpacing());
 
   auto* line = new QLabel(this);
   line->setTextFormat(Qt::PlainText);
@@ -72,7 +77,10 @@ PromptWindow::PromptWindow(const PromptRequest& request)
   placeControl(text, kIdPromptText, geometry.textBox);
   text->setReadOnly(true);
   text->setFrameShape(QFrame::NoFrame);
-  text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  // A scroll bar only where the text is longer than the box (more than 30 lines): in a
+  // box of one line it would be squashed to nothing usable.
+  text->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  text->setTabChangesFocus(true);
   text->setPlainText(fromEngineText(request.text));
   QPalette palette = text->palette();
   palette.setColor(QPalette::Base, kBackgroundColour);
@@ -84,7 +92,9 @@ PromptWindow::PromptWindow(const PromptRequest& request)
     auto* button = new QPushButton(QString::fromStdString(request.captions[i]), this);
     const int id = kIdFirstButton + i;
     placeControl(button, id, geometry.buttons[i]);
-    button->setAutoDefault(false);
+    // Enter presses the focused button. The text box has the focus first, so an Enter
+    // meant for another window does not answer an offer that just appeared.
+    button->setAutoDefault(true);
     connect(button, &QPushButton::clicked, this, [this, id] {
       Q_EMIT answered(id);
       finish();

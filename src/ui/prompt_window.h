@@ -12,7 +12,9 @@ namespace brisk {
 // Where the parts of a prompt go, from its text and the number of its buttons. The width
 // follows the average line length (in the bytes the text has on the wire, so a Chinese
 // character counts twice) between 400 and 800 pixels; the height follows the number of
-// lines, at most 30 of them shown at once.
+// lines, at most 30 of them shown at once. The text box is `lineHeight` pixels high per
+// line (the layout was drawn for a 15-pixel line); a taller line grows the box, the window
+// and the buttons' row by the difference (and one pixel), and everything else stays.
 struct PromptGeometry {
   int width = 0;   // W, outer
   int lines = 0;   // L, after the cut to 30
@@ -21,7 +23,9 @@ struct PromptGeometry {
   QRect textBox;
   std::vector<QRect> buttons;
 };
-PromptGeometry promptGeometry(const std::string& text, int buttonCount);
+inline constexpr int kPromptLineHeight = 15;
+PromptGeometry promptGeometry(const std::string& text, int buttonCount,
+                              int lineHeight = kPromptLineHeight);
 
 // A prompt: a message line, the read-only text box 50 and up to four buttons 1001 to 1004.
 // It has a caption only and closes through one of its buttons (answered() then carries the

@@ -1,17 +1,22 @@
 #include "ui/qt_frontend.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QScreen>
 #include <QThread>
 
 #include "ui/file_exists_dialog.h"
 #include "ui/main_window.h"
 #include "ui/notice_box.h"
 #include "ui/prompt_window.h"
+#include "ui/save_folder.h"
 #include "ui/transfer_window.h"
 #include "ui/window_look.h"
 
@@ -114,6 +119,32 @@ QWidget* QtFrontend::dialogOwner() const {
   return mainWindow_.data();
 }
 
+void QtFrontend::placeCascaded(QWidget* window) {
+  if (!mainWindow_) return;
+  constexpr int kStep = 30;
+  constexpr int kSteps = 8;
+  cascadeStep_ = cascadeStep_ % kSteps + 1;
+  QPoint at = mainWindow_->frameGeometry().topLeft() + QPoint(kStep, kStep) * cascadeStep_;
+  // The whole window stays on the main window's screen.
+  if (const QScreen* screen = mainWindow_->screen()) {
+    const QRect room = screen->availableGeometry();
+    const QSize size = window->frameGeometry().size();
+    at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - size.width())));
+    at.setY(std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() - size.height())));
+  }
+  window->move(at);
+}
+
+std::optional<std::filesystem::path> QtFrontend::chooseSaveLocation(
+    const std::function<QString(const QString& startFolder)>& dialog, bool choosesFolder) {
+  if (!mainWindow_) return chosenPath(dialog(QString()));
+  const SettingsStore& store = mainWindow_->settingsStore();
+  const QString chosen = dialog(saveDialogFolder(store));
+  if (chosen.isEmpty()) return std::nullopt;
+  rememberSaveFolder(store, choosesFolder ? chosen : QFileInfo(chosen).absolutePath());
+  return toPath(chosen);
+}
+
 // --- Main window
 
 void QtFrontend::appendLog(const std::string& text, Rgb colour) {
@@ -203,7 +234,9 @@ int QtFrontend::showPrompt(PromptHandle& handle, const PromptRequest& request) {
     QObject::connect(prompt, &PromptWindow::answered, prompt,
                      [answer](int id) { answer->give(id); });
     own(prompt);
+    placeCascaded(prompt);
     prompt->show();
+    attention_.call(prompt, fromEngineText(request.line), fromEngineText(request.text));
     prompt->raise();
     prompt->activateWindow();
   });
@@ -226,30 +259,44 @@ std::vector<std::filesystem::path> QtFrontend::chooseFilesToOffer() {
 std::optional<std::filesystem::path> QtFrontend::chooseSaveFile(const std::string& suggestedName,
                                                                 const std::string& defaultSuffix) {
   return askOnGuiThread<std::optional<std::filesystem::path>>(
-      std::nullopt, [this, suggestedName, defaultSuffix]() -> std::optional<std::filesystem::path> {
-        QFileDialog dialog(dialogOwner());
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setFileMode(QFileDialog::AnyFile);
-        // An existing file is the transfer's business: it asks whether to resume,
-        // overwrite or skip it.
-        dialog.setOption(QFileDialog::DontConfirmOverwrite);
-        dialog.setDefaultSuffix(QString::fromStdString(defaultSuffix));
-        dialog.selectFile(QString::fromStdString(suggestedName));
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-          return std::nullopt;
-        }
-        return chosenPath(dialog.selectedFiles().constFirst());
+      std::nullopt, [this, suggestedName, defaultSuffix] {
+        return chooseSaveLocation(
+            [&](const QString& startFolder) {
+              QFileDialog dialog(dialogOwner());
+              dialog.setAcceptMode(QFileDialog::AcceptSave);
+              dialog.setFileMode(QFileDialog::AnyFile);
+              // An existing file is the transfer's business: it asks whether to resume,
+              // overwrite or skip it.
+              dialog.setOption(QFileDialog::DontConfirmOverwrite);
+              dialog.setDefaultSuffix(QString::fromStdString(defaultSuffix));
+              if (!startFolder.isEmpty()) dialog.setDirectory(startFolder);
+              dialog.selectFile(QString::fromStdString(suggestedName));
+              if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+                return QString();
+              }
+              return dialog.selectedFiles().constFirst();
+            },
+            false);
       });
 }
 
 std::optional<std::filesystem::path> QtFrontend::chooseResumeFile() {
-  return askOnGuiThread<std::optional<std::filesystem::path>>(
-      std::nullopt, [this] { return chosenPath(QFileDialog::getOpenFileName(dialogOwner())); });
+  return askOnGuiThread<std::optional<std::filesystem::path>>(std::nullopt, [this] {
+    return chooseSaveLocation(
+        [this](const QString& startFolder) {
+          return QFileDialog::getOpenFileName(dialogOwner(), QString(), startFolder);
+        },
+        false);
+  });
 }
 
 std::optional<std::filesystem::path> QtFrontend::chooseFolder() {
   return askOnGuiThread<std::optional<std::filesystem::path>>(std::nullopt, [this] {
-    return chosenPath(QFileDialog::getExistingDirectory(dialogOwner()));
+    return chooseSaveLocation(
+        [this](const QString& startFolder) {
+          return QFileDialog::getExistingDirectory(dialogOwner(), QString(), startFolder);
+        },
+        true);
   });
 }
 
@@ -262,7 +309,9 @@ FileExistsReply QtFrontend::askFileExists(const std::string& text) {
                        answer->give(FileExistsReply{id, alwaysTicked});
                      });
     own(dialog);
+    placeCascaded(dialog);
     dialog->show();
+    attention_.call(dialog, dialog->windowTitle(), text);
     dialog->raise();
     dialog->activateWindow();
   });
@@ -278,6 +327,7 @@ TransferWindowId QtFrontend::openTransferWindow(const TransferWindowSpec& spec) 
     transferWindows_[id] = window;
     QObject::connect(window, &QObject::destroyed, this, [this, id] { transferWindows_.erase(id); });
     own(window);
+    placeCascaded(window);
     window->show();
     answer->give(id);
   });
@@ -286,6 +336,12 @@ TransferWindowId QtFrontend::openTransferWindow(const TransferWindowSpec& spec) 
 TransferWindow* QtFrontend::transferWindow(TransferWindowId window) const {
   const auto found = transferWindows_.find(window);
   return found == transferWindows_.end() ? nullptr : found->second.data();
+}
+
+int QtFrontend::runningTransfers() const {
+  return static_cast<int>(
+      std::count_if(transferWindows_.begin(), transferWindows_.end(),
+                    [](const auto& entry) { return entry.second && entry.second->running(); }));
 }
 
 void QtFrontend::setTransferFileName(TransferWindowId window, const std::string& name) {
@@ -312,7 +368,13 @@ void QtFrontend::showTransferFigures(TransferWindowId window, const TransferFigu
 
 void QtFrontend::showTransferVerdict(TransferWindowId window, const TransferVerdict& verdict) {
   post([this, window, verdict] {
-    if (TransferWindow* shown = transferWindow(window)) shown->showVerdict(verdict);
+    TransferWindow* shown = transferWindow(window);
+    if (!shown) return;
+    const QString title = shown->windowTitle();
+    shown->showVerdict(verdict);
+    // A window that closed itself after the transfer leaves the main window to show.
+    QWidget* target = verdict.closeWindow ? static_cast<QWidget*>(mainWindow_.data()) : shown;
+    attention_.call(target, QString::fromStdString(verdict.status), title);
   });
 }
 

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include "common/frontend.h"
+#include "ui/desktop_attention.h"
 #include "ui/pending_answer.h"
 
 namespace brisk {
@@ -75,6 +76,8 @@ class QtFrontend : public QObject, public Frontend {
 
   // GUI thread: the open transfer window with this id, if any.
   TransferWindow* transferWindow(TransferWindowId window) const;
+  // GUI thread: how many transfer windows show a transfer that still runs.
+  int runningTransfers() const;
 
  private:
   // Runs `work` on the GUI thread after everything queued before it.
@@ -91,11 +94,20 @@ class QtFrontend : public QObject, public Frontend {
   // GUI thread: keeps a window the engine opened, to close it at shutdown.
   void own(QWidget* window);
   QWidget* dialogOwner() const;
+  // GUI thread: puts a new prompt or transfer window a step down and right of the previous
+  // one, starting near the main window, instead of where the platform puts every window.
+  void placeCascaded(QWidget* window);
+  // GUI thread: runs a save-location dialog in the folder last saved into (the Downloads
+  // folder at first) and remembers the folder of what was chosen.
+  std::optional<std::filesystem::path> chooseSaveLocation(
+      const std::function<QString(const QString& startFolder)>& dialog, bool choosesFolder);
 
   QPointer<MainWindow> mainWindow_;
   QList<QPointer<QWidget>> windows_;
   std::map<TransferWindowId, QPointer<TransferWindow>> transferWindows_;
   TransferWindowId lastTransferWindow_ = 0;
+  int cascadeStep_ = 0;
+  DesktopAttention attention_;
 
   mutable std::mutex answersMutex_;
   std::set<std::shared_ptr<AnswerSlot>> answers_;

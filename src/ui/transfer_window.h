@@ -27,6 +27,9 @@ class TransferWindow : public QWidget {
   void showFigures(const TransferFigures& figures);
   void showVerdict(const TransferVerdict& verdict);
 
+  // Whether the transfer still runs: no verdict yet and not stopped here.
+  bool running() const { return running_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 

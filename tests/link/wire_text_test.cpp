@@ -1,3 +1,6 @@
+#include <clocale>
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "platform/text_codec.h"
@@ -9,6 +12,18 @@ TEST(WireText, ChineseTravelsAsGbkBytes) {
   EXPECT_EQ(toWire("中文 ok"), "\xD6\xD0\xCE\xC4 ok");
   EXPECT_EQ(fromWire("\xD6\xD0\xCE\xC4 ok"), "中文 ok");
   EXPECT_EQ(toWire("连接成功！"), "\xC1\xAC\xBD\xD3\xB3\xC9\xB9\xA6\xA3\xA1");
+}
+
+// The programs take the person's locale at start so system error texts follow it; the wire
+// text must come out the same whatever the C locale's character set is.
+TEST(WireText, DoesNotDependOnTheCLocale) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  for (const char* locale : {"C", "C.UTF-8", "POSIX"}) {
+    if (!std::setlocale(LC_ALL, locale)) continue;
+    EXPECT_EQ(toWire("中文 ok"), "\xD6\xD0\xCE\xC4 ok") << locale;
+    EXPECT_EQ(fromWire("\xD6\xD0\xCE\xC4 ok"), "中文 ok") << locale;
+  }
+  std::setlocale(LC_ALL, before.c_str());
 }
 
 TEST(WireText, CharactersOutsideGbkSurviveTheRoundTrip) {

@@ -70,10 +70,15 @@ class MainWindowTest : public QObject {
       QCOMPARE(control<QWidget>(&window, kIdDisconnect)->geometry(), QRect(310, 50, 50, 30));
       QCOMPARE(window.findChild<QWidget*>(kStatusLabelName)->geometry(), QRect(110, 55, 180, 25));
     }
-    // Too small for the rule: sizes stop at 0 instead of going negative.
+    // The window gets no smaller than the size at which the top row and the bottom row
+    // would meet, with room for two lines of chat log.
     window.resize(30, 150);
-    QCOMPARE(control<QWidget>(&window, kIdChatLog)->height(), 0);
-    QCOMPARE(control<QWidget>(&window, kIdInputBox)->width(), 10);
+    QCOMPARE(window.size(), QSize(370, 250));
+    QCOMPARE(control<QWidget>(&window, kIdChatLog)->height(), 40);
+    const QRect disconnect = control<QWidget>(&window, kIdDisconnect)->geometry();
+    QVERIFY(disconnect.right() < window.width());
+    QVERIFY(control<QWidget>(&window, kIdSendFile)->geometry().right() < window.width());
+    QVERIFY(control<QWidget>(&window, kIdChatLog)->geometry().top() > disconnect.bottom());
   }
 
   void storedSizeThresholds_data() {
@@ -81,7 +86,9 @@ class MainWindowTest : public QObject {
     QTest::addColumn<int>("storedHeight");
     QTest::addColumn<QSize>("expected");
     QTest::newRow("at the thresholds") << 160 << 100 << QSize(400, 460);
-    QTest::newRow("just above") << 161 << 101 << QSize(161, 101);
+    // Taken as stored, then held at the window's minimum client size of 370 x 250 (the
+    // offscreen platform draws a frame of 2 pixels around it).
+    QTest::newRow("just above") << 161 << 101 << QSize(374, 254);
     QTest::newRow("negative") << -500 << -1 << QSize(400, 460);
     QTest::newRow("large") << 1000 << 800 << QSize(1000, 800);
   }

@@ -59,6 +59,20 @@ class BoxAnswerer : public QObject {
 // drop was taken.
 bool dropUrls(QWidget* target, const QList<QUrl>& urls);
 
+// A transfer window's description with only its Index, and a verdict with its status text.
+inline TransferWindowSpec transferSpec(int index) {
+  TransferWindowSpec spec;
+  spec.index = index;
+  return spec;
+}
+
+inline TransferVerdict verdictOf(bool complete, const std::string& status) {
+  TransferVerdict verdict;
+  verdict.complete = complete;
+  verdict.status = status;
+  return verdict;
+}
+
 // Finds a child control of `window` by its number.
 template <typename Control>
 Control* control(const QWidget* window, int id) {

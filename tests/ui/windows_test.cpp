@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -81,18 +82,74 @@ class WindowsTest : public QObject {
     QFETCH(QList<int>, buttonX);
     QFETCH(int, buttonY);
 
+    // The arithmetic counts lines of 15 pixels.
+    const PromptGeometry counted = brisk::promptGeometry(text.toStdString(), buttons);
+    QCOMPARE(QSize(counted.width, counted.height), QSize(width, height));
+    QCOMPARE(counted.textBox, textBox);
+    QCOMPARE(counted.messageLine, QRect(20, 20, width - 40, 25));
+    QCOMPARE(counted.buttons.size(), std::size_t(buttons));
+    for (int i = 0; i < buttons; ++i) {
+      QCOMPARE(counted.buttons[i], QRect(buttonX[i], buttonY, 100, 25));
+    }
+
+    // The real window follows the same arithmetic with its font's own line height.
     PromptRequest request{"line", text.toStdString(), {}};
     for (int i = 0; i < buttons; ++i) request.captions.push_back("b" + std::to_string(i));
     auto* window = new PromptWindow(request);
     window->show();
-    QCOMPARE(window->frameGeometry().size(), QSize(width, height));
-    QCOMPARE(control<QPlainTextEdit>(window, kIdPromptText)->geometry(), textBox);
+    const PromptGeometry shown =
+        brisk::promptGeometry(request.text, buttons, window->fontMetrics().lineSpacing());
+    QCOMPARE(window->frameGeometry().size(), QSize(shown.width, shown.height));
+    QCOMPARE(control<QPlainTextEdit>(window, kIdPromptText)->geometry(), shown.textBox);
     QCOMPARE(window->findChildren<QPushButton*>().size(), buttons);
     for (int i = 0; i < buttons; ++i) {
-      QCOMPARE(control<QPushButton>(window, kIdFirstButton + i)->geometry(),
-               QRect(buttonX[i], buttonY, 100, 25));
+      QCOMPARE(control<QPushButton>(window, kIdFirstButton + i)->geometry(), shown.buttons[i]);
     }
-    QCOMPARE(window->findChild<QLabel*>()->geometry(), QRect(20, 20, width - 40, 25));
+    QCOMPARE(window->findChild<QLabel*>()->geometry(), shown.messageLine);
+  }
+
+  // A font taller than 15 pixels grows the text box by whole lines and moves the buttons
+  // and the window's bottom down by as much; widths and gaps stay.
+  void promptGrowsWithTheLineHeight() {
+    const PromptGeometry tall = brisk::promptGeometry("abc\r\ndef", 2, 19);
+    QCOMPARE(tall.width, 400);
+    QCOMPARE(tall.lines, 2);
+    QCOMPARE(tall.height, 2 * 15 + 140 + 2 * 4 + 1);
+    QCOMPARE(tall.textBox, QRect(20, 55, 370, 39));
+    QCOMPARE(tall.buttons.at(0), QRect(90, 7 * 15 + 9, 100, 25));
+    QCOMPARE(tall.buttons.at(1), QRect(210, 7 * 15 + 9, 100, 25));
+    // Fifty lines still show thirty.
+    std::string fifty = lines(50, "a.txt\t1 KB");
+    QCOMPARE(brisk::promptGeometry(fifty, 1, 20).textBox.height(), 30 * 20 + 1);
+  }
+
+  // With the fonts a Linux desktop has, every line of a short offer is shown whole: the
+  // text box needs no scrolling up to 30 lines, and scrolls beyond.
+  void promptShowsWholeLines_data() {
+    QTest::addColumn<int>("items");
+    QTest::addColumn<bool>("scrolls");
+    QTest::newRow("one item") << 1 << false;
+    QTest::newRow("four items") << 4 << false;
+    QTest::newRow("twenty-eight items") << 28 << false;
+    QTest::newRow("fifty items") << 50 << true;
+  }
+
+  void promptShowsWholeLines() {
+    QFETCH(int, items);
+    QFETCH(bool, scrolls);
+    std::string text;
+    for (int i = 0; i < items; ++i) text += "folderBig" + std::to_string(i) + "\t\t文件夹\r\n";
+    text += "文件个数：" + std::to_string(items) + "\r\n总大小：1.00 GB";
+    auto* window =
+        new PromptWindow(PromptRequest{"对方要发送文件给你，你要接收吗？", text, {"接收", "拒绝"}});
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    auto* box = control<QPlainTextEdit>(window, kIdPromptText);
+    QCOMPARE(box->verticalScrollBar()->maximum() > 0, scrolls);
+    QCOMPARE(box->verticalScrollBar()->isVisible(), scrolls);
+    // The buttons stay below the text box.
+    QVERIFY(control<QPushButton>(window, kIdFirstButton)->geometry().top() >
+            box->geometry().bottom());
   }
 
   void promptLooksAndStaysOpen() {

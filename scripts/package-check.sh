@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Builds Brisk as it is shipped, installs it into a staging folder, validates what a desktop
+# reads (menu entry, icon, software-centre description, manual pages), then builds the
+# Debian package and checks its dependencies and contents.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+build="build/package"
+stage="$build/stage"
+echo "== Build in $build"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRISK_BUILD_TESTS=OFF \
+  -DBRISK_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+cmake --build "$build" --target brisk brisk-peer brisk_manual_pages
+
+echo "== Install into $stage"
+rm -rf "$stage"
+DESTDIR="$PWD/$stage" cmake --install "$build" >/dev/null
+usr="$stage/usr"
+expected=(
+  bin/brisk
+  bin/brisk-peer
+  share/applications/org.brisk.Brisk.desktop
+  share/icons/hicolor/scalable/apps/org.brisk.Brisk.svg
+  share/metainfo/org.brisk.Brisk.metainfo.xml
+  share/man/man1/brisk.1.gz
+  share/man/man1/brisk-peer.1.gz
+)
+for file in "${expected[@]}"; do
+  [ -f "$usr/$file" ] || { echo "missing from the installation: /usr/$file"; exit 1; }
+done
+
+echo "== Validate"
+desktop-file-validate "$usr/share/applications/org.brisk.Brisk.desktop"
+appstreamcli validate --no-net --explain "$usr/share/metainfo/org.brisk.Brisk.metainfo.xml"
+file --brief "$usr/share/icons/hicolor/scalable/apps/org.brisk.Brisk.svg" | grep -q 'SVG' ||
+  { echo "the icon is not an SVG image"; exit 1; }
+for page in brisk brisk-peer; do
+  # man prints its warnings about the page's markup on standard error.
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || { echo "$page.1: $warnings"; exit 1; }
+done
+"$usr/bin/brisk-peer" --help | grep -q '^Usage: brisk-peer'
+
+echo "== Debian package"
+rm -f "$build"/brisk_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+package=$(ls "$build"/brisk_*.deb)
+dpkg-deb --info "$package"
+contents=$(dpkg-deb --contents "$package")
+echo "$contents"
+depends=$(dpkg-deb --field "$package" Depends)
+# The Qt and C++ libraries come from dpkg-shlibdeps, the font from the project.
+for needed in libqt6widgets6 libqt6svg6 libstdc++6 libc6 fonts-wqy-microhei; do
+  grep -q "$needed" <<<"$depends" || { echo "Depends lacks $needed: $depends"; exit 1; }
+done
+for file in "${expected[@]}"; do
+  grep -q " \./usr/$file\$" <<<"$contents" ||
+    { echo "missing from the package: /usr/$file"; exit 1; }
+done
+echo "== $package is sound"
