@@ -30,7 +30,7 @@ std::size_t controlMessageEnd(std::string_view text) {
   const std::size_t firstLineEnd = text.find("\r\n", bodyStart);
   if (firstLineEnd == npos) return npos;
   const std::string_view firstLine = text.substr(bodyStart, firstLineEnd - bodyStart);
-  if (firstLine.find(kFolderMarker) != npos) return npos;  // a folder's totals must follow
+  if (firstLine.find(kOfferFolderMarker) != npos) return npos;  // a folder's totals must follow
   const std::string_view rest = text.substr(firstLineEnd + 2);
   if (rest.empty() || rest.starts_with(kControlMarker)) return firstLineEnd + 2;
   return npos;  // more item lines: several items, whose totals must follow

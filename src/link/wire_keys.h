@@ -14,6 +14,6 @@ inline constexpr std::string_view kTotalsMarker = "\r\n\r\n\xD7\xDC\xBC\xC6";
 inline constexpr std::string_view kFileCountKey = "\xCE\xC4\xBC\xFE\xB8\xF6\xCA\xFD\xA3\xBA";
 inline constexpr std::string_view kFileSizeKey = "\xCE\xC4\xBC\xFE\xB4\xF3\xD0\xA1\xA3\xBA";
 // "\t文件夹\t": marks a folder's item line.
-inline constexpr std::string_view kFolderMarker = "\t\xCE\xC4\xBC\xFE\xBC\xD0\t";
+inline constexpr std::string_view kOfferFolderMarker = "\t\xCE\xC4\xBC\xFE\xBC\xD0\t";
 
 }  // namespace brisk
