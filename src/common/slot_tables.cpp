@@ -36,7 +36,9 @@ std::shared_ptr<TransferRecord> SlotTables::tsf(int index) const {
 bool SlotTables::storeRecord(int index, std::shared_ptr<TransferRecord> record) {
   if (!isValidIndex(index)) return false;
   std::lock_guard lock(mutex_);
-  if (records_[at(index)]) return false;
+  // A record whose transfer has ended only waits for its progress display to let it go
+  // (which leaves a new record alone): it does not hold the slot against a new transfer.
+  if (records_[at(index)] && !records_[at(index)]->transferEnded) return false;
   records_[at(index)] = std::move(record);
   reserved_[at(index)] = false;
   return true;

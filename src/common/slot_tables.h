@@ -28,7 +28,7 @@ class SlotTables {
 
   std::shared_ptr<TransferRecord> tsf(int index) const;
   // Stores a record (ends a reservation). Returns false, storing nothing, when the slot
-  // already holds one.
+  // already holds one whose transfer has not ended.
   [[nodiscard]] bool storeRecord(int index, std::shared_ptr<TransferRecord> record);
   // Empties the slot and returns what it held.
   std::shared_ptr<TransferRecord> takeRecord(int index);

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -26,7 +29,8 @@ struct TransferRecord {
   std::atomic<std::uint64_t> fileDone{0};   // bytes of it done (restarts for each file)
   std::atomic<std::uint64_t> totalSize{0};  // bytes of the whole offer
   std::atomic<std::uint64_t> totalDone{0};  // bytes of finished files
-  // Set by the transfer thread as its last step; the progress thread then gives its verdict.
+  // Set by the transfer thread as its last step (markTransferEnded); the progress thread
+  // then gives its verdict.
   std::atomic<bool> transferEnded{false};
   // Set by the transfer thread when this side's protocol ran to its end: the end record
   // sent after every file was acknowledged (sending side), or received after every file
@@ -59,6 +63,25 @@ struct TransferRecord {
   int fileCount = 0;                      // 1: one file; -1: one folder; 2 or more: that many items
   std::optional<std::string> saveAsName;  // receiving side, one file: the chosen name
   int openMode = 0;
+
+  // The transfer thread's last step: sets transferEnded and wakes a waiting progress thread,
+  // so that the verdict (and the slot's release) follows at once.
+  void markTransferEnded() {
+    {
+      std::lock_guard lock(endMutex_);
+      transferEnded = true;
+    }
+    endChanged_.notify_all();
+  }
+  // Waits at most `limit` for the transfer thread's end; true once it has ended.
+  bool waitForTransferEnd(std::chrono::milliseconds limit) {
+    std::unique_lock lock(endMutex_);
+    return endChanged_.wait_for(lock, limit, [this] { return transferEnded.load(); });
+  }
+
+ private:
+  std::mutex endMutex_;
+  std::condition_variable endChanged_;
 };
 
 }  // namespace brisk

@@ -17,7 +17,7 @@ void startTransfer(Peer& peer, const std::shared_ptr<TransferRecord>& record) {
   spec.isSender = record->isSender;
   spec.fileCount = record->fileCount;
   spec.autoCloseTicked = peer.autoClose();
-  spec.onStop = [&peer, index] { stopTransfer(peer, index); };
+  spec.onStop = [&peer, index, own = record.get()] { stopTransfer(peer, index, own); };
   spec.onAutoCloseToggled = [&peer](bool on) { peer.setAutoClose(on); };
   // The window exists when this returns; without one the transfer still runs.
   record->window = peer.frontend().openTransferWindow(spec);
@@ -39,12 +39,14 @@ void startTransfer(Peer& peer, const std::shared_ptr<TransferRecord>& record) {
   peer.startThread([progress, record] { progressThread(progress, record); });
 }
 
-void stopTransfer(Peer& peer, int index) {
+void stopTransfer(Peer& peer, int index, const TransferRecord* own) {
   const std::shared_ptr<TransferRecord> record = peer.slots().tsf(index);
   if (!record) {
     peer.notices().showNotice("tsf[" + std::to_string(index) + "]=NULL2");
     return;
   }
+  // The transfer ended and a new one took its Index: that one is not this window's to stop.
+  if (record.get() != own) return;
   record->dataSocket.interrupt();
   peer.sendText("TRANSFILE:STOP:Index:" + std::to_string(index) + "\r\n");
 }

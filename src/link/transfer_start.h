@@ -13,7 +13,8 @@ class Peer;
 // listening side it returns once the data port listens, so the port can be named next.
 void startTransfer(Peer& peer, const std::shared_ptr<TransferRecord>& record);
 
-// The Stop button of a transfer window: breaks the data connection and tells the peer.
-void stopTransfer(Peer& peer, int index);
+// The Stop button of the transfer window of `own`: breaks its data connection and tells
+// the peer.
+void stopTransfer(Peer& peer, int index, const TransferRecord* own);
 
 }  // namespace brisk

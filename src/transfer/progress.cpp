@@ -58,10 +58,10 @@ void progressThread(const ProgressContext& context, std::shared_ptr<TransferReco
   context.frontend.setTransferStatus(window, "正在传送文件");
   ProgressMeter meter(record->fileCount != 1);
   for (;;) {
-    std::this_thread::sleep_for(context.timing.progressTick);
-    // Read before the counters, so that the last figures shown are the final ones. The
-    // end is seen at the first tick after it, not at the next once-a-second refresh.
-    const bool finished = record->transferEnded;
+    // A tick, cut short by the transfer thread's end: the verdict follows at once, not at
+    // the next tick or once-a-second refresh. Read before the counters, so that the last
+    // figures shown are the final ones.
+    const bool finished = record->waitForTransferEnd(context.timing.progressTick);
     context.frontend.showTransferFigures(window, meter.tick(sampleOf(*record), finished));
     if (finished) break;
   }

@@ -132,7 +132,7 @@ int transferThread(const TransferContext& context, std::shared_ptr<TransferRecor
   // Declared first, so it runs last: the progress display takes this as the end.
   struct EndMark {
     TransferRecord& record;
-    ~EndMark() { record.transferEnded = true; }
+    ~EndMark() { record.markTransferEnded(); }
   } endMark{*record};
 
   std::optional<Socket> socket = openDataConnection(context, *record);

@@ -23,6 +23,18 @@ TEST(SlotTables, TheLowestSlotWithoutRecordPromptOrReservationIsChosenAndReserve
   EXPECT_EQ(slots.findFreeIndex(), 1);  // the record ended the reservation
 }
 
+TEST(SlotTables, ARecordWhoseTransferEndedGivesWayToANewOne) {
+  SlotTables slots;
+  const auto old = std::make_shared<TransferRecord>();
+  ASSERT_TRUE(slots.storeRecord(1, old));
+  EXPECT_FALSE(slots.storeRecord(1, std::make_shared<TransferRecord>()));  // still running
+  old->markTransferEnded();
+  const auto next = std::make_shared<TransferRecord>();
+  ASSERT_TRUE(slots.storeRecord(1, next));
+  slots.releaseRecord(1, old.get());  // the old transfer's display lets go: the new one stays
+  EXPECT_EQ(slots.tsf(1), next);
+}
+
 TEST(SlotTables, WithNinetyNineTakenThereIsNoFreeSlot) {
   SlotTables slots;
   for (int i = 1; i <= 98; ++i) ASSERT_TRUE(slots.findFreeIndex());

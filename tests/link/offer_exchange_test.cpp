@@ -239,7 +239,8 @@ TEST_P(StopTest, StopFromEitherSideEndsBothTransfers) {
   };
   offerFromDrop(connector, {sources / "one.bin", sources / "two.bin"});
   ASSERT_TRUE(test::waitFor([&] { return asked.load(); }));
-  stopTransfer(senderStops ? connector : listener, 1);
+  Peer& stopper = senderStops ? connector : listener;
+  stopTransfer(stopper, 1, stopper.slots().tsf(1).get());
   ASSERT_TRUE(waitForVerdict(connectorUi));
   ASSERT_TRUE(waitForVerdict(listenerUi));
   EXPECT_FALSE(verdictOf(connectorUi)->complete);
@@ -248,8 +249,8 @@ TEST_P(StopTest, StopFromEitherSideEndsBothTransfers) {
   EXPECT_EQ(test::readFile(saveFolder / "two.bin"), "old");
   EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector) && slotsEmpty(listener); }));
   // The side that pressed Stop shows no notice about the broken connection.
-  const ScriptedFrontend& stopper = senderStops ? connectorUi : listenerUi;
-  EXPECT_TRUE(stopper.notices().empty());
+  const ScriptedFrontend& stopperUi = senderStops ? connectorUi : listenerUi;
+  EXPECT_TRUE(stopperUi.notices().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(EitherSide, StopTest, ::testing::Bool(), [](const auto& info) {

@@ -127,6 +127,22 @@ TEST(ProgressThread, ShowsFiguresUntilTheTransferEndsThenReleasesAndJudges) {
   EXPECT_EQ(window.figures.back().fileBar, 100);
 }
 
+TEST(ProgressThread, TheTransfersEndCutsTheTickShort) {
+  test::ScriptedFrontend frontend;
+  Timing timing = test::fastTiming();
+  timing.progressTick = std::chrono::minutes(1);  // the verdict must not wait for it
+  auto record = std::make_shared<TransferRecord>();
+  record->fileCount = 1;
+  record->window = frontend.openTransferWindow({});
+  std::thread progress([&] {
+    progressThread({frontend, timing, [] { return false; }, [] {}}, record);
+  });
+  record->markTransferEnded();
+  EXPECT_TRUE(frontend.waitFor(
+      [&] { return frontend.transferWindow(record->window).verdict.has_value(); }));
+  progress.join();
+}
+
 TEST(ProgressThread, AnEndedTransferIsJudgedAtTheFirstTick) {
   test::ScriptedFrontend frontend;
   const Timing timing = test::fastTiming();
