@@ -24,10 +24,12 @@ for i in $(seq 1 100); do
   sends+=(--send "$work/source/f$i.bin")
 done
 
-echo "== 100 offers of ${file_mib} MiB at once"
+echo "== 100 offers of ${file_mib} MiB made at once (they go out one second apart)"
 next_port
+# Its standard input stays open: the offers come one second apart (the pause after each
+# offer), and a listener whose input has closed ends when nothing is under way.
 /usr/bin/time -f "%M" -o "$work/listen.rss" \
-  "$peer" listen --port "$port" --save-to "$work/in" </dev/null >"$work/listen.out" 2>&1 &
+  "$peer" listen --port "$port" --save-to "$work/in" < <(sleep 100000) >"$work/listen.out" 2>&1 &
 listener=$!
 wait_listening "$port"
 start=$SECONDS
