@@ -66,7 +66,8 @@ wait_listening "$port"
 kill "$listener" 2>/dev/null
 wait_for "$listener" 20
 # No leak: descriptors exactly as after the first hundred, memory within a small margin.
-awk '/^after/ { s[++n] = $3; sf[n] = $5; r[n] = $8; rf[n] = $10 }
+# Fields of a line: after N: sender: KIB KiB, FDS fds receiver: KIB KiB, FDS fds
+awk '/^after/ { s[++n] = $4 + 0; sf[n] = $6 + 0; r[n] = $9 + 0; rf[n] = $11 + 0 }
      END {
        if (n < 2) exit 1
        leak = sf[2] != sf[1] || rf[2] != rf[1] || s[2] > s[1] + 2048 || r[2] > r[1] + 2048
