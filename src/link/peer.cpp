@@ -20,6 +20,9 @@ constexpr std::size_t kMaxChatBytes = 61439;
 // The person's messages that may wait to go out; beyond them a peer that stopped reading
 // is reported instead of holding ever more text.
 constexpr std::size_t kMaxWaitingMessages = 128;
+// Only one peer is ever accepted on the control port; a few more may queue meanwhile and
+// are closed with the listening socket.
+constexpr int kControlBacklog = 5;
 
 constexpr const char* kNotConnected = "未连接或者连接已断开！";
 constexpr const char* kTooMuchWaiting = "发送的消息太多，请稍后再试。";
@@ -109,7 +112,7 @@ void Peer::runLink(const std::shared_ptr<LinkAttempt>& attempt) {
 }
 
 std::optional<Socket> Peer::listenForPeer(LinkAttempt& attempt) {
-  SocketResult listening = listenTcp(static_cast<std::uint16_t>(attempt.port), 5);
+  SocketResult listening = listenTcp(static_cast<std::uint16_t>(attempt.port), kControlBacklog);
   if (!listening.ok()) {
     notices_.showErrorNotice(std::string(listening.failedCall) + " failed.", listening.error);
     return std::nullopt;
@@ -186,7 +189,7 @@ void Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
       if (framer.holdsPartialMessage()) {
         // A message cut by the network: give its rest a little time, then take it as it is.
         pollfd pfd{socket.fd(), POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, static_cast<int>(timing_.partialMessageWait.count()));
+        const int ready = ::poll(&pfd, 1, static_cast<int>(timing_.controlRestWait.count()));
         if (ready == 0) {
           handle(framer.flush());
           continue;
