@@ -172,6 +172,53 @@ void handleAsk(Peer& peer, const std::string& message) {
       [&peer, offer = std::move(*terms), prompt] { askAboutOffer(peer, offer, prompt); });
 }
 
+// The record of an accepted offer on the receiving side, before it takes its slot.
+std::shared_ptr<TransferRecord> receivingRecord(Peer& peer, const OfferTerms& terms,
+                                                const SaveLocation& location) {
+  auto record = std::make_shared<TransferRecord>();
+  record->index = terms.index;
+  record->peerAddress = peer.controlPeerAddress();
+  record->isConnector = peer.connectingPeer();
+  record->isSender = false;
+  record->pathBuffer = location.folder;
+  record->saveAsName = location.saveAsName;
+  record->openMode = location.openMode;
+  record->fileCount = terms.fileCount;
+  record->totalSize = terms.totalSize;
+  record->dataPort = namedDataPort(peer.controlPort(), terms.index);
+  return record;
+}
+
+// Puts the record of an accepted offer in the slot its prompt held and tells the peer.
+// A side that listens starts the transfer at once; one that connects waits for PORT.
+void acceptOffer(Peer& peer, const std::shared_ptr<TransferRecord>& record,
+                 const PromptHandle& prompt) {
+  const int index = record->index;
+  const char* taken = record->isConnector ? "]!=NULL4" : "]!=NULL3";
+  // The record is in its slot before the acceptance goes out, so the PORT message that
+  // answers it always finds the record. The prompt keeps the slot until then, so that no
+  // offer of this side can take it in between.
+  const bool stored = peer.slots().storeRecord(index, record);
+  peer.slots().clearPrompt(index, &prompt);
+  if (!stored) {
+    peer.notices().showNotice("tsf[" + std::to_string(index) + taken);
+    // Tell the offering side, which would otherwise start a transfer nobody joins.
+    peer.sendText(replySlotInUse(index));
+    return;
+  }
+  if (record->isConnector) {
+    if (peer.sendText(replyYes(index)) < 0) {
+      peer.slots().releaseRecord(index, record.get());
+      return;
+    }
+    awaitPort(peer, record);
+    return;
+  }
+  startTransfer(peer, record);
+  peer.sendText(replyYesWithPort(record->dataPort, index));
+  std::this_thread::sleep_for(peer.timing().messagePause);
+}
+
 void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHandle> prompt) {
   const int index = terms.index;
   std::vector<std::string> captions{"接收", "拒绝"};
@@ -195,42 +242,7 @@ void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHa
     peer.slots().clearPrompt(index, prompt.get());
     return;
   }
-
-  auto record = std::make_shared<TransferRecord>();
-  record->index = index;
-  record->peerAddress = peer.controlPeerAddress();
-  record->isConnector = peer.connectingPeer();
-  record->isSender = false;
-  record->pathBuffer = location->folder;
-  record->saveAsName = location->saveAsName;
-  record->openMode = location->openMode;
-  record->fileCount = terms.fileCount;
-  record->totalSize = terms.totalSize;
-  record->dataPort = namedDataPort(peer.controlPort(), index);
-
-  const char* taken = record->isConnector ? "]!=NULL4" : "]!=NULL3";
-  // The record is in its slot before the acceptance goes out, so the PORT message that
-  // answers it always finds the record. The prompt keeps the slot until then, so that no
-  // offer of this side can take it in between.
-  const bool stored = peer.slots().storeRecord(index, record);
-  peer.slots().clearPrompt(index, prompt.get());
-  if (!stored) {
-    peer.notices().showNotice("tsf[" + std::to_string(index) + taken);
-    // Tell the offering side, which would otherwise start a transfer nobody joins.
-    peer.sendText(replySlotInUse(index));
-    return;
-  }
-  if (record->isConnector) {
-    if (peer.sendText(replyYes(index)) < 0) {
-      peer.slots().releaseRecord(index, record.get());
-      return;
-    }
-    awaitPort(peer, record);
-    return;
-  }
-  startTransfer(peer, record);
-  peer.sendText(replyYesWithPort(record->dataPort, index));
-  std::this_thread::sleep_for(peer.timing().messagePause);
+  acceptOffer(peer, receivingRecord(peer, terms, *location), *prompt);
 }
 
 void handleReplyYes(Peer& peer, const std::string& message, int index) {
