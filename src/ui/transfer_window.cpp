@@ -11,8 +11,9 @@
 #include <QPushButton>
 
 #include "ui/control_ids.h"
-#include "ui/window_frame.h"
-#include "ui/window_look.h"
+#include "ui/control_placement.h"
+#include "ui/font_and_background.h"
+#include "ui/outer_size.h"
 
 namespace brisk {
 
@@ -52,7 +53,7 @@ TransferWindow::TransferWindow(TransferWindowSpec spec)
   setObjectName(title);
   setWindowTitle(title);
   setAttribute(Qt::WA_DeleteOnClose);
-  applyWindowLook(this);
+  applyFontAndBackground(this);
 
   const bool twoBars = spec_.fileCount != 1;
   const int e = twoBars ? 30 : 0;
