@@ -27,8 +27,11 @@ Timing noPauses() {
   timing.messagePause = Timing::ms(0);
   timing.acceptLimit = Timing::ms(0);
   timing.progressTick = Timing::ms(1);
-  timing.retryWait = Timing::ms(0);
-  timing.partialMessageWait = Timing::ms(0);
+  timing.connectRetryWait = Timing::ms(0);
+  timing.controlRestWait = Timing::ms(0);
+  timing.recordRestWait = Timing::ms(0);
+  timing.acknowledgementWait = Timing::ms(0);
+  timing.closeDrainWait = Timing::ms(0);
   return timing;
 }
 

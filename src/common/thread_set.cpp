@@ -41,11 +41,4 @@ void ThreadSet::joinAll() {
   }
 }
 
-std::size_t ThreadSet::running() const {
-  std::lock_guard lock(mutex_);
-  std::size_t count = 0;
-  for (const Worker& worker : workers_) count += worker.finished ? 0 : 1;
-  return count;
-}
-
 }  // namespace brisk

@@ -21,8 +21,6 @@ class ThreadSet {
   // Waits for every thread, including ones started meanwhile by the threads themselves.
   // Must not be called from one of the set's threads.
   void joinAll();
-  // Threads started and not yet finished.
-  std::size_t running() const;
 
  private:
   struct Worker {
@@ -31,7 +29,7 @@ class ThreadSet {
   };
   void reapFinished();  // with mutex_ held
 
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::list<Worker> workers_;
 };
 

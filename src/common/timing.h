@@ -9,13 +9,24 @@ namespace brisk {
 struct Timing {
   using ms = std::chrono::milliseconds;
 
-  ms noticePause{200};          // after a notice, so that bursts of notices are spaced out
-  ms messagePause{100};         // after starting a transfer, before reading on
-  ms acceptLimit{8000};         // a data connection's peer must connect within this
-  ms progressTick{100};         // the progress bars move at every tick, the texts every 10th
-  ms retryWait{20};             // before retrying a send or receive that would block
-  ms partialMessageWait{2000};  // how long an incomplete control message may wait for its rest
-  ms offerPause{1000};          // after an offer, before the person's next message goes out
+  ms noticePause{200};   // after a notice, so that bursts of notices are spaced out
+  ms messagePause{100};  // after starting a transfer, before reading on
+  ms acceptLimit{8000};  // a data connection's peer must connect within this
+  ms progressTick{100};  // the progress bars move at every tick, the texts every 10th
+  // Before connecting a data connection again when the peer does not listen yet.
+  ms connectRetryWait{20};
+  // A control message cut by the network may wait this long for its rest; then it is
+  // taken as it is.
+  ms controlRestWait{2000};
+  // The same for a record of a data connection (a name, a size, an answer).
+  ms recordRestWait{2000};
+  // The sender reads "+N0" either as "+N" and its acknowledgement "0" or as one number:
+  // this long it waits for an acknowledgement still to come before taking the first.
+  ms acknowledgementWait{2000};
+  // At the end of a transfer, how long the peer's closing is waited for, so that the
+  // last line sent is not destroyed by a reset.
+  ms closeDrainWait{2000};
+  ms offerPause{1000};  // after an offer, before the person's next message goes out
 };
 
 }  // namespace brisk

@@ -2,6 +2,7 @@
 
 #include "common/settings_store.h"
 #include "common/transfer_record.h"
+#include "link/message_builders.h"
 #include "link/peer.h"
 
 namespace brisk {
@@ -10,8 +11,7 @@ namespace {
 
 // Answers the peer that choosing a location failed, then tells the person.
 void reportFailedChoice(Peer& peer, const std::string& dialog, int index) {
-  peer.sendText("TRANSFILE:REPLY:" + dialog + " failed or closed. Index:" + std::to_string(index) +
-                "\r\n");
+  peer.sendText(replyChoiceFailed(dialog, index));
   peer.notices().showNoticeModal(dialog + " failed or closed.");
 }
 

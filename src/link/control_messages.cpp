@@ -5,7 +5,9 @@
 #include <optional>
 #include <thread>
 
+#include "common/data_port.h"
 #include "link/accept_offer.h"
+#include "link/message_builders.h"
 #include "link/message_fields.h"
 #include "link/peer.h"
 #include "link/transfer_start.h"
@@ -16,8 +18,6 @@ namespace brisk {
 
 namespace {
 
-constexpr std::string_view kIndexKey = "Index:";
-constexpr std::string_view kPortKey = "PORT:";
 constexpr const char* kNoIndexKeyword = "找不到关键字“Index:”";
 constexpr const char* kNoPortKeyword = "找不到关键字“PORT:”";
 
@@ -42,19 +42,16 @@ std::optional<int> messageIndex(Peer& peer, std::string_view message, const char
   return static_cast<int>(index.value);
 }
 
-// A data port is used by its low 16 bits, as the peer's own conversion into an address
-// does (a listening peer near the top of the range names ports above 65535). Low bits of
-// 0 would mean "any port", which no peer can find: such a port is refused with a notice.
+// A data port no peer can find (see dataPortNumber) is refused with a notice.
 bool isUsableDataPort(Peer& peer, std::int64_t named) {
-  if ((named & 0xFFFF) != 0) return true;
+  if (dataPortNumber(named) != 0) return true;
   peer.notices().showNotice("Invalid data port: " + std::to_string(named) + " (port 0)");
   return false;
 }
 
 // The receiving side's answer when the transfer cannot have a data port.
 void refuseDataPort(Peer& peer, int index, std::int64_t named) {
-  peer.sendText("TRANSFILE:REPLY:Invalid data port " + std::to_string(named) +
-                ". Index:" + std::to_string(index) + "\r\n");
+  peer.sendText(replyInvalidDataPort(named, index));
 }
 
 // The data port of a PORT message or of the acceptance that carries one, by its low 16
@@ -69,7 +66,7 @@ std::optional<int> messagePort(Peer& peer, std::string_view message) {
     peer.notices().showNotice("PORT out of range");
     return std::nullopt;
   }
-  return isUsableDataPort(peer, port.value) ? static_cast<int>(port.value & 0xFFFF) : 0;
+  return isUsableDataPort(peer, port.value) ? dataPortNumber(port.value) : 0;
 }
 
 // What the receiving side reads of an offer.
@@ -124,10 +121,6 @@ std::optional<OfferTerms> readOffer(Peer& peer, std::string message) {
   return terms;
 }
 
-std::string slotInUseReply(int index) {
-  return "TRANSFILE:REPLY:Slot in use. Index:" + std::to_string(index) + "\r\n";
-}
-
 // Whether `record` is this side's own offer, still waiting for the peer's answer: the
 // only kind of slot an answer to an offer may act on.
 bool isWaitingOffer(const TransferRecord* record) {
@@ -159,7 +152,7 @@ void handleAsk(Peer& peer, const std::string& message) {
   if (!terms) return;
   const int index = terms->index;
   // A listening receiver names the data port; one nobody can reach is refused at once.
-  const int dataPort = peer.controlPort() + index + 1;
+  const int dataPort = namedDataPort(peer.controlPort(), index);
   if (!peer.connectingPeer() && !isUsableDataPort(peer, dataPort)) {
     refuseDataPort(peer, index, dataPort);
     return;
@@ -171,12 +164,59 @@ void handleAsk(Peer& peer, const std::string& message) {
   if (!peer.slots().claimPrompt(index, prompt)) {
     // Both sides offered at once under the same Index: this side's own offer keeps the
     // slot, and the peer's offer fails at once, as ours will on its side.
-    peer.sendText(slotInUseReply(index));
+    peer.sendText(replySlotInUse(index));
     return;
   }
   if (peer.stopping()) prompt->close();
   peer.startThread(
       [&peer, offer = std::move(*terms), prompt] { askAboutOffer(peer, offer, prompt); });
+}
+
+// The record of an accepted offer on the receiving side, before it takes its slot.
+std::shared_ptr<TransferRecord> receivingRecord(Peer& peer, const OfferTerms& terms,
+                                                const SaveLocation& location) {
+  auto record = std::make_shared<TransferRecord>();
+  record->index = terms.index;
+  record->peerAddress = peer.controlPeerAddress();
+  record->isConnector = peer.connectingPeer();
+  record->isSender = false;
+  record->pathBuffer = location.folder;
+  record->saveAsName = location.saveAsName;
+  record->openMode = location.openMode;
+  record->fileCount = terms.fileCount;
+  record->totalSize = terms.totalSize;
+  record->dataPort = namedDataPort(peer.controlPort(), terms.index);
+  return record;
+}
+
+// Puts the record of an accepted offer in the slot its prompt held and tells the peer.
+// A side that listens starts the transfer at once; one that connects waits for PORT.
+void acceptOffer(Peer& peer, const std::shared_ptr<TransferRecord>& record,
+                 const PromptHandle& prompt) {
+  const int index = record->index;
+  const char* taken = record->isConnector ? "]!=NULL4" : "]!=NULL3";
+  // The record is in its slot before the acceptance goes out, so the PORT message that
+  // answers it always finds the record. The prompt keeps the slot until then, so that no
+  // offer of this side can take it in between.
+  const bool stored = peer.slots().storeRecord(index, record);
+  peer.slots().clearPrompt(index, &prompt);
+  if (!stored) {
+    peer.notices().showNotice("tsf[" + std::to_string(index) + taken);
+    // Tell the offering side, which would otherwise start a transfer nobody joins.
+    peer.sendText(replySlotInUse(index));
+    return;
+  }
+  if (record->isConnector) {
+    if (peer.sendText(replyYes(index)) < 0) {
+      peer.slots().releaseRecord(index, record.get());
+      return;
+    }
+    awaitPort(peer, record);
+    return;
+  }
+  startTransfer(peer, record);
+  peer.sendText(replyYesWithPort(record->dataPort, index));
+  std::this_thread::sleep_for(peer.timing().messagePause);
 }
 
 void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHandle> prompt) {
@@ -188,7 +228,7 @@ void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHa
 
   if (result == 1002) {
     peer.slots().clearPrompt(index, prompt.get());
-    peer.sendText("TRANSFILE:REPLY:NO:Index:" + std::to_string(index) + "\r\n");
+    peer.sendText(replyNo(index));
     return;
   }
   if (result != 1001 && result != 1003) {
@@ -202,43 +242,7 @@ void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHa
     peer.slots().clearPrompt(index, prompt.get());
     return;
   }
-
-  auto record = std::make_shared<TransferRecord>();
-  record->index = index;
-  record->peerAddress = peer.controlPeerAddress();
-  record->isConnector = peer.connectingPeer();
-  record->isSender = false;
-  record->pathBuffer = location->folder;
-  record->saveAsName = location->saveAsName;
-  record->openMode = location->openMode;
-  record->fileCount = terms.fileCount;
-  record->totalSize = terms.totalSize;
-  record->dataPort = peer.controlPort() + index + 1;
-
-  const char* taken = record->isConnector ? "]!=NULL4" : "]!=NULL3";
-  // The record is in its slot before the acceptance goes out, so the PORT message that
-  // answers it always finds the record. The prompt keeps the slot until then, so that no
-  // offer of this side can take it in between.
-  const bool stored = peer.slots().storeRecord(index, record);
-  peer.slots().clearPrompt(index, prompt.get());
-  if (!stored) {
-    peer.notices().showNotice("tsf[" + std::to_string(index) + taken);
-    // Tell the offering side, which would otherwise start a transfer nobody joins.
-    peer.sendText(slotInUseReply(index));
-    return;
-  }
-  if (record->isConnector) {
-    if (peer.sendText("TRANSFILE:REPLY:YES:Index:" + std::to_string(index) + "\r\n") < 0) {
-      peer.slots().releaseRecord(index, record.get());
-      return;
-    }
-    awaitPort(peer, record);
-    return;
-  }
-  startTransfer(peer, record);
-  peer.sendText("TRANSFILE:REPLY:YES:PORT:" + std::to_string(record->dataPort) +
-                ":Index:" + std::to_string(index) + "\r\n");
-  std::this_thread::sleep_for(peer.timing().messagePause);
+  acceptOffer(peer, receivingRecord(peer, terms, *location), *prompt);
 }
 
 void handleReplyYes(Peer& peer, const std::string& message, int index) {
@@ -269,7 +273,7 @@ void handleReplyYes(Peer& peer, const std::string& message, int index) {
     }
     record->dataPort = *port;
   } else {
-    record->dataPort = peer.controlPort() + index + 1;
+    record->dataPort = namedDataPort(peer.controlPort(), index);
     if (!isUsableDataPort(peer, record->dataPort)) {
       peer.slots().releaseRecord(index, record.get());
       return;
@@ -280,8 +284,7 @@ void handleReplyYes(Peer& peer, const std::string& message, int index) {
   // its accept limit, which pauses here, one per acceptance of many sent together, would
   // add up to.
   if (record->isConnector) return;
-  peer.sendText("TRANSFILE:PORT:" + std::to_string(record->dataPort) +
-                ":Index:" + std::to_string(index) + "\r\n");
+  peer.sendText(portMessage(record->dataPort, index));
   std::this_thread::sleep_for(peer.timing().messagePause);
 }
 
@@ -305,16 +308,13 @@ void handleReplyRefused(Peer& peer, const std::string& message, int index, bool 
   peer.notices().showNotice(notice);
 }
 
-void handleReply(Peer& peer, const std::string& message) {
+void handleReply(Peer& peer, const std::string& message, ControlKind kind) {
   const std::optional<int> index = messageIndex(peer, message, kNoIndexKeyword);
   if (!index) return;
-  constexpr std::string_view kReply = "TRANSFILE:REPLY:";
-  const std::string_view kind =
-      message.size() > kReply.size() ? std::string_view(message).substr(kReply.size()) : "";
-  if (kind.starts_with("YES")) {
+  if (kind == ControlKind::ReplyYes) {
     handleReplyYes(peer, message, *index);
   } else {
-    handleReplyRefused(peer, message, *index, kind.starts_with("NO"));
+    handleReplyRefused(peer, message, *index, kind == ControlKind::ReplyNo);
   }
 }
 
@@ -369,17 +369,26 @@ void handleStop(Peer& peer, const std::string& message) {
 }  // namespace
 
 void dispatchControlMessage(Peer& peer, const std::string& message) {
-  const std::string_view command = std::string_view(message).substr(kControlMarker.size());
-  if (command.starts_with("ASK")) {
-    handleAsk(peer, message);
-  } else if (command.starts_with("REPLY")) {
-    handleReply(peer, message);
-  } else if (command.starts_with("PORT")) {
-    handlePort(peer, message);
-  } else if (command.starts_with("CANCEL")) {
-    handleCancel(peer, message);
-  } else if (command.starts_with("STOP")) {
-    handleStop(peer, message);
+  switch (const ControlKind kind = controlKindOf(message)) {
+    case ControlKind::Ask:
+      handleAsk(peer, message);
+      break;
+    case ControlKind::ReplyYes:
+    case ControlKind::ReplyNo:
+    case ControlKind::ReplyFailed:
+      handleReply(peer, message, kind);
+      break;
+    case ControlKind::Port:
+      handlePort(peer, message);
+      break;
+    case ControlKind::Cancel:
+      handleCancel(peer, message);
+      break;
+    case ControlKind::Stop:
+      handleStop(peer, message);
+      break;
+    case ControlKind::Unknown:
+      break;
   }
 }
 

@@ -1,6 +1,9 @@
 #include "link/message_fields.h"
 
+#include <algorithm>
 #include <limits>
+
+#include "link/wire_keys.h"
 
 namespace brisk {
 
@@ -32,6 +35,24 @@ MessageNumber readNumber(std::string_view text, bool allowSign) {
 }
 
 }  // namespace
+
+ControlKind controlKindOf(std::string_view message) {
+  const std::string_view command = message.substr(std::min(kControlMarker.size(), message.size()));
+  if (command.starts_with("ASK")) return ControlKind::Ask;
+  if (command.starts_with("REPLY")) {
+    // Whatever follows "REPLY" and one separator.
+    const std::string_view kind = message.size() > kReplyMessage.size()
+                                      ? message.substr(kReplyMessage.size())
+                                      : std::string_view();
+    if (kind.starts_with("YES")) return ControlKind::ReplyYes;
+    if (kind.starts_with("NO")) return ControlKind::ReplyNo;
+    return ControlKind::ReplyFailed;
+  }
+  if (command.starts_with("PORT")) return ControlKind::Port;
+  if (command.starts_with("CANCEL")) return ControlKind::Cancel;
+  if (command.starts_with("STOP")) return ControlKind::Stop;
+  return ControlKind::Unknown;
+}
 
 MessageNumber numberAfter(std::string_view message, std::string_view key) {
   const std::size_t at = message.find(key);

@@ -14,6 +14,13 @@ struct MessageNumber {
   std::int64_t value = 0;
 };
 
+// What a control message asks for, by the word after "TRANSFILE:" (and, for a reply, the
+// word after "REPLY"). A reply that is neither YES nor NO tells of a failure on the peer.
+enum class ControlKind { Ask, ReplyYes, ReplyNo, ReplyFailed, Port, Cancel, Stop, Unknown };
+
+// The kind of `message`, which begins with "TRANSFILE:".
+ControlKind controlKindOf(std::string_view message);
+
 // The number right after the first `key` in `message`.
 MessageNumber numberAfter(std::string_view message, std::string_view key);
 

@@ -20,6 +20,9 @@ constexpr std::size_t kMaxChatBytes = 61439;
 // The person's messages that may wait to go out; beyond them a peer that stopped reading
 // is reported instead of holding ever more text.
 constexpr std::size_t kMaxWaitingMessages = 128;
+// Only one peer is ever accepted on the control port; a few more may queue meanwhile and
+// are closed with the listening socket.
+constexpr int kControlBacklog = 5;
 
 constexpr const char* kNotConnected = "未连接或者连接已断开！";
 constexpr const char* kTooMuchWaiting = "发送的消息太多，请稍后再试。";
@@ -109,7 +112,7 @@ void Peer::runLink(const std::shared_ptr<LinkAttempt>& attempt) {
 }
 
 std::optional<Socket> Peer::listenForPeer(LinkAttempt& attempt) {
-  SocketResult listening = listenTcp(static_cast<std::uint16_t>(attempt.port), 5);
+  SocketResult listening = listenTcp(static_cast<std::uint16_t>(attempt.port), kControlBacklog);
   if (!listening.ok()) {
     notices_.showErrorNotice(std::string(listening.failedCall) + " failed.", listening.error);
     return std::nullopt;
@@ -176,30 +179,7 @@ void Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
     frontend_.bringToFront();
     frontend_.showLinkState(LinkState::Connected);
 
-    std::string buffer(kControlReadSize, '\0');
-    ControlFramer framer;
-    WireDecoder decoder;
-    const auto handle = [&](std::vector<ControlFramer::Piece> pieces) {
-      for (auto& piece : pieces) handlePiece(std::move(piece.bytes), piece.isControl, decoder);
-    };
-    for (;;) {
-      if (framer.holdsPartialMessage()) {
-        // A message cut by the network: give its rest a little time, then take it as it is.
-        pollfd pfd{socket.fd(), POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, static_cast<int>(timing_.partialMessageWait.count()));
-        if (ready == 0) {
-          handle(framer.flush());
-          continue;
-        }
-      }
-      const ssize_t n = socket.receive(buffer.data(), buffer.size());
-      if (n <= 0) {
-        endError = n < 0 ? errno : 0;
-        break;
-      }
-      handle(framer.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n))));
-    }
-    handle(framer.flush());
+    endError = readControlStream(socket);
     // Fail any send still blocked on the socket, then take the socket away from senders.
     attempt.interrupter.interrupt();
     {
@@ -210,10 +190,44 @@ void Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
   }
   socket.close();
   connected_ = false;
+  reportLinkEnd(endError);
+}
+
+void Peer::reportLinkEnd(int error) {
   std::string text = "\r\n连接中断\r\n";
-  appendErrorText(endError, text);
+  appendErrorText(error, text);
   frontend_.appendLog(text, kRed);
   frontend_.showLinkState(LinkState::Idle);
+}
+
+int Peer::readControlStream(const Socket& socket) {
+  std::string buffer(kControlReadSize, '\0');
+  ControlFramer framer;
+  WireDecoder decoder;
+  const auto handle = [&](std::vector<ControlFramer::Piece> pieces) {
+    for (auto& piece : pieces) handlePiece(std::move(piece.bytes), piece.isControl, decoder);
+  };
+  int endError = 0;
+  for (;;) {
+    if (framer.holdsPartialMessage() && !restArrives(socket)) {
+      // A message cut by the network whose rest did not come: take it as it is.
+      handle(framer.flush());
+      continue;
+    }
+    const ssize_t n = socket.receive(buffer.data(), buffer.size());
+    if (n <= 0) {
+      endError = n < 0 ? errno : 0;
+      break;
+    }
+    handle(framer.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n))));
+  }
+  handle(framer.flush());
+  return endError;
+}
+
+bool Peer::restArrives(const Socket& socket) const {
+  pollfd pfd{socket.fd(), POLLIN, 0};
+  return ::poll(&pfd, 1, static_cast<int>(timing_.controlRestWait.count())) != 0;
 }
 
 void Peer::handlePiece(std::string bytes, bool isControl, WireDecoder& decoder) {

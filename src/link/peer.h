@@ -85,6 +85,13 @@ class Peer {
   std::optional<Socket> listenForPeer(LinkAttempt& attempt);
   std::optional<Socket> connectToPeer(LinkAttempt& attempt);
   void controlReceiveLoop(LinkAttempt& attempt, Socket socket);
+  // Reads and dispatches the control connection until it ends; returns the errno that
+  // ended it (0: the peer closed).
+  int readControlStream(const Socket& socket);
+  // Whether more bytes come within controlRestWait, for a message cut by the network.
+  bool restArrives(const Socket& socket) const;
+  // Tells the person that the connection ended, and why when an error ended it.
+  void reportLinkEnd(int error);
   void handlePiece(std::string bytes, bool isControl, class WireDecoder& decoder);
   int sendWire(const std::string& wire, const std::string& logText);
   bool queuePersonMessage(OutgoingQueue::Message message);

@@ -3,11 +3,19 @@
 #include <chrono>
 #include <thread>
 
+#include "link/message_builders.h"
 #include "link/peer.h"
 #include "transfer/progress.h"
 #include "transfer/transfer_thread.h"
 
 namespace brisk {
+
+namespace {
+
+// How often the start looks whether the transfer's data port listens yet.
+constexpr auto kListeningPoll = std::chrono::milliseconds(1);
+
+}  // namespace
 
 void startTransfer(Peer& peer, const std::shared_ptr<TransferRecord>& record) {
   if (record->started.exchange(true)) return;
@@ -30,7 +38,7 @@ void startTransfer(Peer& peer, const std::shared_ptr<TransferRecord>& record) {
     const auto deadline = std::chrono::steady_clock::now() + peer.timing().acceptLimit;
     while (!record->listening && !record->transferEnded &&
            std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::this_thread::sleep_for(kListeningPoll);
     }
   }
   const ProgressContext progress{
@@ -48,7 +56,7 @@ void stopTransfer(Peer& peer, int index, const TransferRecord* own) {
   // The transfer ended and a new one took its Index: that one is not this window's to stop.
   if (record.get() != own) return;
   record->dataSocket.interrupt();
-  peer.sendText("TRANSFILE:STOP:Index:" + std::to_string(index) + "\r\n");
+  peer.sendText(stopMessage(index));
 }
 
 }  // namespace brisk

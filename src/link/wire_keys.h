@@ -8,6 +8,10 @@ namespace brisk {
 // so they are matched in received messages without decoding them first.
 inline constexpr std::string_view kControlMarker = "TRANSFILE:";
 inline constexpr std::string_view kAskMessage = "TRANSFILE:ASK";
+inline constexpr std::string_view kReplyMessage = "TRANSFILE:REPLY:";
+// Each followed directly by a number.
+inline constexpr std::string_view kIndexKey = "Index:";
+inline constexpr std::string_view kPortKey = "PORT:";
 // "\r\n\r\n总计": where an offer's totals begin.
 inline constexpr std::string_view kTotalsMarker = "\r\n\r\n\xD7\xDC\xBC\xC6";
 // "文件个数：" and "文件大小：", each followed directly by a number.

@@ -1,5 +1,6 @@
 #include "offer/offer_body.h"
 
+#include "link/message_builders.h"
 #include "offer/size_text.h"
 #include "platform/text_codec.h"
 
@@ -32,7 +33,7 @@ OfferText composeOffer(int index, const std::vector<OfferItem>& items, std::size
   offer.count = static_cast<int>(items.size());
   if (items.size() == 1 && items.front().isFolder) offer.count = -1;
 
-  const std::string header = "TRANSFILE:ASK:Index:" + std::to_string(index) + "\r\n";
+  const std::string header = askHeader(index);
   const std::string totals =
       offer.count == 1 ? std::string() : totalsText(offer.count, offer.total);
 

@@ -1,5 +1,6 @@
 #include "offer/waiting_thread.h"
 
+#include "link/message_builders.h"
 #include "link/peer.h"
 
 namespace brisk {
@@ -14,7 +15,7 @@ void waitingThread(Peer& peer, int index, std::shared_ptr<PromptHandle> prompt,
   if (record->answered.exchange(true)) return;
   // The slot stays taken until the peer has been told, so no new offer can reuse its
   // Index before the CANCEL.
-  peer.sendText("TRANSFILE:CANCEL:Index:" + std::to_string(index) + "\r\n");
+  peer.sendText(cancelMessage(index));
   peer.slots().releaseRecord(index, record.get());
   peer.slots().clearPrompt(index, prompt.get());
 }

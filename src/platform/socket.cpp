@@ -156,7 +156,7 @@ SocketResult acceptTcp(const Socket& listener, const SocketInterrupter& interrup
     Socket accepted(
         ::accept4(listener.fd(), reinterpret_cast<sockaddr*>(&from), &fromLength, SOCK_CLOEXEC));
     if (!accepted.isOpen()) {
-      if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) continue;
+      if (errno == EINTR || errno == ECONNABORTED) continue;
       return failure("accept", errno);
     }
     if (onlyFrom && ntohl(from.sin_addr.s_addr) != onlyFrom->value) continue;  // closed by ~Socket

@@ -32,7 +32,6 @@ class Socket {
 
   int fd() const { return descriptor_.get(); }
   bool isOpen() const { return descriptor_.isOpen(); }
-  int release() noexcept { return descriptor_.release(); }
   void close() noexcept { descriptor_.close(); }
 
   // Sends all of `data` (a short send is continued); returns its size, or -1 with errno set.

@@ -9,9 +9,12 @@ namespace brisk {
 
 namespace {
 constexpr const char* kWireEncoding = "GB18030";
-}
+}  // namespace
 
 std::string toWire(std::string_view utf8) {
+  // Text that is not UTF-8 (a stray byte, an overlong form, an encoded surrogate) becomes
+  // U+FFFD, one per bad byte, which GB18030 encodes like any other character; so the
+  // encoder only ever sees whole characters, and every byte it gives is valid wire text.
   QStringEncoder encoder(kWireEncoding);
   const QByteArray bytes =
       encoder.encode(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
@@ -19,10 +22,17 @@ std::string toWire(std::string_view utf8) {
 }
 
 std::string fromWire(std::string_view wire) {
-  QStringDecoder decoder(kWireEncoding);
+  // The converter drops a character cut at the end without a trace, so "a" plus half a
+  // character would read as "a". A NUL after the text, which continues no character,
+  // makes the cut bytes show as U+FFFD like any other bytes that are no character.
+  std::string terminated(wire);
+  terminated.push_back('\0');
+  QStringDecoder decoder(kWireEncoding, QStringDecoder::Flag::Stateless);
   const QString text =
-      decoder.decode(QByteArrayView(wire.data(), static_cast<qsizetype>(wire.size())));
-  return text.toStdString();
+      decoder.decode(QByteArrayView(terminated.data(), static_cast<qsizetype>(terminated.size())));
+  std::string utf8 = text.toStdString();
+  if (!utf8.empty() && utf8.back() == '\0') utf8.pop_back();
+  return utf8;
 }
 
 bool isValidWireText(std::string_view wire) {

@@ -12,7 +12,8 @@ namespace brisk {
 // UTF-8 text to the bytes sent on the wire.
 std::string toWire(std::string_view utf8);
 
-// Wire bytes to UTF-8, for a complete piece of text (a name, a record, a message).
+// Wire bytes to UTF-8, for a complete piece of text (a name, a record, a message). Bytes
+// that are no character, and a character cut at the end, become U+FFFD.
 std::string fromWire(std::string_view wire);
 
 // Whether `wire` is text the wire encoding defines, to its last byte. Bytes that are not

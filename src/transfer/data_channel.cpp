@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -108,7 +107,7 @@ bool DataChannel::arm() {
 
 void DataChannel::finish() {
   if (socket_.isOpen() && !stopRequested() && ::shutdown(socket_.fd(), SHUT_WR) == 0) {
-    const auto deadline = std::chrono::steady_clock::now() + timing_.partialMessageWait;
+    const auto deadline = std::chrono::steady_clock::now() + timing_.closeDrainWait;
     for (;;) {
       const auto left =
           std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -145,10 +144,6 @@ bool DataChannel::sendBlock(const char* data, std::size_t size) {
     const ssize_t n = ::send(socket_.fd(), data + sent, size - sent, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        std::this_thread::sleep_for(timing_.retryWait);
-        continue;
-      }
       error_ = errno;
       return false;
     }
@@ -181,10 +176,6 @@ DataChannel::Status DataChannel::receiveMore(std::size_t limit,
     if (n > 0) return Status::Ok;
     if (n == 0) return Status::Closed;
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      std::this_thread::sleep_for(timing_.retryWait);
-      continue;
-    }
     error_ = errno;
     return Status::Failed;
   }
@@ -206,7 +197,7 @@ DataChannel::Status DataChannel::readMessage(
     const bool started = !pending_.empty();
     const std::size_t room = cap - pending_.size();
     const Status status =
-        receiveMore(room, started ? std::optional(timing_.partialMessageWait) : std::nullopt);
+        receiveMore(room, started ? std::optional(timing_.recordRestWait) : std::nullopt);
     if (status == Status::Ok) continue;
     if (started && (status == Status::Closed || status == Status::TimedOut)) {
       // The rest is not coming: the message is what came.
@@ -280,10 +271,6 @@ DataChannel::FileReceiveStatus DataChannel::spliceIntoFile(int fileFd, std::uint
     if (in > 0) break;
     if (in == 0) return FileReceiveStatus::Closed;
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      std::this_thread::sleep_for(timing_.retryWait);
-      continue;
-    }
     if (errno == EINVAL || errno == ENOSYS) {
       // Nothing was taken from the socket: the caller copies instead, now and later.
       pipeRead_.close();
@@ -324,10 +311,6 @@ DataChannel::FileReceiveStatus DataChannel::copyIntoFile(int fileFd, std::uint64
     }
     if (n == 0) return FileReceiveStatus::Closed;
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      std::this_thread::sleep_for(timing_.retryWait);
-      continue;
-    }
     error_ = errno;
     return FileReceiveStatus::ReceiveFailed;
   }
@@ -349,10 +332,6 @@ DataChannel::FileSendStatus DataChannel::sendFile(
     }
     if (n == 0) return FileSendStatus::FileShrank;
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      std::this_thread::sleep_for(timing_.retryWait);
-      continue;
-    }
     if ((errno == EINVAL || errno == ENOSYS) && sent == 0) {
       // A file system that cannot feed sendfile: read and send instead.
       return sendFileByReading(fileFd, offset, count, progress);

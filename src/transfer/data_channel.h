@@ -16,7 +16,9 @@ namespace brisk {
 
 // The connected data socket of one transfer, seen as a byte stream: what has been
 // received but not yet used waits in `pending`, so that a record that arrives in pieces
-// is put back together and bytes after it are kept for what follows.
+// is put back together and bytes after it are kept for what follows. The socket is a
+// blocking one (as connectTcp and acceptTcp give it), so no call on it ever would block
+// and return instead: each waits until it can go on, fails, or is interrupted.
 //
 // Stopping: the socket is armed in the record's SocketInterrupter for as long as it is
 // open, so that another thread (Stop, a STOP message, shutdown) can break any send or
@@ -44,7 +46,7 @@ class DataChannel {
   [[nodiscard]] bool arm();
   // Ends the connection so that the last line sent survives: shuts the sending direction
   // down, then drops what still comes until the peer closes too (at most
-  // timing.partialMessageWait). Closing at once with unread bytes would reset the
+  // timing.closeDrainWait). Closing at once with unread bytes would reset the
   // connection, and a reset can destroy a line the peer has not read yet. After a stop
   // the connection is simply closed.
   void finish();
@@ -59,7 +61,7 @@ class DataChannel {
 
   // Receives until `complete` tells the length of the message that begins `pending`,
   // then takes that message out into `message`. A message cut short by the peer closing,
-  // by `cap` pending bytes, or by `timing.partialMessageWait` without a further byte is
+  // by `cap` pending bytes, or by `timing.recordRestWait` without a further byte is
   // taken as it is. The first byte is waited for without limit.
   [[nodiscard]] Status readMessage(
       const std::function<std::optional<std::size_t>(std::string_view)>& complete, std::size_t cap,

@@ -269,7 +269,7 @@ class Sender {
     if (text.size() < 3 || text.back() != kAcknowledgement.front()) return false;
     const std::optional<std::uint64_t> shorter = parseGoAhead(text.substr(0, text.size() - 1));
     if (!shorter || *shorter < size) return false;
-    if (channel_.waitReadable(session_.context.timing.partialMessageWait)) return false;
+    if (channel_.waitReadable(session_.context.timing.acknowledgementWait)) return false;
     offset = *shorter;
     return true;
   }

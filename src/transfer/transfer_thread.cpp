@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "common/data_port.h"
 #include "platform/directory.h"
 #include "platform/text_codec.h"
 #include "transfer/data_channel.h"
@@ -17,6 +18,9 @@
 namespace brisk {
 
 namespace {
+
+// A data port waits for the one connection of its transfer; another is turned away.
+constexpr int kDataBacklog = 2;
 
 bool stopRequested(const TransferContext& context, const TransferRecord& record) {
   return record.dataSocket.interrupted() || (context.stopping && context.stopping());
@@ -43,13 +47,14 @@ std::optional<Socket> connectToPeer(const TransferContext& context, TransferReco
       setupFailure(context, record, connected.failedCall, connected.error);
       return std::nullopt;
     }
-    std::this_thread::sleep_for(std::max(context.timing.retryWait, std::chrono::milliseconds(1)));
+    std::this_thread::sleep_for(
+        std::max(context.timing.connectRetryWait, std::chrono::milliseconds(1)));
   }
 }
 
 std::optional<Socket> acceptPeer(const TransferContext& context, TransferRecord& record,
                                  std::uint16_t port) {
-  SocketResult listening = listenTcp(port, 2);
+  SocketResult listening = listenTcp(port, kDataBacklog);
   record.listening = true;
   if (!listening.ok()) {
     setupFailure(context, record, listening.failedCall, listening.error);
@@ -75,9 +80,7 @@ std::optional<Socket> acceptPeer(const TransferContext& context, TransferRecord&
 }
 
 std::optional<Socket> openDataConnection(const TransferContext& context, TransferRecord& record) {
-  // The port is used by its low 16 bits, as the peer's own conversion does; 0 would be
-  // any port, which the peer could not find.
-  const auto port = static_cast<std::uint16_t>(record.dataPort & 0xFFFF);
+  const std::uint16_t port = dataPortNumber(record.dataPort);
   if (port == 0) {
     setupFailure(context, record, record.isConnector ? "connect" : "bind", EINVAL);
     return std::nullopt;

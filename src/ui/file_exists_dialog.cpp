@@ -6,8 +6,9 @@
 #include <QPushButton>
 
 #include "ui/control_ids.h"
-#include "ui/window_frame.h"
-#include "ui/window_look.h"
+#include "ui/control_placement.h"
+#include "ui/font_and_background.h"
+#include "ui/outer_size.h"
 
 namespace brisk {
 
@@ -16,7 +17,7 @@ FileExistsDialog::FileExistsDialog(const QString& text)
   setObjectName(QStringLiteral("FileExistDlg"));
   setWindowTitle(QStringLiteral("提示信息"));
   setAttribute(Qt::WA_DeleteOnClose);
-  applyWindowLook(this);
+  applyFontAndBackground(this);
 
   auto* label = new QLabel(this);
   label->setTextFormat(Qt::PlainText);

@@ -18,14 +18,15 @@
 #include "ui/address_list.h"
 #include "ui/chat_log.h"
 #include "ui/control_ids.h"
+#include "ui/control_placement.h"
+#include "ui/font_and_background.h"
 #include "ui/help_dialogs.h"
 #include "ui/input_box.h"
 #include "ui/main_menu.h"
+#include "ui/main_window_settings.h"
 #include "ui/notice_box.h"
+#include "ui/outer_size.h"
 #include "ui/qt_frontend.h"
-#include "ui/window_frame.h"
-#include "ui/window_look.h"
-#include "ui/window_settings.h"
 
 namespace brisk {
 
@@ -64,7 +65,7 @@ MainWindow::MainWindow(Peer& peer, QtFrontend& frontend,
   const WindowPlacement placement = readWindowPlacement(store_);
   setObjectName(QStringLiteral("FileTransferWnd"));
   setWindowTitle(QStringLiteral("File Transfer   "));
-  applyWindowLook(this);
+  applyFontAndBackground(this);
   frontend_.attachMainWindow(this);
   createControls();
   setKeyboardOrder();

@@ -9,8 +9,10 @@
 
 #include "platform/text_codec.h"
 #include "ui/control_ids.h"
-#include "ui/window_frame.h"
-#include "ui/window_look.h"
+#include "ui/control_placement.h"
+#include "ui/engine_text.h"
+#include "ui/font_and_background.h"
+#include "ui/outer_size.h"
 
 namespace brisk {
 
@@ -59,7 +61,7 @@ PromptWindow::PromptWindow(const PromptRequest& request)
   setObjectName(QStringLiteral("传送文件消息"));
   setWindowTitle(QStringLiteral("传送文件消息"));
   setAttribute(Qt::WA_DeleteOnClose);
-  applyWindowLook(this);
+  applyFontAndBackground(this);
 
   const int buttonCount = static_cast<int>(
       std::min<std::size_t>(request.captions.size(), static_cast<std::size_t>(kMaxButtons)));

@@ -12,13 +12,13 @@
 #include <QScreen>
 #include <QThread>
 
+#include "ui/engine_text.h"
 #include "ui/file_exists_dialog.h"
 #include "ui/main_window.h"
 #include "ui/notice_box.h"
 #include "ui/prompt_window.h"
 #include "ui/save_folder.h"
 #include "ui/transfer_window.h"
-#include "ui/window_look.h"
 
 namespace brisk {
 

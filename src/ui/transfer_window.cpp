@@ -11,8 +11,9 @@
 #include <QPushButton>
 
 #include "ui/control_ids.h"
-#include "ui/window_frame.h"
-#include "ui/window_look.h"
+#include "ui/control_placement.h"
+#include "ui/font_and_background.h"
+#include "ui/outer_size.h"
 
 namespace brisk {
 
@@ -52,11 +53,19 @@ TransferWindow::TransferWindow(TransferWindowSpec spec)
   setObjectName(title);
   setWindowTitle(title);
   setAttribute(Qt::WA_DeleteOnClose);
-  applyWindowLook(this);
+  applyFontAndBackground(this);
 
+  // A transfer of many files has a second bar for the total, which moves the lower
+  // controls down by its height.
   const bool twoBars = spec_.fileCount != 1;
   const int e = twoBars ? 30 : 0;
+  addFileNameBox();
+  addFigures(twoBars);
+  addStatusAndButtons(e);
+  setOuterSize(this, QSize(420, 235 + e), true);
+}
 
+void TransferWindow::addFileNameBox() {
   fileName_ = new QPlainTextEdit(this);
   placeControl(fileName_, ID_FILENAME, QRect(10, 10, 400, 45));
   fileName_->setReadOnly(true);
@@ -66,7 +75,9 @@ TransferWindow::TransferWindow(TransferWindowSpec spec)
   QPalette palette = fileName_->palette();
   palette.setColor(QPalette::Base, kBackgroundColour);
   fileName_->setPalette(palette);
+}
 
+void TransferWindow::addFigures(bool twoBars) {
   makeLabel(this, 0, QStringLiteral("文件大小："), QRect(10, 60, 80, 25));
   fileSize_ = makeLabel(this, kIdFileSize, QString(), QRect(90, 60, 120, 25));
   makeLabel(this, 0, QStringLiteral("已经传送："), QRect(10, 85, 80, 25));
@@ -78,23 +89,23 @@ TransferWindow::TransferWindow(TransferWindowSpec spec)
 
   fileBar_ = makeBar(this, kIdFileBar, QRect(20, 115, 375, 20));
   if (twoBars) totalBar_ = makeBar(this, kIdTotalBar, QRect(20, 145, 375, 20));
+}
 
-  status_ = makeLabel(this, kIdStatus, QStringLiteral("状态"), QRect(40, 145 + e, 340, 25));
+void TransferWindow::addStatusAndButtons(int shift) {
+  status_ = makeLabel(this, kIdStatus, QStringLiteral("状态"), QRect(40, 145 + shift, 340, 25));
   status_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
 
   auto* autoClose = new QCheckBox(QStringLiteral("传送完后关闭窗口"), this);
-  placeControl(autoClose, kIdAutoCloseBox, QRect(10, 175 + e, 140, 25));
+  placeControl(autoClose, kIdAutoCloseBox, QRect(10, 175 + shift, 140, 25));
   autoClose->setChecked(spec_.autoCloseTicked);
   connect(autoClose, &QCheckBox::clicked, this, [this](bool checked) {
     if (spec_.onAutoCloseToggled) spec_.onAutoCloseToggled(checked);
   });
 
   stopButton_ = new QPushButton(QStringLiteral("终止"), this);
-  placeControl(stopButton_, kIdStopButton, QRect(320, 175 + e, 80, 25));
+  placeControl(stopButton_, kIdStopButton, QRect(320, 175 + shift, 80, 25));
   stopButton_->setAutoDefault(false);
   connect(stopButton_, &QPushButton::clicked, this, &TransferWindow::pressStopOrClose);
-
-  setOuterSize(this, QSize(420, 235 + e), true);
 }
 
 void TransferWindow::setFileName(const QString& name) {

@@ -34,6 +34,10 @@ class TransferWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // The parts of the window, top to bottom; `shift` moves the lower ones below a second bar.
+  void addFileNameBox();
+  void addFigures(bool twoBars);
+  void addStatusAndButtons(int shift);
   void pressStopOrClose();
   void finish();
 

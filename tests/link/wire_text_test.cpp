@@ -31,6 +31,59 @@ TEST(WireText, CharactersOutsideGbkSurviveTheRoundTrip) {
   EXPECT_EQ(fromWire(toWire(text)), text);
 }
 
+// Whatever the person or a file name gives, the encoder sends only text a GB18030 decoder
+// takes: bytes that are not UTF-8 go as U+FFFD (84 31 A4 37), one per bad byte.
+TEST(WireText, EveryInputEncodesToValidWireText) {
+  const std::string kBad = "\x84\x31\xA4\x37";
+  const struct {
+    const char* what;
+    std::string utf8;
+    std::string wire;
+  } cases[] = {
+      {"ascii and NUL", std::string("a\0b", 3), std::string("a\0b", 3)},
+      {"euro sign", "€", "\xA2\xE3"},
+      {"outside the BMP", "😀", "\x94\x39\xFC\x36"},
+      {"the last code point", "\xF4\x8F\xBF\xBF", "\xE3\x32\x9A\x35"},
+      {"private use", "\xEE\x80\x80", "\xAA\xA1"},
+      {"a stray byte",
+       "a\xFF"
+       "b",
+       "a" + kBad + "b"},
+      {"a character cut at the end", "a\xE4\xB8", "a" + kBad + kBad},
+      {"an encoded surrogate", "\xED\xA0\x80", kBad + kBad + kBad},
+      {"an overlong slash", "\xC0\xAF", kBad + kBad},
+      {"beyond U+10FFFF", "\xF4\x90\x80\x80", kBad + kBad + kBad + kBad},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string wire = toWire(c.utf8);
+    EXPECT_EQ(wire, c.wire);
+    EXPECT_TRUE(isValidWireText(wire));
+  }
+}
+
+// Bytes a peer sends that are no character show as U+FFFD and never swallow what follows;
+// a character cut at the end shows too instead of vanishing, so that "a" and "a" plus
+// half a character never read as the same text.
+TEST(WireText, BytesThatAreNoCharacterShowAsReplacements) {
+  const std::string kReplacement = "\xEF\xBF\xBD";
+  const struct {
+    std::string wire;
+    std::string utf8;
+  } cases[] = {
+      {"a\xD6", "a" + kReplacement},
+      {"a\x81\x30\x81", "a" + kReplacement + "0" + kReplacement},
+      {"\x80x", kReplacement + "x"},
+      {"\xD6\xD0", "中"},
+      {std::string("a\0", 2), std::string("a\0", 2)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(fromWire(c.wire), c.utf8) << testing::PrintToString(c.wire);
+    EXPECT_EQ(isValidWireText(c.wire), fromWire(c.wire).find(kReplacement) == std::string::npos)
+        << testing::PrintToString(c.wire);
+  }
+}
+
 TEST(WireText, AStreamDecoderJoinsACharacterCutBetweenReads) {
   const std::string wire = toWire("你好😀");
   for (std::size_t cut = 1; cut < wire.size(); ++cut) {

@@ -105,8 +105,11 @@ Timing fastTiming() {
   timing.messagePause = std::chrono::milliseconds(0);
   timing.acceptLimit = std::chrono::milliseconds(3000);
   timing.progressTick = std::chrono::milliseconds(5);
-  timing.retryWait = std::chrono::milliseconds(1);
-  timing.partialMessageWait = std::chrono::milliseconds(300);
+  timing.connectRetryWait = std::chrono::milliseconds(1);
+  timing.controlRestWait = std::chrono::milliseconds(300);
+  timing.recordRestWait = std::chrono::milliseconds(300);
+  timing.acknowledgementWait = std::chrono::milliseconds(300);
+  timing.closeDrainWait = std::chrono::milliseconds(300);
   timing.offerPause = std::chrono::milliseconds(0);
   return timing;
 }

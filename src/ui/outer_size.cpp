@@ -1,4 +1,4 @@
-#include "ui/window_frame.h"
+#include "ui/outer_size.h"
 
 #include <QEvent>
 #include <QObject>

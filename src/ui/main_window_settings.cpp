@@ -1,4 +1,4 @@
-#include "ui/window_settings.h"
+#include "ui/main_window_settings.h"
 
 #include "common/settings_store.h"
 

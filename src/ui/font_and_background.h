@@ -1,11 +1,7 @@
 #pragma once
 
-#include <string>
-
 #include <QColor>
 #include <QFont>
-#include <QRect>
-#include <QString>
 
 class QWidget;
 
@@ -19,12 +15,6 @@ QFont mainFont();
 inline constexpr QColor kBackgroundColour{241, 244, 251};
 
 // Paints `window` with the program's background and gives it the main font.
-void applyWindowLook(QWidget* window);
-
-// Places a child control at a fixed rectangle and names it after its id.
-void placeControl(QWidget* control, int id, const QRect& rect);
-
-// Qt line breaks from the engine's "\r\n" (a lone "\r" counts as a break too).
-QString fromEngineText(const std::string& text);
+void applyFontAndBackground(QWidget* window);
 
 }  // namespace brisk

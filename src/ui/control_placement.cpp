@@ -1,0 +1,14 @@
+#include "ui/control_placement.h"
+
+#include <QWidget>
+
+#include "ui/control_ids.h"
+
+namespace brisk {
+
+void placeControl(QWidget* control, int id, const QRect& rect) {
+  if (id != 0) control->setObjectName(controlName(id));
+  control->setGeometry(rect);
+}
+
+}  // namespace brisk

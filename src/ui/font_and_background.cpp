@@ -1,0 +1,24 @@
+#include "ui/font_and_background.h"
+
+#include <QPalette>
+#include <QWidget>
+
+namespace brisk {
+
+QFont mainFont() {
+  QFont font(QStringLiteral("宋体"));
+  font.setPixelSize(15);
+  font.setWeight(QFont::Normal);
+  return font;
+}
+
+void applyFontAndBackground(QWidget* window) {
+  QPalette palette = window->palette();
+  palette.setColor(QPalette::Window, kBackgroundColour);
+  palette.setColor(QPalette::WindowText, Qt::black);
+  window->setPalette(palette);
+  window->setAutoFillBackground(true);
+  window->setFont(mainFont());
+}
+
+}  // namespace brisk
