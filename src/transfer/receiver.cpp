@@ -22,7 +22,8 @@ class Receiver {
       : session_(session),
         record_(session.record),
         channel_(session.channel),
-        decision_(session.context.frontend) {}
+        decision_(session.context.frontend),
+        folderPath_(session.basePath) {}
 
   void run() {
     for (;;) {
@@ -70,10 +71,11 @@ class Receiver {
     return folders_.empty() ? session_.base : folders_.back().directory;
   }
   // The full path of `name` in the current folder, for the texts the person reads.
-  std::filesystem::path pathOf(const std::string& name) const {
-    std::filesystem::path path = session_.basePath;
-    for (const OpenFolder& folder : folders_) path /= folder.name;
-    return path / name;
+  std::filesystem::path pathOf(const std::string& name) const { return folderPath_ / name; }
+  // Builds the current folder's path once per folder entered or left, not once per file.
+  void refreshFolderPath() {
+    folderPath_ = session_.basePath;
+    for (const OpenFolder& folder : folders_) folderPath_ /= folder.name;
   }
 
   // Sends `bytes`; a failure shows the place's notice.
@@ -146,6 +148,7 @@ class Receiver {
       return false;
     }
     folders_.push_back(std::move(opened));
+    refreshFolderPath();
     return send(kAcknowledgement, "send failed.11");
   }
 
@@ -158,6 +161,7 @@ class Receiver {
         session_.notice("SetFileTime failed.");
       }
       folders_.pop_back();
+      refreshFolderPath();
     }
     return send(kAcknowledgement, "send failed.12");
   }
@@ -338,6 +342,7 @@ class Receiver {
   DataChannel& channel_;
   FileExistsDecision decision_;
   std::vector<OpenFolder> folders_;
+  std::filesystem::path folderPath_;  // the current folder's full path
 };
 
 }  // namespace

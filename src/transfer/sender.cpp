@@ -97,11 +97,13 @@ class Sender {
     std::string name;
   };
 
+  // The full path of the innermost open folder; built once per folder entered or left,
+  // not once per file.
   static std::filesystem::path pathOf(const std::filesystem::path& top,
-                                      const std::vector<Level>& levels, const std::string& name) {
+                                      const std::vector<Level>& levels) {
     std::filesystem::path path = top;
     for (std::size_t at = 1; at < levels.size(); ++at) path /= levels[at].name;
-    return path / name;
+    return path;
   }
 
   void sendFailure(const char* place) { session_.errorNotice(place, channel_.error()); }
@@ -152,17 +154,19 @@ class Sender {
       (void)DirectoryReader::open(top.directory, top.reader);
     }
     levels.push_back(std::move(top));
+    std::filesystem::path levelPath = folderPath;
     while (!levels.empty()) {
       const std::optional<DirectoryEntry> entry = levels.back().reader.next();
       if (!entry) {
         levels.pop_back();
+        levelPath = pathOf(folderPath, levels);
         if (!sendUpward()) return false;
         continue;
       }
       const Directory& folder = levels.back().directory;
       if (entry->isFolder) {
         if (levels.size() >= kMaxFolderDepth) {
-          refuseTooDeep(pathOf(folderPath, levels, entry->name), entry->name);
+          refuseTooDeep(levelPath / entry->name, entry->name);
           return false;
         }
         FileAttributeData attributes;
@@ -179,7 +183,8 @@ class Sender {
           (void)DirectoryReader::open(sub.directory, sub.reader);
         }
         levels.push_back(std::move(sub));
-      } else if (!sendFile(folder, entry->name, pathOf(folderPath, levels, entry->name), nullptr,
+        levelPath /= entry->name;
+      } else if (!sendFile(folder, entry->name, levelPath / entry->name, nullptr,
                            kInFolderPlaces)) {
         return false;
       }
