@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "platform/file_system.h"
+
 namespace brisk {
 
 namespace {
@@ -18,15 +20,18 @@ int openFolderAt(int base, const char* name, int extraFlags) {
   return ::openat(base, name, O_PATH | O_DIRECTORY | O_CLOEXEC | extraFlags);
 }
 
-// Leaves `fd` only when it is a regular file. Files are opened non-blocking so that a FIFO
-// cannot hang the open; the flag is left on, since reads, writes, sendfile and splice of a
-// regular file never block on it and ignore it (clearing it would cost two calls a file).
-int keepRegularFile(FileDescriptor& fd) {
-  struct stat status {};
-  if (::fstat(fd.get(), &status) != 0) return errno;
-  if (!S_ISREG(status.st_mode)) {
+// What attributeDataFromStatx reads.
+constexpr unsigned kDescriptionMask = STATX_BASIC_STATS | STATX_BTIME;
+
+// Leaves `fd` open only when it is a regular file, with what one statx of it says in
+// `status`. Files are opened non-blocking so that a FIFO cannot hang the open; the flag is
+// left on, since reads, writes, sendfile and splice of a regular file never block on it
+// and ignore it (clearing it would cost two calls a file).
+int keepRegularFile(FileDescriptor& fd, unsigned mask, struct statx& status) {
+  if (::statx(fd.get(), "", AT_EMPTY_PATH, mask, &status) != 0) return errno;
+  if (!S_ISREG(status.stx_mode)) {
     fd.close();
-    return S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    return S_ISDIR(status.stx_mode) ? EISDIR : EINVAL;
   }
   return 0;
 }
@@ -64,7 +69,8 @@ int Directory::exists(std::string_view name, bool& found) const {
   return errno == ENOENT ? 0 : errno;
 }
 
-int Directory::openFile(std::string_view name, OpenMode mode, FileDescriptor& out) const {
+int Directory::openFile(std::string_view name, OpenMode mode, FileDescriptor& out,
+                        std::uint64_t& size) const {
   const std::string text(name);
   int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
   switch (mode) {
@@ -79,19 +85,28 @@ int Directory::openFile(std::string_view name, OpenMode mode, FileDescriptor& ou
   }
   FileDescriptor fd(::openat(this->fd(), text.c_str(), flags, 0666));
   if (!fd.isOpen()) return errno;
-  // A file created just now by O_EXCL is a regular file; only an existing one needs a look.
+  size = 0;
+  // A file created just now by O_EXCL is an empty regular file; only an existing one needs
+  // a look, which tells its size too.
   if (mode != OpenMode::New) {
-    if (const int error = keepRegularFile(fd); error != 0) return error;
+    struct statx status {};
+    if (const int error = keepRegularFile(fd, STATX_TYPE | STATX_SIZE, status); error != 0) {
+      return error;
+    }
+    size = status.stx_size;
   }
   out = std::move(fd);
   return 0;
 }
 
-int Directory::openFileForReading(std::string_view name, FileDescriptor& out) const {
+int Directory::openFileForReading(std::string_view name, FileDescriptor& out,
+                                  FileAttributeData& data) const {
   const std::string text(name);
   FileDescriptor fd(::openat(this->fd(), text.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.isOpen()) return errno;
-  if (const int error = keepRegularFile(fd); error != 0) return error;
+  struct statx status {};
+  if (const int error = keepRegularFile(fd, kDescriptionMask, status); error != 0) return error;
+  data = attributeDataFromStatx(status, name);
   out = std::move(fd);
   return 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -8,6 +9,7 @@
 
 #include <dirent.h>
 
+#include "platform/file_attributes.h"
 #include "platform/file_descriptor.h"
 
 namespace brisk {
@@ -37,13 +39,19 @@ class Directory {
   // link included. Only ENOENT means absent; any other failure (a name too long, no
   // permission) is returned as itself, since nothing can be said about the name then.
   [[nodiscard]] int exists(std::string_view name, bool& found) const;
-  // Opens the regular file `name` for writing (and reading) as `mode` says. A symbolic link
-  // is refused (ELOOP) and so is anything but a regular file (EISDIR, EINVAL).
-  [[nodiscard]] int openFile(std::string_view name, OpenMode mode, FileDescriptor& out) const;
+  // Opens the regular file `name` for writing (and reading) as `mode` says; `size` tells
+  // what it holds once open (0 for a new or emptied file). A symbolic link is refused
+  // (ELOOP) and so is anything but a regular file (EISDIR, EINVAL). OpenMode::New fails
+  // with EEXIST when anything of that name is there, a symbolic link included, so it is
+  // also the way to find out whether the name is free.
+  [[nodiscard]] int openFile(std::string_view name, OpenMode mode, FileDescriptor& out,
+                             std::uint64_t& size) const;
   // Opens the regular file `name`, or the regular file a symbolic link `name` points to,
-  // for reading. A folder gives EISDIR, anything else that is not a file EINVAL; a FIFO
-  // never blocks the open.
-  [[nodiscard]] int openFileForReading(std::string_view name, FileDescriptor& out) const;
+  // for reading, and describes it in `data` (its size, times and attribute bits, the
+  // hidden bit from `name`) as it is once open. A folder gives EISDIR, anything else that
+  // is not a file EINVAL; a FIFO never blocks the open.
+  [[nodiscard]] int openFileForReading(std::string_view name, FileDescriptor& out,
+                                       FileAttributeData& data) const;
 
  private:
   FileDescriptor fd_;

@@ -116,13 +116,6 @@ int applyReadOnly(int fd, const FileAttributeData& data) {
   return ::fchmod(fd, mode) == 0 ? 0 : errno;
 }
 
-int fileSizeOf(int fd, std::uint64_t& size) {
-  struct stat status {};
-  if (::fstat(fd, &status) != 0) return errno;
-  size = static_cast<std::uint64_t>(status.st_size);
-  return 0;
-}
-
 std::uint64_t folderSize(const std::filesystem::path& folder) {
   struct Level {
     Directory directory;

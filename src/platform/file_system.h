@@ -52,9 +52,6 @@ bool isValidReceivedName(std::string_view name);
 // (hidden needs nothing: the name carries it).
 [[nodiscard]] int applyReadOnly(int fd, const FileAttributeData& data);
 
-// The size of an open file.
-[[nodiscard]] int fileSizeOf(int fd, std::uint64_t& size);
-
 // The sum of the sizes of all files below `folder`, counted the way a folder is sent:
 // a symbolic link to a file counts with the file's size, a symbolic link to a folder and
 // anything that is neither file nor folder are left out, and a subfolder that cannot be

@@ -169,11 +169,18 @@ DataChannel::Status DataChannel::receiveMore(std::size_t limit,
       }
       if (ready == 0) return Status::TimedOut;
     }
-    const std::size_t before = pending_.size();
-    pending_.resize(before + limit);
-    const ssize_t n = ::recv(socket_.fd(), pending_.data() + before, limit, 0);
-    pending_.resize(before + (n > 0 ? static_cast<std::size_t>(n) : 0));
-    if (n > 0) return Status::Ok;
+    // Received into a buffer kept for the channel's life and appended from there: growing
+    // `pending_` by `limit` first would fill that many bytes with zeros on every receive,
+    // which costs more than everything else a small file takes.
+    if (limit > receiveCapacity_) {
+      receiveBuffer_ = std::make_unique_for_overwrite<char[]>(limit);
+      receiveCapacity_ = limit;
+    }
+    const ssize_t n = ::recv(socket_.fd(), receiveBuffer_.get(), limit, 0);
+    if (n > 0) {
+      pending_.append(receiveBuffer_.get(), static_cast<std::size_t>(n));
+      return Status::Ok;
+    }
     if (n == 0) return Status::Closed;
     if (errno == EINTR) continue;
     error_ = errno;

@@ -108,6 +108,8 @@ class DataChannel {
   const Timing& timing_;
   bool armed_ = false;
   std::string pending_;
+  std::unique_ptr<char[]> receiveBuffer_;  // what one receive brings, before pending_
+  std::size_t receiveCapacity_ = 0;
   int error_ = 0;
   // The pipe that file data passes through on its way from the socket to the file;
   // closed when splicing is not possible here.

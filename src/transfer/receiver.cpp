@@ -1,6 +1,7 @@
 #include "transfer/receiver.h"
 
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,8 @@ class Receiver {
       : session_(session),
         record_(session.record),
         channel_(session.channel),
-        decision_(session.context.frontend) {}
+        decision_(session.context.frontend),
+        folderPath_(session.basePath) {}
 
   void run() {
     for (;;) {
@@ -69,10 +71,11 @@ class Receiver {
     return folders_.empty() ? session_.base : folders_.back().directory;
   }
   // The full path of `name` in the current folder, for the texts the person reads.
-  std::filesystem::path pathOf(const std::string& name) const {
-    std::filesystem::path path = session_.basePath;
-    for (const OpenFolder& folder : folders_) path /= folder.name;
-    return path / name;
+  std::filesystem::path pathOf(const std::string& name) const { return folderPath_ / name; }
+  // Builds the current folder's path once per folder entered or left, not once per file.
+  void refreshFolderPath() {
+    folderPath_ = session_.basePath;
+    for (const OpenFolder& folder : folders_) folderPath_ /= folder.name;
   }
 
   // Sends `bytes`; a failure shows the place's notice.
@@ -145,6 +148,7 @@ class Receiver {
       return false;
     }
     folders_.push_back(std::move(opened));
+    refreshFolderPath();
     return send(kAcknowledgement, "send failed.11");
   }
 
@@ -157,6 +161,7 @@ class Receiver {
         session_.notice("SetFileTime failed.");
       }
       folders_.pop_back();
+      refreshFolderPath();
     }
     return send(kAcknowledgement, "send failed.12");
   }
@@ -166,22 +171,45 @@ class Receiver {
     if (applyReadOnly(fd, attributes) != 0) session_.notice("SetFileAttributes failed.");
   }
 
+  // One file: its header, the file opened here (or skipped), its data and the
+  // acknowledgement after it. False when the transfer ends.
   bool receiveFile(std::string_view received) {
+    std::string name;
+    const std::optional<FileHeader> header = takeHeader(received, name);
+    if (!header) return false;
+    const std::filesystem::path fullPath = pathOf(name);
+    session_.showFileName(fullPath);
+    FileDescriptor file;
+    std::uint64_t offset = 0;
+    switch (openTarget(name, fullPath, file, offset)) {
+      case Target::Opened:
+        break;
+      case Target::Skipped:
+        return true;
+      case Target::End:
+        return false;
+    }
+    return receiveContents(file, offset, *header);
+  }
+
+  // Reads a file header and the name to save it under; nothing when the header is refused
+  // (shown, and the peer told where the protocol says so).
+  std::optional<FileHeader> takeHeader(std::string_view received, std::string& name) {
     const FileHeader header = parseFileHeader(received);
     switch (header.problem) {
       case FileHeader::Problem::None:
         break;
       case FileHeader::Problem::NoFileSize:
         session_.notice("Can not find \\r\\nFileSize.");
-        return false;
+        return std::nullopt;
       case FileHeader::Problem::NoFileAttr:
         session_.notice("Can not find \\r\\nFileAttr.");
-        return false;
+        return std::nullopt;
       case FileHeader::Problem::BadSize:
         refuseMalformed(received);
-        return false;
+        return std::nullopt;
     }
-    std::string name = fromWire(header.wireName);
+    name = fromWire(header.wireName);
     bool wireNameValid = isValidWireText(header.wireName);
     if (record_.fileCount == 1 && record_.saveAsName) {
       // Only the one file of a single-file offer takes the name chosen when accepting it.
@@ -191,67 +219,86 @@ class Receiver {
     }
     if (!wireNameValid || !isValidReceivedName(name)) {
       refuseMalformed(received);
-      return false;
+      return std::nullopt;
     }
     record_.fileSize = header.size;
     // A single-file offer carries no total; the file is the whole transfer.
     if (record_.fileCount == 1 && record_.totalSize == 0) record_.totalSize = header.size;
+    return header;
+  }
 
-    const std::filesystem::path fullPath = pathOf(name);
-    session_.showFileName(fullPath);
+  enum class Target { Opened, Skipped, End };
+
+  // Opens the file `name` of the current folder to receive into. A new one is created;
+  // one that is there already (found by the create failing, which costs no look-up per
+  // file) is resumed from its end, written anew, skipped or ends the transfer, as the
+  // person decides. Opened: `file` is open and `offset` is where the data starts.
+  // Skipped: the sender was told. End: shown here and told to the sender where that
+  // is due.
+  Target openTarget(const std::string& name, const std::filesystem::path& fullPath,
+                    FileDescriptor& file, std::uint64_t& offset) {
     const Directory& folder = currentFolder();
-    bool exists = false;
-    if (const int error = folder.exists(name, exists)) {
-      // Nothing can be created under a name the file system cannot even look up.
-      std::string line = "| CreateFile failed:\r\n" + fullPath.string();
-      appendErrorText(error, line);
-      giveUp(line, "send failed.16", "本地创建打开文件失败：");
-      return false;
-    }
-    if (record_.fileCount == 1 && record_.openMode == kOpenModeResume && !exists) {
-      (void)send(fixedRecord(toWire("| 要续传的文件不存在")), "send failed.13.5");
-      session_.notice("要续传的文件不存在。");
-      return false;
+    if (record_.fileCount == 1 && record_.openMode == kOpenModeResume &&
+        !resumeTargetExists(name, fullPath)) {
+      return Target::End;
     }
     OpenMode mode = OpenMode::New;
-    if (exists) {
-      switch (decision_.decide(fullPath.string())) {
-        case kAnswerResume:
-          mode = OpenMode::Resume;
-          break;
-        case kAnswerTransferAgain:
-          mode = OpenMode::Overwrite;
-          break;
-        case kAnswerSkip:
-          return send(fixedRecord(kSkipText), "send failed.14");
-        case kAnswerStop:
-          (void)send(fixedRecord(kStopText), "send failed.15");
-          return false;
-        default:
-          break;  // opening it as new fails, and says why
+    bool asked = false;
+    for (;;) {
+      const int error = folder.openFile(name, mode, file, offset);
+      if (error == 0) return Target::Opened;
+      if (error == EEXIST && mode == OpenMode::New && !asked) {
+        asked = true;
+        switch (decision_.decide(fullPath.string())) {
+          case kAnswerResume:
+            mode = OpenMode::Resume;
+            break;
+          case kAnswerTransferAgain:
+            mode = OpenMode::Overwrite;
+            break;
+          case kAnswerSkip:
+            return send(fixedRecord(kSkipText), "send failed.14") ? Target::Skipped : Target::End;
+          case kAnswerStop:
+            (void)send(fixedRecord(kStopText), "send failed.15");
+            return Target::End;
+          default:
+            break;  // opening it as new fails once more, and says why
+        }
+        // A stop while the person was asked: leave the file exactly as it is.
+        if (channel_.stopRequested()) return Target::End;
+        continue;
       }
-      // A stop while the person was asked: leave the file exactly as it is.
-      if (channel_.stopRequested()) return false;
+      refuseToCreate(fullPath, error);
+      return Target::End;
     }
+  }
 
-    FileDescriptor file;
-    if (const int error = folder.openFile(name, mode, file)) {
-      std::string line = "| CreateFile failed:\r\n" + fullPath.string();
-      appendErrorText(error, line);
-      giveUp(line, "send failed.16", "本地创建打开文件失败：");
+  // A single-file offer accepted as a resumption needs the file to be there. False when
+  // it is not, or cannot be looked up (both shown and told to the sender).
+  bool resumeTargetExists(const std::string& name, const std::filesystem::path& fullPath) {
+    bool exists = false;
+    if (const int error = currentFolder().exists(name, exists)) {
+      refuseToCreate(fullPath, error);
       return false;
     }
-    std::uint64_t offset = 0;
-    if (mode == OpenMode::Resume) {
-      if (const int error = fileSizeOf(file.get(), offset)) {
-        // Writing from 0 rewrites the same bytes, so the result is right all the same.
-        session_.errorNotice("GetFileSizeEx failed.", error);
-        offset = 0;
-      }
-    }
+    if (exists) return true;
+    (void)send(fixedRecord(toWire("| 要续传的文件不存在")), "send failed.13.5");
+    session_.notice("要续传的文件不存在。");
+    return false;
+  }
+
+  // Gives up on a file that cannot be created or opened here.
+  void refuseToCreate(const std::filesystem::path& fullPath, int error) {
+    std::string line = "| CreateFile failed:\r\n" + fullPath.string();
+    appendErrorText(error, line);
+    giveUp(line, "send failed.16", "本地创建打开文件失败：");
+  }
+
+  // Tells the sender where to start, takes the data in and gives a complete file the
+  // sender's times and read-only state. False when the transfer ends.
+  bool receiveContents(FileDescriptor& file, std::uint64_t offset, const FileHeader& header) {
     record_.fileDone = offset;
     if (!send(goAhead(offset), "send failed.17")) return false;
-
     const bool complete = receiveData(file.get(), offset, header.size);
     // Only a complete file gets the sender's state: a partial one stays writable and
     // keeps its own times, so that it can be resumed.
@@ -295,6 +342,7 @@ class Receiver {
   DataChannel& channel_;
   FileExistsDecision decision_;
   std::vector<OpenFolder> folders_;
+  std::filesystem::path folderPath_;  // the current folder's full path
 };
 
 }  // namespace

@@ -72,11 +72,11 @@ class Sender {
         ok = sendFolderRecord(name, attributes, "send failed.2", "recv failed.1") &&
              walkFolder(fullPath);
       } else if (itemFolder.empty()) {
-        ok = sendFile(session_.base, name, fullPath, attributes, kTopLevelPlaces);
+        ok = sendFile(session_.base, name, fullPath, &attributes, kTopLevelPlaces);
       } else {
         Directory folder;
         const int error = Directory::open(folderPath, folder);
-        ok = error == 0 ? sendFile(folder, name, fullPath, attributes, kTopLevelPlaces)
+        ok = error == 0 ? sendFile(folder, name, fullPath, &attributes, kTopLevelPlaces)
                         : skipUnopenedFile(fullPath, error, kTopLevelPlaces);
       }
     }
@@ -97,11 +97,13 @@ class Sender {
     std::string name;
   };
 
+  // The full path of the innermost open folder; built once per folder entered or left,
+  // not once per file.
   static std::filesystem::path pathOf(const std::filesystem::path& top,
-                                      const std::vector<Level>& levels, const std::string& name) {
+                                      const std::vector<Level>& levels) {
     std::filesystem::path path = top;
     for (std::size_t at = 1; at < levels.size(); ++at) path /= levels[at].name;
-    return path / name;
+    return path;
   }
 
   void sendFailure(const char* place) { session_.errorNotice(place, channel_.error()); }
@@ -152,17 +154,19 @@ class Sender {
       (void)DirectoryReader::open(top.directory, top.reader);
     }
     levels.push_back(std::move(top));
+    std::filesystem::path levelPath = folderPath;
     while (!levels.empty()) {
       const std::optional<DirectoryEntry> entry = levels.back().reader.next();
       if (!entry) {
         levels.pop_back();
+        levelPath = pathOf(folderPath, levels);
         if (!sendUpward()) return false;
         continue;
       }
       const Directory& folder = levels.back().directory;
       if (entry->isFolder) {
         if (levels.size() >= kMaxFolderDepth) {
-          refuseTooDeep(pathOf(folderPath, levels, entry->name), entry->name);
+          refuseTooDeep(levelPath / entry->name, entry->name);
           return false;
         }
         FileAttributeData attributes;
@@ -179,79 +183,117 @@ class Sender {
           (void)DirectoryReader::open(sub.directory, sub.reader);
         }
         levels.push_back(std::move(sub));
-      } else {
-        FileAttributeData attributes;
-        attributes.attributes = kAttributeArchive;
-        if (const int error = readAttributeDataAt(folder.fd(), entry->name, true, attributes)) {
-          session_.errorNotice("GetFileAttributesEx failed.3", error);
-        }
-        if (!sendFile(folder, entry->name, pathOf(folderPath, levels, entry->name), attributes,
-                      kInFolderPlaces)) {
-          return false;
-        }
+        levelPath /= entry->name;
+      } else if (!sendFile(folder, entry->name, levelPath / entry->name, nullptr,
+                           kInFolderPlaces)) {
+        return false;
       }
     }
     return true;
   }
 
+  // What the receiving side said to a file's header.
+  enum class Reply { Send, Skip, End };
+  // Where the data starts, and whether the acknowledgement that follows the data came
+  // along with the answer already (nothing was due).
+  struct GoAhead {
+    std::uint64_t offset = 0;
+    bool acknowledged = false;
+  };
+
   // Sends one file: header, the receiving side's answer, the data from the agreed offset
-  // and the acknowledgement after it. True when the transfer goes on (the file was sent
-  // or skipped).
+  // and the acknowledgement after it. An item of the offer (`offered`) goes with the times
+  // and attribute bits it was offered with; a file met in a folder's walk with those it has
+  // now. True when the transfer goes on (the file was sent or skipped).
   bool sendFile(const Directory& folder, const std::string& name,
-                const std::filesystem::path& fullPath, const FileAttributeData& attributes,
+                const std::filesystem::path& fullPath, const FileAttributeData* offered,
                 const Places& places) {
     session_.showFileName(fullPath);
     FileDescriptor file;
-    if (const int error = folder.openFileForReading(name, file)) {
+    FileAttributeData current;
+    if (const int error = folder.openFileForReading(name, file, current)) {
+      if (offered == nullptr) showUnreadableAttributes(folder, name);
       return skipUnopenedFile(fullPath, error, places);
     }
-    std::uint64_t size = attributes.size;
-    if (const int error = fileSizeOf(file.get(), size)) {
-      session_.errorNotice("GetFileSizeEx Failed.", error);
-      size = attributes.size;
-    }
+    // The header's size is always the file's own; an offered item's attribute block is
+    // the one taken when it was offered, size included.
+    const std::uint64_t size = current.size;
     record_.fileSize = size;
+    GoAhead goAhead;
+    switch (offerFile(name, size, offered != nullptr ? *offered : current, places, goAhead)) {
+      case Reply::Send:
+        break;
+      case Reply::Skip:
+        return true;
+      case Reply::End:
+        return false;
+    }
+    return sendContents(file, fullPath, size, goAhead, places);
+  }
 
+  // A file of a folder that could not be opened gets the diagnostic of its attributes
+  // too when they cannot be read either (it went away since the folder was listed).
+  void showUnreadableAttributes(const Directory& folder, const std::string& name) {
+    FileAttributeData ignored;
+    if (const int error = readAttributeDataAt(folder.fd(), name, true, ignored)) {
+      session_.errorNotice("GetFileAttributesEx failed.3", error);
+    }
+  }
+
+  // Sends the file's header and reads the answer: send from `goAhead`, skip the file, or
+  // end the transfer (shown).
+  Reply offerFile(const std::string& name, std::uint64_t size, const FileAttributeData& attributes,
+                  const Places& places, GoAhead& goAhead) {
     if (!channel_.send(fileHeader(toWire(name), size, attributes))) {
       sendFailure(places.header);
-      return false;
+      return Reply::End;
     }
     std::string answer;
-    if (!receiveAnswer(places.headerAnswer, answer)) return false;
-    std::uint64_t offset = 0;
+    if (!receiveAnswer(places.headerAnswer, answer)) return Reply::End;
     switch (answer.front()) {
-      case kErrorMarker: {
-        const std::string_view text = recordText(answer);
-        if (text.find("CreateFile failed") != std::string_view::npos) {
-          session_.notice("对方创建打开文件失败。");
-        } else if (text.find("Stopped transfer file") != std::string_view::npos) {
-          session_.notice("对方已终止文件传输。");
-        } else {
-          session_.joinedNotice(peerText(answer), "对方");
-        }
-        return false;
-      }
+      case kErrorMarker:
+        showRefusal(answer);
+        return Reply::End;
       case kSkipMarker:
-        return true;
+        return Reply::Skip;
       case kGoAheadMarker:
         if (const auto parsed = parseGoAhead(answer)) {
-          offset = *parsed;
-          break;
+          goAhead.offset = *parsed;
+          goAhead.acknowledged = size > 0 && goAhead.offset >= size &&
+                                 acknowledgementCameAlong(answer, size, goAhead.offset);
+          return Reply::Send;
         }
         [[fallthrough]];
       default:
         session_.errorNotice("recv no + before file size.", 0);
-        return false;
+        return Reply::End;
     }
+  }
 
-    const bool acknowledged =
-        size > 0 && offset >= size && acknowledgementCameAlong(answer, size, offset);
-    record_.fileDone = offset;
-    const bool sent = offset >= size || sendData(file.get(), fullPath, offset, size);
+  // The receiving side's refusal of a file header, as the person reads it.
+  void showRefusal(std::string_view answer) {
+    const std::string_view text = recordText(answer);
+    if (text.find("CreateFile failed") != std::string_view::npos) {
+      session_.notice("对方创建打开文件失败。");
+    } else if (text.find("Stopped transfer file") != std::string_view::npos) {
+      session_.notice("对方已终止文件传输。");
+    } else {
+      session_.joinedNotice(peerText(answer), "对方");
+    }
+  }
+
+  // Sends the data from `offset` on and waits for the acknowledgement that says the bytes
+  // are on the receiving side's disk; only then does the file count as done.
+  bool sendContents(FileDescriptor& file, const std::filesystem::path& fullPath, std::uint64_t size,
+                    const GoAhead& goAhead, const Places& places) {
+    record_.fileDone = goAhead.offset;
+    const bool sent =
+        goAhead.offset >= size || sendData(file.get(), fullPath, goAhead.offset, size);
     file.close();
     if (!sent) return false;
-    if (size > 0 && !acknowledged && !receiveAcknowledgement(places.dataAnswer)) return false;
-    // Only the receiving side's acknowledgement says the bytes are on its disk.
+    if (size > 0 && !goAhead.acknowledged && !receiveAcknowledgement(places.dataAnswer)) {
+      return false;
+    }
     if (record_.fileCount != 1 && record_.fileDone == size) {
       record_.totalDone += size;
       record_.fileDone = 0;

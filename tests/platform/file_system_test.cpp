@@ -90,26 +90,32 @@ TEST_F(FileSystem, FilesOpenInTheThreeModesAndNeverThroughALink) {
   ASSERT_EQ(Directory::open(root() / "save", save), 0);
 
   FileDescriptor file;
-  EXPECT_EQ(save.openFile("existing", OpenMode::New, file), EEXIST);
-  ASSERT_EQ(save.openFile("fresh", OpenMode::New, file), 0);
+  std::uint64_t size = 99;
+  EXPECT_EQ(save.openFile("existing", OpenMode::New, file, size), EEXIST);
+  ASSERT_EQ(save.openFile("fresh", OpenMode::New, file, size), 0);
+  EXPECT_EQ(size, 0u);
   EXPECT_EQ(::write(file.get(), "new", 3), 3);
   file.close();
   EXPECT_EQ(readFile(root() / "save/fresh"), "new");
 
-  ASSERT_EQ(save.openFile("existing", OpenMode::Resume, file), 0);
-  std::uint64_t size = 0;
-  EXPECT_EQ(fileSizeOf(file.get(), size), 0);
+  ASSERT_EQ(save.openFile("existing", OpenMode::Resume, file, size), 0);
   EXPECT_EQ(size, 11u);
   file.close();
   EXPECT_EQ(readFile(root() / "save/existing"), "old content");
-  ASSERT_EQ(save.openFile("existing", OpenMode::Overwrite, file), 0);
+  ASSERT_EQ(save.openFile("existing", OpenMode::Overwrite, file, size), 0);
+  EXPECT_EQ(size, 0u);
   file.close();
   EXPECT_EQ(readFile(root() / "save/existing"), "");
-  EXPECT_EQ(save.openFile("missing", OpenMode::Resume, file), ENOENT);
+  EXPECT_EQ(save.openFile("missing", OpenMode::Resume, file, size), ENOENT);
 
-  for (const OpenMode mode : {OpenMode::New, OpenMode::Resume, OpenMode::Overwrite}) {
-    EXPECT_NE(save.openFile("link", mode, file), 0);
-    EXPECT_NE(save.openFile("fifo", mode, file), 0);
+  // A new file is never made where anything of that name is, a link or a folder included.
+  fs::create_directories(root() / "save/folder");
+  for (const char* name : {"link", "linkdir", "fifo", "folder"}) {
+    EXPECT_EQ(save.openFile(name, OpenMode::New, file, size), EEXIST) << name;
+  }
+  for (const OpenMode mode : {OpenMode::Resume, OpenMode::Overwrite}) {
+    EXPECT_NE(save.openFile("link", mode, file, size), 0);
+    EXPECT_NE(save.openFile("fifo", mode, file, size), 0);
   }
   EXPECT_EQ(readFile(root() / "outside/target"), "target");
 
@@ -130,13 +136,22 @@ TEST_F(FileSystem, FilesOpenInTheThreeModesAndNeverThroughALink) {
   EXPECT_NE(save.openFolder("linkdir", through), 0);
   ASSERT_EQ(save.createFolder("sub"), 0);
   ASSERT_EQ(save.openFolder("sub", through), 0);
-  ASSERT_EQ(through.openFile("inner", OpenMode::New, file), 0);
+  ASSERT_EQ(through.openFile("inner", OpenMode::New, file, size), 0);
   EXPECT_TRUE(fs::exists(root() / "save/sub/inner"));
 
-  // Reading follows a link to a file, but refuses what is not a file.
-  EXPECT_EQ(save.openFileForReading("link", file), 0);
-  EXPECT_EQ(save.openFileForReading("fifo", file), EINVAL);
-  EXPECT_EQ(save.openFileForReading("sub", file), EISDIR);
+  // Reading follows a link to a file, but refuses what is not a file. The open file is
+  // described as the file it reached, under the name it was opened by.
+  FileAttributeData data;
+  EXPECT_EQ(save.openFileForReading("link", file, data), 0);
+  EXPECT_EQ(data.size, 6u);
+  EXPECT_EQ(data.attributes, kAttributeArchive);
+  EXPECT_EQ(data.lastWriteTime, attributes(root() / "outside/target").lastWriteTime);
+  fs::create_symlink(root() / "outside/target", root() / "save/.hidden-link");
+  EXPECT_EQ(save.openFileForReading(".hidden-link", file, data), 0);
+  EXPECT_EQ(data.attributes, kAttributeArchive | kAttributeHidden);
+  EXPECT_EQ(save.openFileForReading("fifo", file, data), EINVAL);
+  EXPECT_EQ(save.openFileForReading("sub", file, data), EISDIR);
+  EXPECT_EQ(save.openFileForReading("missing", file, data), ENOENT);
 }
 
 TEST_F(FileSystem, TimesAndReadOnlyAreAppliedToAnOpenFile) {

@@ -1,9 +1,12 @@
 // What the receiving side makes of folders and names from other systems: read-only folders,
 // folders that are already there (resuming a folder), and names that must not be created.
 
+#include <functional>
 #include <map>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include "platform/file_system.h"
 #include "platform/text_codec.h"
@@ -135,6 +138,74 @@ TEST_F(ReceivedItems, AFileOrALinkWhereTheFolderShouldBeStillFails) {
   }
   EXPECT_EQ(readFile(root() / "in/plain"), "file");
   EXPECT_TRUE(fs::is_empty(root() / "elsewhere"));
+}
+
+// Whatever already holds a received file's name is asked about once, like a file, and each
+// answer is carried out without writing to it: only a regular file is ever opened.
+TEST_F(ReceivedItems, AnythingInTheWayOfAFileIsAskedAboutAndLeftAlone) {
+  writeFile(root() / "outside/victim", "keep");
+  struct Item {
+    const char* name;
+    std::function<void(const fs::path&)> make;
+    const char* openError;  // what opening it for resuming or writing again says
+  };
+  const std::vector<Item> items = {
+      {"folder", [](const fs::path& at) { fs::create_directories(at); }, "Is a directory"},
+      {"link", [&](const fs::path& at) { fs::create_symlink(root() / "outside/victim", at); },
+       "Too many levels of symbolic links"},
+      {"dangling", [&](const fs::path& at) { fs::create_symlink(root() / "outside/ghost", at); },
+       "Too many levels of symbolic links"},
+      {"fifo", [](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0); },
+       "Invalid argument"},
+  };
+  for (const Item& item : items) {
+    const std::vector<std::pair<int, std::string>> answers = {
+        {kAnswerResume, item.openError},
+        {kAnswerTransferAgain, item.openError},
+        {kAnswerSkip, fixedRecord(kSkipText)},
+        {kAnswerStop, fixedRecord(kStopText)},
+        {kNoAnswer, "File exists"},
+    };
+    for (const auto& [answer, expected] : answers) {
+      SCOPED_TRACE(std::string(item.name) + ", answer " + std::to_string(answer));
+      fs::remove_all(root() / "in");
+      fs::create_directories(root() / "in");
+      const fs::path target = root() / "in" / item.name;
+      item.make(target);
+      const fs::file_type before = fs::symlink_status(target).type();
+      TransferSide receiver;
+      receiver.frontend.onFileExists = [answer = answer](const std::string&) {
+        return FileExistsReply{answer, false};
+      };
+      RawConnection peer = startReceiver(receiver);
+      peer.send(fileHeader(item.name, 4, attributes(kAttributeArchive)));
+      std::string reply;
+      if (answer == kAnswerSkip) {
+        reply = peer.receive(kFixedRecordSize);
+        peer.send(fixedRecord(kEndText));
+      } else {
+        reply = peer.receiveToEnd();
+      }
+      peer.close();
+      ASSERT_TRUE(receiver.join());
+
+      ASSERT_EQ(receiver.frontend.questions().size(), 1u);
+      EXPECT_NE(receiver.frontend.questions()[0].find("in/" + std::string(item.name)),
+                std::string::npos);
+      if (answer == kAnswerSkip || answer == kAnswerStop) {
+        EXPECT_EQ(reply, expected);
+      } else {
+        EXPECT_EQ(reply.rfind("| CreateFile failed:\r\n", 0), 0u) << reply;
+        EXPECT_NE(reply.find(expected), std::string::npos) << reply;
+      }
+      EXPECT_EQ(fs::symlink_status(target).type(), before);
+      if (before == fs::file_type::directory) {
+        EXPECT_TRUE(fs::is_empty(target));
+      }
+      EXPECT_EQ(readFile(root() / "outside/victim"), "keep");
+      EXPECT_FALSE(fs::exists(fs::symlink_status(root() / "outside/ghost")));
+    }
+  }
 }
 
 TEST_F(ReceivedItems, NamesThatReadAsOthersOrAreNotGbkAreRefused) {
