@@ -31,7 +31,7 @@ class QuietFrontend : public Frontend {
   FileExistsReply askFileExists(const std::string&) override {
     return {kAnswerTransferAgain, true};
   }
-  TransferWindowId openTransferWindow(const TransferWindowSpec&) override { return 0; }
+  TransferWindowId openTransferWindow(const TransferWindowSetup&) override { return 0; }
   void setTransferFileName(TransferWindowId, const std::string&) override {}
   void setTransferStatus(TransferWindowId, const std::string&) override {}
   void showTransferFigures(TransferWindowId, const TransferFigures&) override {}

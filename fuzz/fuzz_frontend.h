@@ -37,7 +37,7 @@ class FuzzFrontend : public Frontend {
   std::optional<std::filesystem::path> chooseResumeFile() override;
   std::optional<std::filesystem::path> chooseFolder() override;
   FileExistsReply askFileExists(const std::string&) override;
-  TransferWindowId openTransferWindow(const TransferWindowSpec&) override { return 1; }
+  TransferWindowId openTransferWindow(const TransferWindowSetup&) override { return 1; }
   void setTransferFileName(TransferWindowId, const std::string&) override {}
   void setTransferStatus(TransferWindowId, const std::string&) override {}
   void showTransferFigures(TransferWindowId, const TransferFigures&) override {}

@@ -474,7 +474,7 @@ bool TerminalFrontend::takeResumedFile(const std::string& text) {
 
 // --- Transfers
 
-TransferWindowId TerminalFrontend::openTransferWindow(const TransferWindowSpec& spec) {
+TransferWindowId TerminalFrontend::openTransferWindow(const TransferWindowSetup& spec) {
   TransferWindowId id = 0;
   std::function<void()> listener;
   {

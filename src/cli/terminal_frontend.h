@@ -80,7 +80,7 @@ class TerminalFrontend : public Frontend {
   std::optional<std::filesystem::path> chooseResumeFile() override;
   std::optional<std::filesystem::path> chooseFolder() override;
   FileExistsReply askFileExists(const std::string& text) override;
-  TransferWindowId openTransferWindow(const TransferWindowSpec& spec) override;
+  TransferWindowId openTransferWindow(const TransferWindowSetup& spec) override;
   void setTransferFileName(TransferWindowId window, const std::string& name) override;
   void setTransferStatus(TransferWindowId window, const std::string& status) override;
   void showTransferFigures(TransferWindowId window, const TransferFigures& figures) override;

@@ -57,7 +57,7 @@ struct FileExistsReply {
 // Identifies a transfer window; 0 means none.
 using TransferWindowId = int;
 
-struct TransferWindowSpec {
+struct TransferWindowSetup {
   int index = 0;
   bool isSender = false;
   int fileCount = 1;  // 1 shows one bar, anything else two
@@ -123,7 +123,7 @@ class Frontend {
   virtual FileExistsReply askFileExists(const std::string& text) = 0;
 
   // Transfer windows. Opening returns when the window exists (0 if it could not be made).
-  virtual TransferWindowId openTransferWindow(const TransferWindowSpec& spec) = 0;
+  virtual TransferWindowId openTransferWindow(const TransferWindowSetup& spec) = 0;
   virtual void setTransferFileName(TransferWindowId window, const std::string& name) = 0;
   virtual void setTransferStatus(TransferWindowId window, const std::string& status) = 0;
   virtual void showTransferFigures(TransferWindowId window, const TransferFigures& figures) = 0;

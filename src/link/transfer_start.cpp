@@ -12,7 +12,7 @@ namespace brisk {
 void startTransfer(Peer& peer, const std::shared_ptr<TransferRecord>& record) {
   if (record->started.exchange(true)) return;
   const int index = record->index;
-  TransferWindowSpec spec;
+  TransferWindowSetup spec;
   spec.index = index;
   spec.isSender = record->isSender;
   spec.fileCount = record->fileCount;

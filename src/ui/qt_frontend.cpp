@@ -319,7 +319,7 @@ FileExistsReply QtFrontend::askFileExists(const std::string& text) {
 
 // --- Transfer windows
 
-TransferWindowId QtFrontend::openTransferWindow(const TransferWindowSpec& spec) {
+TransferWindowId QtFrontend::openTransferWindow(const TransferWindowSetup& spec) {
   auto answer = std::make_shared<PendingAnswer<TransferWindowId>>(0);
   return await<TransferWindowId>(answer, [this, answer, spec] {
     auto* window = new TransferWindow(spec);

@@ -68,7 +68,7 @@ class QtFrontend : public QObject, public Frontend {
 
   FileExistsReply askFileExists(const std::string& text) override;
 
-  TransferWindowId openTransferWindow(const TransferWindowSpec& spec) override;
+  TransferWindowId openTransferWindow(const TransferWindowSetup& spec) override;
   void setTransferFileName(TransferWindowId window, const std::string& name) override;
   void setTransferStatus(TransferWindowId window, const std::string& status) override;
   void showTransferFigures(TransferWindowId window, const TransferFigures& figures) override;

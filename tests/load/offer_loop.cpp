@@ -59,7 +59,7 @@ class CountingFrontend : public Frontend {
   std::optional<std::filesystem::path> chooseResumeFile() override { return std::nullopt; }
   std::optional<std::filesystem::path> chooseFolder() override { return std::nullopt; }
   FileExistsReply askFileExists(const std::string&) override { return {}; }
-  TransferWindowId openTransferWindow(const TransferWindowSpec&) override { return 1; }
+  TransferWindowId openTransferWindow(const TransferWindowSetup&) override { return 1; }
   void setTransferFileName(TransferWindowId, const std::string&) override {}
   void setTransferStatus(TransferWindowId, const std::string&) override {}
   void showTransferFigures(TransferWindowId, const TransferFigures&) override {}

@@ -107,7 +107,7 @@ FileExistsReply ScriptedFrontend::askFileExists(const std::string& text) {
   return onFileExists(text);
 }
 
-TransferWindowId ScriptedFrontend::openTransferWindow(const TransferWindowSpec& spec) {
+TransferWindowId ScriptedFrontend::openTransferWindow(const TransferWindowSetup& spec) {
   std::lock_guard lock(mutex_);
   const TransferWindowId id = nextWindow_++;
   windows_[id].spec = spec;

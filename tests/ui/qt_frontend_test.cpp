@@ -273,7 +273,7 @@ class QtFrontendTest : public QObject {
   void transferWindowFollowsItsTransfer() {
     QtFrontend frontend;
     std::atomic<int> stops = 0;
-    TransferWindowSpec spec;
+    TransferWindowSetup spec;
     spec.index = 7;
     spec.isSender = true;
     spec.fileCount = 3;
