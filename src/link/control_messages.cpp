@@ -25,6 +25,12 @@ std::string slotName(int index) {
   return "tsf[" + std::to_string(index) + "]";
 }
 
+// Tells the front end that an offer ended without a transfer (or that its transfer is
+// about to start).
+void offerEnded(Peer& peer, int index, bool ownOffer, OfferOutcome outcome) {
+  peer.frontend().offerEnded(OfferEnd{index, ownOffer, outcome});
+}
+
 // The Index of a message. A missing key is reported with `missingNotice`; an Index that
 // is no slot (outside 1 to 99, or too long a number) is reported and never used.
 std::optional<int> messageIndex(Peer& peer, std::string_view message, const char* missingNotice) {
@@ -148,11 +154,13 @@ void awaitPort(Peer& peer, const std::shared_ptr<TransferRecord>& record) {
   // Taking `started` keeps a PORT handled at this very moment from starting it.
   if (record->started.exchange(true)) return;
   peer.slots().releaseRecord(record->index, record.get());
+  offerEnded(peer, record->index, false, OfferOutcome::Failed);
 }
 
 // The person's answer to an offer whose prompt holds its slot, and what follows from it.
 // Runs on a thread of its own, since the person may take their time.
-void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHandle> prompt);
+void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHandle> prompt,
+                   const Peer::BusyHold& busy);
 
 void handleAsk(Peer& peer, const std::string& message) {
   std::optional<OfferTerms> terms = readOffer(peer, message);
@@ -162,6 +170,7 @@ void handleAsk(Peer& peer, const std::string& message) {
   const int dataPort = peer.controlPort() + index + 1;
   if (!peer.connectingPeer() && !isUsableDataPort(peer, dataPort)) {
     refuseDataPort(peer, index, dataPort);
+    offerEnded(peer, index, false, OfferOutcome::Failed);
     return;
   }
 
@@ -172,34 +181,44 @@ void handleAsk(Peer& peer, const std::string& message) {
     // Both sides offered at once under the same Index: this side's own offer keeps the
     // slot, and the peer's offer fails at once, as ours will on its side.
     peer.sendText(slotInUseReply(index));
+    offerEnded(peer, index, false, OfferOutcome::Failed);
     return;
   }
   if (peer.stopping()) prompt->close();
-  peer.startThread(
-      [&peer, offer = std::move(*terms), prompt] { askAboutOffer(peer, offer, prompt); });
+  // Held from here until the answer has gone out: the prompt leaves its slot before that.
+  peer.startThread([&peer, offer = std::move(*terms), prompt, busy = peer.holdBusy()] {
+    askAboutOffer(peer, offer, prompt, busy);
+  });
 }
 
-void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHandle> prompt) {
+void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHandle> prompt,
+                   const Peer::BusyHold& /*busy*/) {
   const int index = terms.index;
+  const bool singleFile = terms.fileCount == 1;
   std::vector<std::string> captions{"接收", "拒绝"};
-  if (terms.fileCount == 1) captions.push_back("续传已有文件");
-  const int result = peer.frontend().showPrompt(
-      *prompt, PromptRequest{"对方要发送文件给你，你要接收吗？", terms.body, captions});
+  if (singleFile) captions.push_back("续传已有文件");
+  const PromptAnswer answer = peer.frontend().showPrompt(
+      *prompt,
+      PromptRequest{"对方要发送文件给你，你要接收吗？", terms.body, captions,
+                    singleFile ? PromptKind::PeerSingleFileOffer : PromptKind::PeerItemsOffer});
 
-  if (result == 1002) {
+  if (answer == PromptAnswer::Refuse) {
     peer.slots().clearPrompt(index, prompt.get());
     peer.sendText("TRANSFILE:REPLY:NO:Index:" + std::to_string(index) + "\r\n");
+    offerEnded(peer, index, false, OfferOutcome::Refused);
     return;
   }
-  if (result != 1001 && result != 1003) {
+  if (answer != PromptAnswer::Accept && answer != PromptAnswer::Resume) {
     // Closed without an answer: by a CANCEL from the peer, or because the program ends.
     peer.slots().clearPrompt(index, prompt.get());
+    offerEnded(peer, index, false, OfferOutcome::Cancelled);
     return;
   }
   const std::optional<SaveLocation> location =
-      chooseSaveLocation(peer, terms.fileCount, result, terms.body, index);
+      chooseSaveLocation(peer, terms.fileCount, answer, terms.body, index);
   if (!location) {
     peer.slots().clearPrompt(index, prompt.get());
+    offerEnded(peer, index, false, OfferOutcome::Failed);
     return;
   }
 
@@ -225,11 +244,13 @@ void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHa
     peer.notices().showNotice("tsf[" + std::to_string(index) + taken);
     // Tell the offering side, which would otherwise start a transfer nobody joins.
     peer.sendText(slotInUseReply(index));
+    offerEnded(peer, index, false, OfferOutcome::Failed);
     return;
   }
   if (record->isConnector) {
     if (peer.sendText("TRANSFILE:REPLY:YES:Index:" + std::to_string(index) + "\r\n") < 0) {
       peer.slots().releaseRecord(index, record.get());
+      offerEnded(peer, index, false, OfferOutcome::Failed);
       return;
     }
     awaitPort(peer, record);
@@ -265,6 +286,7 @@ void handleReplyYes(Peer& peer, const std::string& message, int index) {
     if (!port) return;
     if (*port == 0) {
       peer.slots().releaseRecord(index, record.get());
+      offerEnded(peer, index, true, OfferOutcome::Failed);
       return;
     }
     record->dataPort = *port;
@@ -272,6 +294,7 @@ void handleReplyYes(Peer& peer, const std::string& message, int index) {
     record->dataPort = peer.controlPort() + index + 1;
     if (!isUsableDataPort(peer, record->dataPort)) {
       peer.slots().releaseRecord(index, record.get());
+      offerEnded(peer, index, true, OfferOutcome::Failed);
       return;
     }
   }
@@ -303,6 +326,7 @@ void handleReplyRefused(Peer& peer, const std::string& message, int index, bool 
   prompt->close();
   peer.slots().clearPrompt(index, prompt.get());
   peer.notices().showNotice(notice);
+  offerEnded(peer, index, true, refused ? OfferOutcome::Refused : OfferOutcome::Failed);
 }
 
 void handleReply(Peer& peer, const std::string& message) {
@@ -332,6 +356,7 @@ void handlePort(Peer& peer, const std::string& message) {
   if (*port == 0) {
     peer.slots().releaseRecord(*index, record.get());
     refuseDataPort(peer, *index, numberAfter(message, kPortKey).value);
+    offerEnded(peer, *index, false, OfferOutcome::Failed);
     return;
   }
   record->dataPort = *port;

@@ -21,6 +21,7 @@ void startTransfer(Peer& peer, const std::shared_ptr<TransferRecord>& record) {
   spec.onAutoCloseToggled = [&peer](bool on) { peer.setAutoClose(on); };
   // The window exists when this returns; without one the transfer still runs.
   record->window = peer.frontend().openTransferWindow(spec);
+  peer.frontend().offerEnded(OfferEnd{index, record->isSender, OfferOutcome::Accepted});
 
   const TransferContext transfer{peer.frontend(), peer.notices(), peer.timing(),
                                  [&peer] { return peer.stopping(); }};

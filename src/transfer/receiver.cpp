@@ -215,19 +215,19 @@ class Receiver {
     }
     OpenMode mode = OpenMode::New;
     if (exists) {
-      switch (decision_.decide(fullPath.string())) {
-        case kAnswerResume:
+      switch (decision_.decide(fullPath)) {
+        case FileExistsAnswer::Resume:
           mode = OpenMode::Resume;
           break;
-        case kAnswerTransferAgain:
+        case FileExistsAnswer::TransferAgain:
           mode = OpenMode::Overwrite;
           break;
-        case kAnswerSkip:
+        case FileExistsAnswer::Skip:
           return send(fixedRecord(kSkipText), "send failed.14");
-        case kAnswerStop:
+        case FileExistsAnswer::Stop:
           (void)send(fixedRecord(kStopText), "send failed.15");
           return false;
-        default:
+        case FileExistsAnswer::None:
           break;  // opening it as new fails, and says why
       }
       // A stop while the person was asked: leave the file exactly as it is.

@@ -99,7 +99,7 @@ TEST_F(ReceivedItems, AnInterruptedFolderTransferIsResumedByteForByte) {
   std::vector<std::string> asked;
   receiver.frontend.onFileExists = [&](const std::string& text) {
     asked.push_back(text);
-    return FileExistsReply{kAnswerResume, true};  // 断点续传, 始终采取相同操作
+    return FileExistsReply{FileExistsAnswer::Resume, true};  // 断点续传, 始终采取相同操作
   };
   const int port = freePortRange();
   sender.offer(root() / "out", {"Tree"}, port, true);
