@@ -20,22 +20,28 @@ class QuietFrontend : public Frontend {
   }
   void showNoticeModal(const std::string& text) override { showNotice(text); }
   bool askYesNo(const std::string&) override { return false; }
-  int showPrompt(PromptHandle&, const PromptRequest&) override { return 0; }
+  PromptAnswer showPrompt(PromptHandle&, const PromptRequest&) override {
+    return PromptAnswer::None;
+  }
   std::vector<std::filesystem::path> chooseFilesToOffer() override { return {}; }
   std::optional<std::filesystem::path> chooseSaveFile(const std::string&,
                                                       const std::string&) override {
     return std::nullopt;
   }
-  std::optional<std::filesystem::path> chooseResumeFile() override { return std::nullopt; }
-  std::optional<std::filesystem::path> chooseFolder() override { return std::nullopt; }
-  FileExistsReply askFileExists(const std::string&) override {
-    return {kAnswerTransferAgain, true};
+  std::optional<std::filesystem::path> chooseResumeFile(const std::string&) override {
+    return std::nullopt;
   }
-  TransferWindowId openTransferWindow(const TransferWindowSpec&) override { return 0; }
+  std::optional<std::filesystem::path> chooseFolder() override { return std::nullopt; }
+  FileExistsReply askFileExists(const std::filesystem::path&) override {
+    return {FileExistsAnswer::TransferAgain, true};
+  }
+  TransferWindowId openTransferWindow(const TransferWindowSetup&) override { return 0; }
   void setTransferFileName(TransferWindowId, const std::string&) override {}
   void setTransferStatus(TransferWindowId, const std::string&) override {}
   void showTransferFigures(TransferWindowId, const TransferFigures&) override {}
   void showTransferVerdict(TransferWindowId, const TransferVerdict&) override {}
+  void offerEnded(const OfferEnd&) override {}
+  void transferEnded(const TransferEnd&) override {}
 };
 
 }  // namespace brisk::bench

@@ -13,10 +13,11 @@ unsigned FuzzFrontend::pick(unsigned count) {
   return static_cast<unsigned>((next >> 33) % count);
 }
 
-int FuzzFrontend::showPrompt(PromptHandle&, const PromptRequest& request) {
+PromptAnswer FuzzFrontend::showPrompt(PromptHandle&, const PromptRequest& request) {
   // Any button, or closed without one.
   const unsigned choice = pick(static_cast<unsigned>(request.captions.size()) + 1);
-  return choice == 0 ? 0 : 1000 + static_cast<int>(choice);
+  if (choice == 0) return PromptAnswer::None;
+  return promptAnswerForButton(request.kind, static_cast<int>(choice) - 1);
 }
 
 std::optional<std::filesystem::path> FuzzFrontend::place(const std::string& name) {
@@ -29,7 +30,7 @@ std::optional<std::filesystem::path> FuzzFrontend::chooseSaveFile(const std::str
   return place("saved.bin");
 }
 
-std::optional<std::filesystem::path> FuzzFrontend::chooseResumeFile() {
+std::optional<std::filesystem::path> FuzzFrontend::chooseResumeFile(const std::string&) {
   return place("resumed.bin");
 }
 
@@ -38,8 +39,13 @@ std::optional<std::filesystem::path> FuzzFrontend::chooseFolder() {
   return saveFolder_;
 }
 
-FileExistsReply FuzzFrontend::askFileExists(const std::string&) {
-  return FileExistsReply{static_cast<int>(kAnswerResume + pick(5)), pick(2) == 0};
+FileExistsReply FuzzFrontend::askFileExists(const std::filesystem::path&) {
+  // Any of the four buttons, or closed without one.
+  constexpr FileExistsAnswer kAnswers[] = {FileExistsAnswer::None, FileExistsAnswer::Resume,
+                                           FileExistsAnswer::TransferAgain, FileExistsAnswer::Skip,
+                                           FileExistsAnswer::Stop};
+  const FileExistsAnswer answer = kAnswers[pick(5)];
+  return FileExistsReply{answer, pick(2) == 0};
 }
 
 std::uint64_t seedOf(const std::uint8_t* data, std::size_t size) {

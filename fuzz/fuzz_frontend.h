@@ -30,18 +30,20 @@ class FuzzFrontend : public Frontend {
   void showNotice(const std::string&) override {}
   void showNoticeModal(const std::string&) override {}
   bool askYesNo(const std::string&) override { return pick(2) == 0; }
-  int showPrompt(PromptHandle& handle, const PromptRequest& request) override;
+  PromptAnswer showPrompt(PromptHandle& handle, const PromptRequest& request) override;
   std::vector<std::filesystem::path> chooseFilesToOffer() override { return {}; }
   std::optional<std::filesystem::path> chooseSaveFile(const std::string& suggestedName,
                                                       const std::string& defaultSuffix) override;
-  std::optional<std::filesystem::path> chooseResumeFile() override;
+  std::optional<std::filesystem::path> chooseResumeFile(const std::string& suggestedName) override;
   std::optional<std::filesystem::path> chooseFolder() override;
-  FileExistsReply askFileExists(const std::string&) override;
-  TransferWindowId openTransferWindow(const TransferWindowSpec&) override { return 1; }
+  FileExistsReply askFileExists(const std::filesystem::path&) override;
+  TransferWindowId openTransferWindow(const TransferWindowSetup&) override { return 1; }
   void setTransferFileName(TransferWindowId, const std::string&) override {}
   void setTransferStatus(TransferWindowId, const std::string&) override {}
   void showTransferFigures(TransferWindowId, const TransferFigures&) override {}
   void showTransferVerdict(TransferWindowId, const TransferVerdict&) override {}
+  void offerEnded(const OfferEnd&) override {}
+  void transferEnded(const TransferEnd&) override {}
 
  private:
   std::optional<std::filesystem::path> place(const std::string& name);

@@ -2,7 +2,6 @@
 
 #include <system_error>
 
-#include "common/frontend.h"
 #include "common/settings_store.h"
 #include "discovery/display_name.h"
 
@@ -28,11 +27,11 @@ std::optional<std::string> checkPort(const std::string& text) {
   return std::nullopt;
 }
 
-std::optional<int> existsAnswerFor(const std::string& word) {
-  if (word == "resume") return kAnswerResume;
-  if (word == "again") return kAnswerTransferAgain;
-  if (word == "skip") return kAnswerSkip;
-  if (word == "stop") return kAnswerStop;
+std::optional<FileExistsAnswer> existsAnswerFor(const std::string& word) {
+  if (word == "resume") return FileExistsAnswer::Resume;
+  if (word == "again") return FileExistsAnswer::TransferAgain;
+  if (word == "skip") return FileExistsAnswer::Skip;
+  if (word == "stop") return FileExistsAnswer::Stop;
   return std::nullopt;
 }
 
@@ -104,7 +103,7 @@ class CommandLineReader {
     if (options_.role == PeerOptions::Role::Peers && argument != "--wait") {
       error_ = "peers takes only --wait, not " + argument;
     } else if (options_.role != PeerOptions::Role::Listen &&
-               (argument == "--name" || argument == "--no-announce")) {
+               (argument == "--name" || argument == "--no-announce" || argument == "--keep")) {
       error_ = argument + " is for listen only";
     } else if (argument == "--wait") {
       if (const auto seconds = value()) readWait(*seconds);
@@ -142,6 +141,8 @@ class CommandLineReader {
       if (noValue()) options_.resume = true;
     } else if (argument == "--once") {
       if (noValue()) options_.once = true;
+    } else if (argument == "--keep") {
+      if (noValue()) options_.keep = true;
     } else {
       error_ = "unknown option: " + argument;
     }
@@ -179,6 +180,8 @@ class CommandLineReader {
       error_ = "--refuse cannot be combined with --save-to or --resume";
     } else if (options_.resume && !options_.saveTo) {
       error_ = "--resume needs --save-to, the folder that holds the files to resume";
+    } else if (options_.keep && options_.once) {
+      error_ = "--keep cannot be combined with --once";
     }
   }
 
@@ -252,12 +255,16 @@ Options:
   --no-announce     listen: do not announce this computer on the local network
   --once            end after the first transfer has ended or the connection closed;
                     exit status 0 if that transfer completed, 1 otherwise
+  --keep            listen: listen again each time a peer leaves, until ended by
+                    SIGTERM or SIGINT (an unattended inbox with --save-to)
   -h, --help        show this text
 
 Without --save-to or --refuse, offers are asked about on the terminal, and refused when
-standard input is not a terminal. Without --once, brisk-peer ends when the connection
-closes, or when standard input is closed and nothing is left to do (no connection being
-set up, no --send or --say waiting, no offer or transfer under way).
+standard input is not a terminal. Without --once or --keep, brisk-peer ends when the
+connection closes, or when standard input is closed and nothing is left to do (no
+connection being set up, no --send or --say waiting, no offer or transfer under way).
+With --save-to or --refuse and neither --send nor --say, a closed standard input does
+not end it: it serves the peer until the peer leaves.
 
 Exit status: 0 normal end, 1 the transfer of --once did not complete, 2 usage error,
 3 listening or connecting failed (peers: discovery unavailable, the reason on standard

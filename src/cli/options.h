@@ -6,6 +6,8 @@
 #include <variant>
 #include <vector>
 
+#include "common/frontend.h"
+
 namespace brisk {
 
 // What brisk-peer was asked to do on its command line.
@@ -26,9 +28,10 @@ struct PeerOptions {
   std::optional<std::filesystem::path> saveTo;
   bool refuse = false;
   bool resume = false;
-  std::optional<int> existsAnswer;  // a FileExistsAnswer; nothing means the default
+  std::optional<FileExistsAnswer> existsAnswer;  // nothing means the default
   std::vector<Action> actions;
   bool once = false;
+  bool keep = false;  // listen: listen again after each peer leaves
   // listen: announce on the local network, under this name (the default name when empty)
   bool announce = true;
   std::string name;

@@ -30,12 +30,13 @@ namespace brisk {
 
 namespace {
 
-// How long everything must have stayed quiet before a run whose input has closed ends:
-// an answer hands an offer from one thread to the next, and the end must not fall in
-// between.
-constexpr auto kQuietBeforeEnd = std::chrono::milliseconds(500);
-// The loop looks at the state at least this often, for the quiet time above.
+// The loop looks at the state at least this often: the Peer's becoming idle, the link
+// settling and a link that may be started again are not announced.
 constexpr int kPollMilliseconds = 100;
+// How long the control connection must have been quiet before a run whose own work is
+// done ends: when offers cross, each side answers the other's before sending its own, so
+// the peer's offer may follow the answer that left this side idle by a moment.
+constexpr auto kLinkSettle = std::chrono::milliseconds(500);
 // A typed line longer than this is sent in pieces, so input without line breaks cannot
 // grow without bound.
 constexpr std::size_t kMaxTypedLine = 65536;
@@ -187,6 +188,7 @@ class PeerRun {
         if (fds[1].revents != 0) readInput();
       }
       if (!actionsDone_ && frontend_.status().linkState == LinkState::Connected) runActions();
+      if (options_.keep) listenAgainOnceThePeerLeft();
       if (discovery_) updateAnnouncement();
     }
     // The announcement goes first: nobody should find a peer that is leaving.
@@ -211,27 +213,43 @@ class PeerRun {
       if (linkClosed) return kExitIncomplete;
       return std::nullopt;
     }
+    // An inbox listens again after each peer; only a signal ends it.
+    if (options_.keep) return std::nullopt;
     if (linkClosed) return 0;
-    if (inputOpen_ || !nothingUnderWay(status)) {
-      quietSince_.reset();
-      return std::nullopt;
-    }
-    const auto now = std::chrono::steady_clock::now();
-    if (!quietSince_) quietSince_ = now;
-    if (now - *quietSince_ >= kQuietBeforeEnd) return 0;
-    return std::nullopt;
+    // An unattended inbox serves its peer until the peer leaves, input or not.
+    if (servesUntilThePeerLeaves()) return std::nullopt;
+    if (inputOpen_ || !nothingUnderWay(status)) return std::nullopt;
+    return 0;
+  }
+
+  // Offers are answered automatically and this side has nothing of its own to do.
+  bool servesUntilThePeerLeaves() const {
+    return answerPolicyFor(options_, false).answersOffers() && options_.actions.empty();
   }
 
   bool nothingUnderWay(const FrontendStatus& status) {
     if (status.linkState != LinkState::Connected || !actionsDone_) return false;
-    if (peer_.personMessagesPending()) return false;  // a line or offer still to go out
     if (status.openPrompts != 0 || status.openQuestions != 0 || status.openTransfers != 0) {
       return false;
     }
-    for (int index = SlotTables::kFirstIndex; index <= SlotTables::kLastIndex; ++index) {
-      if (peer_.slots().tsf(index) || peer_.slots().tsfwnd(index)) return false;
+    return peer_.idle() &&
+           std::chrono::steady_clock::now() - peer_.lastControlTraffic() >= kLinkSettle;
+  }
+
+  // With --keep: once the peer has left, listens for the next one. The link thread shows
+  // the idle state a moment before it can start again, so this is tried until it takes.
+  void listenAgainOnceThePeerLeft() {
+    const FrontendStatus status = frontend_.status();
+    if (status.linkEnded && status.everConnected) {
+      frontend_.startNewLink();
+      actionsDone_ = false;
+      listenAgain_ = true;
     }
-    return true;
+    if (!listenAgain_) return;
+    peer_.onListen(options_.port);
+    // Until the old link's thread has let go, listening does not start: the next round
+    // of the loop tries again.
+    if (frontend_.status().linkState != LinkState::Idle) listenAgain_ = false;
   }
 
   void startDiscovery() {
@@ -328,8 +346,8 @@ class PeerRun {
   bool inputOpen_ = true;
   std::string pendingInput_;
   bool actionsDone_ = false;
+  bool listenAgain_ = false;  // --keep: the peer left and listening has not started again
   std::vector<std::string> earlyLines_;  // typed before the connection came up
-  std::optional<std::chrono::steady_clock::time_point> quietSince_;
 
   std::mutex discoveryMutex_;
   std::deque<DiscoveryEvent> discoveryEvents_;

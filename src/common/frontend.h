@@ -32,32 +32,89 @@ enum class LinkState {
   Connected,   // status label "已连接", Disconnect reads "断开"
 };
 
-// A question with a message line, a text and up to four buttons. Its answer is
-// 1001 + the index of the pressed button, or 0 when it was closed without one.
+// What a prompt asks, so that a front end knows what its buttons mean without reading
+// their captions.
+enum class PromptKind {
+  PeerSingleFileOffer,  // the peer offers one file: accept, refuse, resume an existing file
+  PeerItemsOffer,       // the peer offers a folder or several items: accept, refuse
+  OwnOfferWaiting,      // this side's offer waits for the peer's answer: cancel
+};
+
+// A question with a message line, a text and its buttons, in the order the captions list
+// them (see promptAnswerForButton).
 struct PromptRequest {
   std::string line;
   std::string text;
   std::vector<std::string> captions;
+  PromptKind kind = PromptKind::PeerItemsOffer;
 };
 
+// The person's answer to a prompt. None: the prompt was closed without one (by another
+// thread, or because the program ends).
+enum class PromptAnswer {
+  None,
+  Accept,  // take the peer's offer, choosing where it goes
+  Refuse,  // refuse the peer's offer
+  Resume,  // take the peer's single file as the rest of a file already here
+  Cancel,  // withdraw this side's own offer
+};
+
+// The answer that the button at `button` (0 for the first caption) of a prompt of `kind`
+// gives; None for a button the kind does not have.
+inline PromptAnswer promptAnswerForButton(PromptKind kind, int button) {
+  if (kind == PromptKind::OwnOfferWaiting)
+    return button == 0 ? PromptAnswer::Cancel : PromptAnswer::None;
+  switch (button) {
+    case 0:
+      return PromptAnswer::Accept;
+    case 1:
+      return PromptAnswer::Refuse;
+    case 2:
+      return kind == PromptKind::PeerSingleFileOffer ? PromptAnswer::Resume : PromptAnswer::None;
+    default:
+      return PromptAnswer::None;
+  }
+}
+
 // Answers of the file-exists dialog.
-enum FileExistsAnswer : int {
-  kNoAnswer = 0,
-  kAnswerResume = 1001,
-  kAnswerTransferAgain = 1002,
-  kAnswerSkip = 1003,
-  kAnswerStop = 1004,
+enum class FileExistsAnswer {
+  None,  // closed without a button
+  Resume,
+  TransferAgain,
+  Skip,
+  Stop,
 };
 
 struct FileExistsReply {
-  int answer = kNoAnswer;
+  FileExistsAnswer answer = FileExistsAnswer::None;
   bool alwaysTicked = false;  // the "始终采取相同操作" box was ticked when a button was pressed
+};
+
+// How an offer, this side's own or the peer's, ended.
+enum class OfferOutcome {
+  Accepted,   // its transfer starts; transferEnded follows
+  Refused,    // by the person who was asked (the refusal has been sent, or received)
+  Cancelled,  // withdrawn by the side that made it, or closed because the link or program ended
+  Failed,     // no transfer can follow: no place to save, a slot in use, an unusable data port
+};
+
+struct OfferEnd {
+  int index = 0;
+  bool ownOffer = false;  // this side offered
+  OfferOutcome outcome = OfferOutcome::Failed;
+};
+
+// How a transfer ended, once its record has left its slot.
+struct TransferEnd {
+  int index = 0;
+  bool isSender = false;
+  bool complete = false;  // the whole protocol finished and every byte arrived
 };
 
 // Identifies a transfer window; 0 means none.
 using TransferWindowId = int;
 
-struct TransferWindowSpec {
+struct TransferWindowSetup {
   int index = 0;
   bool isSender = false;
   int fileCount = 1;  // 1 shows one bar, anything else two
@@ -109,25 +166,34 @@ class Frontend {
   virtual void showNoticeModal(const std::string& text) = 0;  // returns when closed
   virtual bool askYesNo(const std::string& text) = 0;         // true for Yes
 
-  // Prompts. `handle` lets another thread close the prompt; the result is then 0.
-  virtual int showPrompt(PromptHandle& handle, const PromptRequest& request) = 0;
+  // Prompts. `handle` lets another thread close the prompt; the answer is then None.
+  virtual PromptAnswer showPrompt(PromptHandle& handle, const PromptRequest& request) = 0;
 
   // Choosing what to offer and where to save. Nothing means the person cancelled.
   virtual std::vector<std::filesystem::path> chooseFilesToOffer() = 0;
   virtual std::optional<std::filesystem::path> chooseSaveFile(const std::string& suggestedName,
                                                               const std::string& defaultSuffix) = 0;
-  virtual std::optional<std::filesystem::path> chooseResumeFile() = 0;
+  // An existing file to continue receiving the peer's single file `suggestedName` into.
+  virtual std::optional<std::filesystem::path> chooseResumeFile(
+      const std::string& suggestedName) = 0;
   virtual std::optional<std::filesystem::path> chooseFolder() = 0;
 
-  // The file-exists dialog with its text.
-  virtual FileExistsReply askFileExists(const std::string& text) = 0;
+  // The question about a received file that already exists at `path` (full path); each
+  // front end words it itself.
+  virtual FileExistsReply askFileExists(const std::filesystem::path& path) = 0;
 
   // Transfer windows. Opening returns when the window exists (0 if it could not be made).
-  virtual TransferWindowId openTransferWindow(const TransferWindowSpec& spec) = 0;
+  virtual TransferWindowId openTransferWindow(const TransferWindowSetup& setup) = 0;
   virtual void setTransferFileName(TransferWindowId window, const std::string& name) = 0;
   virtual void setTransferStatus(TransferWindowId window, const std::string& status) = 0;
   virtual void showTransferFigures(TransferWindowId window, const TransferFigures& figures) = 0;
   virtual void showTransferVerdict(TransferWindowId window, const TransferVerdict& verdict) = 0;
+
+  // Events: what happened, for front ends that act on it rather than show it. Called on
+  // the engine thread where it happened, after what it reports is done (a refusal sent,
+  // a transfer's record released).
+  virtual void offerEnded(const OfferEnd& end) = 0;
+  virtual void transferEnded(const TransferEnd& end) = 0;
 };
 
 }  // namespace brisk

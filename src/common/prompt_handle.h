@@ -9,7 +9,7 @@ namespace brisk {
 // An open prompt (the offering side's waiting window or the receiving side's question) as
 // the engine sees it. The slot table `tsfwnd` keeps it, so that the dispatcher can read
 // the prompt's text and close it from another thread when the peer answers or cancels.
-// Closing makes the front end's showPrompt return 0.
+// Closing makes the front end's showPrompt return PromptAnswer::None.
 class PromptHandle {
  public:
   explicit PromptHandle(std::string text) : text_(std::move(text)) {}

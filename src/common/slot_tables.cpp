@@ -100,6 +100,14 @@ std::vector<std::shared_ptr<TransferRecord>> SlotTables::takeAllRecords() {
   return taken;
 }
 
+bool SlotTables::anyInUse() const {
+  std::lock_guard lock(mutex_);
+  for (std::size_t slot = 0; slot < kSlots; ++slot) {
+    if (records_[slot] || prompts_[slot] || reserved_[slot]) return true;
+  }
+  return false;
+}
+
 std::vector<std::shared_ptr<PromptHandle>> SlotTables::takeAllPrompts() {
   std::lock_guard lock(mutex_);
   std::vector<std::shared_ptr<PromptHandle>> taken;

@@ -46,6 +46,10 @@ class SlotTables {
   // Empties the prompt slot only if it still holds `prompt`.
   void clearPrompt(int index, const PromptHandle* prompt);
 
+  // Whether any slot holds a record, a prompt or a reservation: an offer or transfer
+  // under way.
+  bool anyInUse() const;
+
   // Empties every slot; returns the records and prompts they held.
   std::vector<std::shared_ptr<TransferRecord>> takeAllRecords();
   std::vector<std::shared_ptr<PromptHandle>> takeAllPrompts();

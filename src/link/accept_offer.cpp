@@ -32,10 +32,10 @@ std::string defaultSuffix(const std::string& name) {
   return suffix.find('.') == std::string::npos ? suffix : std::string();
 }
 
-std::optional<SaveLocation> chooseSaveLocation(Peer& peer, int fileCount, int promptResult,
+std::optional<SaveLocation> chooseSaveLocation(Peer& peer, int fileCount, PromptAnswer answer,
                                                const std::string& offerBody, int index) {
   Frontend& frontend = peer.frontend();
-  if (fileCount == 1 && promptResult == 1001) {
+  if (fileCount == 1 && answer == PromptAnswer::Accept) {
     const std::string name = suggestedName(offerBody);
     if (const auto chosen = frontend.chooseSaveFile(name, defaultSuffix(name))) {
       return fileLocation(*chosen, kOpenModeNew);
@@ -43,8 +43,8 @@ std::optional<SaveLocation> chooseSaveLocation(Peer& peer, int fileCount, int pr
     reportFailedChoice(peer, "GetSaveFileName", index);
     return std::nullopt;
   }
-  if (fileCount == 1 && promptResult == 1003) {
-    if (const auto chosen = frontend.chooseResumeFile()) {
+  if (fileCount == 1 && answer == PromptAnswer::Resume) {
+    if (const auto chosen = frontend.chooseResumeFile(suggestedName(offerBody))) {
       return fileLocation(*chosen, kOpenModeResume);
     }
     reportFailedChoice(peer, "GetOpenFileName", index);

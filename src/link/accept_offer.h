@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "common/frontend.h"
+
 namespace brisk {
 
 class Peer;
@@ -21,11 +23,11 @@ std::string suggestedName(const std::string& offerBody);
 // The suggested name's extension when it ends in a dot and exactly three other characters.
 std::string defaultSuffix(const std::string& name);
 
-// Asks the person where an accepted offer goes: a file name for one file (Accept, 1001),
-// an existing file to continue (Resume, 1003), or a folder for a folder or several items.
+// Asks the person where an accepted offer goes: a file name for one file (Accept), an
+// existing file to continue (Resume), or a folder for a folder or several items.
 // When the person cancels, the peer is told with a failure answer first, then the person
 // is told; the result is then empty. Runs on the offer's dispatcher thread.
-std::optional<SaveLocation> chooseSaveLocation(Peer& peer, int fileCount, int promptResult,
+std::optional<SaveLocation> chooseSaveLocation(Peer& peer, int fileCount, PromptAnswer answer,
                                                const std::string& offerBody, int index);
 
 }  // namespace brisk

@@ -25,6 +25,12 @@ std::string slotName(int index) {
   return "tsf[" + std::to_string(index) + "]";
 }
 
+// Tells the front end that an offer ended without a transfer (or that its transfer is
+// about to start).
+void offerEnded(Peer& peer, int index, bool ownOffer, OfferOutcome outcome) {
+  peer.frontend().offerEnded(OfferEnd{index, ownOffer, outcome});
+}
+
 // The Index of a message. A missing key is reported with `missingNotice`; an Index that
 // is no slot (outside 1 to 99, or too long a number) is reported and never used.
 std::optional<int> messageIndex(Peer& peer, std::string_view message, const char* missingNotice) {
@@ -141,11 +147,13 @@ void awaitPort(Peer& peer, const std::shared_ptr<TransferRecord>& record) {
   // Taking `started` keeps a PORT handled at this very moment from starting it.
   if (record->started.exchange(true)) return;
   peer.slots().releaseRecord(record->index, record.get());
+  offerEnded(peer, record->index, false, OfferOutcome::Failed);
 }
 
 // The person's answer to an offer whose prompt holds its slot, and what follows from it.
 // Runs on a thread of its own, since the person may take their time.
-void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHandle> prompt);
+void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHandle> prompt,
+                   const Peer::BusyHold& busy);
 
 void handleAsk(Peer& peer, const std::string& message) {
   std::optional<OfferTerms> terms = readOffer(peer, message);
@@ -155,6 +163,7 @@ void handleAsk(Peer& peer, const std::string& message) {
   const int dataPort = namedDataPort(peer.controlPort(), index);
   if (!peer.connectingPeer() && !isUsableDataPort(peer, dataPort)) {
     refuseDataPort(peer, index, dataPort);
+    offerEnded(peer, index, false, OfferOutcome::Failed);
     return;
   }
 
@@ -165,11 +174,14 @@ void handleAsk(Peer& peer, const std::string& message) {
     // Both sides offered at once under the same Index: this side's own offer keeps the
     // slot, and the peer's offer fails at once, as ours will on its side.
     peer.sendText(replySlotInUse(index));
+    offerEnded(peer, index, false, OfferOutcome::Failed);
     return;
   }
   if (peer.stopping()) prompt->close();
-  peer.startThread(
-      [&peer, offer = std::move(*terms), prompt] { askAboutOffer(peer, offer, prompt); });
+  // Held from here until the answer has gone out: the prompt leaves its slot before that.
+  peer.startThread([&peer, offer = std::move(*terms), prompt, busy = peer.holdBusy()] {
+    askAboutOffer(peer, offer, prompt, busy);
+  });
 }
 
 // The record of an accepted offer on the receiving side, before it takes its slot.
@@ -204,11 +216,13 @@ void acceptOffer(Peer& peer, const std::shared_ptr<TransferRecord>& record,
     peer.notices().showNotice("tsf[" + std::to_string(index) + taken);
     // Tell the offering side, which would otherwise start a transfer nobody joins.
     peer.sendText(replySlotInUse(index));
+    offerEnded(peer, index, false, OfferOutcome::Failed);
     return;
   }
   if (record->isConnector) {
     if (peer.sendText(replyYes(index)) < 0) {
       peer.slots().releaseRecord(index, record.get());
+      offerEnded(peer, index, false, OfferOutcome::Failed);
       return;
     }
     awaitPort(peer, record);
@@ -219,27 +233,34 @@ void acceptOffer(Peer& peer, const std::shared_ptr<TransferRecord>& record,
   std::this_thread::sleep_for(peer.timing().messagePause);
 }
 
-void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHandle> prompt) {
+void askAboutOffer(Peer& peer, const OfferTerms& terms, std::shared_ptr<PromptHandle> prompt,
+                   const Peer::BusyHold& /*busy*/) {
   const int index = terms.index;
+  const bool singleFile = terms.fileCount == 1;
   std::vector<std::string> captions{"接收", "拒绝"};
-  if (terms.fileCount == 1) captions.push_back("续传已有文件");
-  const int result = peer.frontend().showPrompt(
-      *prompt, PromptRequest{"对方要发送文件给你，你要接收吗？", terms.body, captions});
+  if (singleFile) captions.push_back("续传已有文件");
+  const PromptAnswer answer = peer.frontend().showPrompt(
+      *prompt,
+      PromptRequest{"对方要发送文件给你，你要接收吗？", terms.body, captions,
+                    singleFile ? PromptKind::PeerSingleFileOffer : PromptKind::PeerItemsOffer});
 
-  if (result == 1002) {
+  if (answer == PromptAnswer::Refuse) {
     peer.slots().clearPrompt(index, prompt.get());
     peer.sendText(replyNo(index));
+    offerEnded(peer, index, false, OfferOutcome::Refused);
     return;
   }
-  if (result != 1001 && result != 1003) {
+  if (answer != PromptAnswer::Accept && answer != PromptAnswer::Resume) {
     // Closed without an answer: by a CANCEL from the peer, or because the program ends.
     peer.slots().clearPrompt(index, prompt.get());
+    offerEnded(peer, index, false, OfferOutcome::Cancelled);
     return;
   }
   const std::optional<SaveLocation> location =
-      chooseSaveLocation(peer, terms.fileCount, result, terms.body, index);
+      chooseSaveLocation(peer, terms.fileCount, answer, terms.body, index);
   if (!location) {
     peer.slots().clearPrompt(index, prompt.get());
+    offerEnded(peer, index, false, OfferOutcome::Failed);
     return;
   }
   acceptOffer(peer, receivingRecord(peer, terms, *location), *prompt);
@@ -269,6 +290,7 @@ void handleReplyYes(Peer& peer, const std::string& message, int index) {
     if (!port) return;
     if (*port == 0) {
       peer.slots().releaseRecord(index, record.get());
+      offerEnded(peer, index, true, OfferOutcome::Failed);
       return;
     }
     record->dataPort = *port;
@@ -276,6 +298,7 @@ void handleReplyYes(Peer& peer, const std::string& message, int index) {
     record->dataPort = namedDataPort(peer.controlPort(), index);
     if (!isUsableDataPort(peer, record->dataPort)) {
       peer.slots().releaseRecord(index, record.get());
+      offerEnded(peer, index, true, OfferOutcome::Failed);
       return;
     }
   }
@@ -306,6 +329,7 @@ void handleReplyRefused(Peer& peer, const std::string& message, int index, bool 
   prompt->close();
   peer.slots().clearPrompt(index, prompt.get());
   peer.notices().showNotice(notice);
+  offerEnded(peer, index, true, refused ? OfferOutcome::Refused : OfferOutcome::Failed);
 }
 
 void handleReply(Peer& peer, const std::string& message, ControlKind kind) {
@@ -332,6 +356,7 @@ void handlePort(Peer& peer, const std::string& message) {
   if (*port == 0) {
     peer.slots().releaseRecord(*index, record.get());
     refuseDataPort(peer, *index, numberAfter(message, kPortKey).value);
+    offerEnded(peer, *index, false, OfferOutcome::Failed);
     return;
   }
   record->dataPort = *port;

@@ -52,6 +52,20 @@ Peer::~Peer() {
   shutdown();
 }
 
+Peer::BusyHold Peer::holdBusy() {
+  ++*busyHolds_;
+  // The count is shared, so a hold released after the Peer is gone still has its counter.
+  return BusyHold(nullptr, [count = busyHolds_](void*) { --*count; });
+}
+
+void Peer::noteControlTraffic() {
+  lastControlTraffic_ = std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+bool Peer::idle() const {
+  return *busyHolds_ == 0 && !personMessagesPending() && !slots_.anyInUse();
+}
+
 void Peer::onListen(const std::string& portBoxText) {
   startLink(Role::Listen, {}, portBoxText);
 }
@@ -231,6 +245,7 @@ bool Peer::restArrives(const Socket& socket) const {
 }
 
 void Peer::handlePiece(std::string bytes, bool isControl, WireDecoder& decoder) {
+  noteControlTraffic();
   frontend_.appendLog(decoder.decode(bytes), kBlack);
   // An offer waits for the person on a thread of its own, which the dispatcher starts.
   if (isControl) dispatchControlMessage(*this, bytes);
@@ -288,6 +303,7 @@ int Peer::sendWire(const std::string& wire, const std::string& logText) {
     notices_.showNoticeModal("send failed.");
     return -1;
   }
+  noteControlTraffic();
   // Under the lock, so that the log shows messages in the order they went out.
   frontend_.appendLog(logText, kBlue);
   return static_cast<int>(sent);

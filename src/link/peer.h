@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -52,6 +53,24 @@ class Peer {
   // Whether any of the person's messages still waits to go out or is going out.
   bool personMessagesPending() const { return personMessages_.busy(); }
 
+  // Keeps the Peer from counting as idle while any copy lives: work between two slot
+  // states, such as an answer to the peer's offer whose prompt has left its slot before
+  // the answer has gone out.
+  using BusyHold = std::shared_ptr<void>;
+  [[nodiscard]] BusyHold holdBusy();
+  // Whether nothing is under way that an ending program would cut off: none of the
+  // person's messages waits to go out, no slot holds an offer, a prompt or a transfer,
+  // and no answer to an offer is being given. Says nothing of messages the peer may
+  // still send. Any thread.
+  bool idle() const;
+  // When the control connection last carried something either way: the peer may be about
+  // to send an offer of its own (offers that cross are answered before they are sent),
+  // which no message announces. Any thread.
+  std::chrono::steady_clock::time_point lastControlTraffic() const {
+    return std::chrono::steady_clock::time_point(
+        std::chrono::steady_clock::duration(lastControlTraffic_.load()));
+  }
+
   // Writes the start-up line with this machine's address into the chat log. Returns at
   // once; the line follows from a Peer thread when the lookup is done.
   void logLocalAddress();
@@ -95,6 +114,7 @@ class Peer {
   void handlePiece(std::string bytes, bool isControl, class WireDecoder& decoder);
   int sendWire(const std::string& wire, const std::string& logText);
   bool queuePersonMessage(OutgoingQueue::Message message);
+  void noteControlTraffic();
 
   Frontend& frontend_;
   const Timing timing_;
@@ -106,6 +126,8 @@ class Peer {
   std::atomic<int> controlPort_{0};
   std::atomic<bool> autoClose_{false};
   std::atomic<bool> stopping_{false};
+  std::shared_ptr<std::atomic<int>> busyHolds_ = std::make_shared<std::atomic<int>>(0);
+  std::atomic<std::chrono::steady_clock::rep> lastControlTraffic_{0};
 
   // The current listen or connect attempt and, once connected, its control socket.
   mutable std::mutex linkMutex_;

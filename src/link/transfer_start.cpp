@@ -20,7 +20,7 @@ constexpr auto kListeningPoll = std::chrono::milliseconds(1);
 void startTransfer(Peer& peer, const std::shared_ptr<TransferRecord>& record) {
   if (record->started.exchange(true)) return;
   const int index = record->index;
-  TransferWindowSpec spec;
+  TransferWindowSetup spec;
   spec.index = index;
   spec.isSender = record->isSender;
   spec.fileCount = record->fileCount;
@@ -29,6 +29,7 @@ void startTransfer(Peer& peer, const std::shared_ptr<TransferRecord>& record) {
   spec.onAutoCloseToggled = [&peer](bool on) { peer.setAutoClose(on); };
   // The window exists when this returns; without one the transfer still runs.
   record->window = peer.frontend().openTransferWindow(spec);
+  peer.frontend().offerEnded(OfferEnd{index, record->isSender, OfferOutcome::Accepted});
 
   const TransferContext transfer{peer.frontend(), peer.notices(), peer.timing(),
                                  [&peer] { return peer.stopping(); }};

@@ -7,10 +7,11 @@ namespace brisk {
 
 void waitingThread(Peer& peer, int index, std::shared_ptr<PromptHandle> prompt,
                    std::shared_ptr<TransferRecord> record) {
-  const PromptRequest request{"发送文件给对方，等待对方接收...", prompt->text(), {"取消"}};
-  const int result = peer.frontend().showPrompt(*prompt, request);
+  const PromptRequest request{
+      "发送文件给对方，等待对方接收...", prompt->text(), {"取消"}, PromptKind::OwnOfferWaiting};
+  const PromptAnswer answer = peer.frontend().showPrompt(*prompt, request);
   // Anything but the button: the dispatcher closed the prompt and owns what follows.
-  if (result != 1001) return;
+  if (answer != PromptAnswer::Cancel) return;
   // The peer's answer may be handled at this very moment; whoever decides first wins.
   if (record->answered.exchange(true)) return;
   // The slot stays taken until the peer has been told, so no new offer can reuse its
@@ -18,6 +19,7 @@ void waitingThread(Peer& peer, int index, std::shared_ptr<PromptHandle> prompt,
   peer.sendText(cancelMessage(index));
   peer.slots().releaseRecord(index, record.get());
   peer.slots().clearPrompt(index, prompt.get());
+  peer.frontend().offerEnded(OfferEnd{index, true, OfferOutcome::Cancelled});
 }
 
 }  // namespace brisk

@@ -2,15 +2,11 @@
 
 namespace brisk {
 
-std::string fileExistsText(const std::string& fullPath) {
-  return "文件已经存在：" + fullPath + "\r\n你要：";
-}
-
-int FileExistsDecision::decide(const std::string& fullPath) {
+FileExistsAnswer FileExistsDecision::decide(const std::filesystem::path& fullPath) {
   if (always_) return *always_;
-  const FileExistsReply reply = frontend_.askFileExists(fileExistsText(fullPath));
+  const FileExistsReply reply = frontend_.askFileExists(fullPath);
   // A dialog closed without a button leaves nothing to remember, ticked box or not.
-  if (reply.alwaysTicked && reply.answer != kNoAnswer) always_ = reply.answer;
+  if (reply.alwaysTicked && reply.answer != FileExistsAnswer::None) always_ = reply.answer;
   return reply.answer;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -15,16 +16,13 @@ class FileExistsDecision {
  public:
   explicit FileExistsDecision(Frontend& frontend) : frontend_(frontend) {}
 
-  // The answer for the existing file at `fullPath` (kAnswerResume, kAnswerTransferAgain,
-  // kAnswerSkip, kAnswerStop, or kNoAnswer when the dialog was closed without one).
-  int decide(const std::string& fullPath);
+  // The answer for the existing file at `fullPath` (None when the dialog was closed
+  // without one).
+  FileExistsAnswer decide(const std::filesystem::path& fullPath);
 
  private:
   Frontend& frontend_;
-  std::optional<int> always_;
+  std::optional<FileExistsAnswer> always_;
 };
-
-// The dialog's text for an existing file.
-std::string fileExistsText(const std::string& fullPath);
 
 }  // namespace brisk

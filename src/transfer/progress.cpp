@@ -67,8 +67,10 @@ void progressThread(const ProgressContext& context, std::shared_ptr<TransferReco
   }
   const ProgressSample last = sampleOf(*record);
   context.releaseRecord();
-  context.frontend.showTransferVerdict(
-      window, verdictFor(last, record->protocolFinished, record->fileCount, context.autoClose()));
+  const TransferVerdict verdict =
+      verdictFor(last, record->protocolFinished, record->fileCount, context.autoClose());
+  context.frontend.showTransferVerdict(window, verdict);
+  context.frontend.transferEnded(TransferEnd{record->index, record->isSender, verdict.complete});
 }
 
 }  // namespace brisk

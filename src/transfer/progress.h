@@ -61,8 +61,8 @@ struct ProgressContext {
   std::function<void()> releaseRecord;
 };
 
-// Keeps a transfer window up to date until the transfer thread has ended, then shows the
-// verdict and releases the record. Runs on a thread of its own.
+// Keeps a transfer window up to date until the transfer thread has ended, then releases
+// the record, shows the verdict and reports the transfer's end. Runs on a thread of its own.
 void progressThread(const ProgressContext& context, std::shared_ptr<TransferRecord> record);
 
 }  // namespace brisk

@@ -249,19 +249,19 @@ class Receiver {
       if (error == 0) return Target::Opened;
       if (error == EEXIST && mode == OpenMode::New && !asked) {
         asked = true;
-        switch (decision_.decide(fullPath.string())) {
-          case kAnswerResume:
+        switch (decision_.decide(fullPath)) {
+          case FileExistsAnswer::Resume:
             mode = OpenMode::Resume;
             break;
-          case kAnswerTransferAgain:
+          case FileExistsAnswer::TransferAgain:
             mode = OpenMode::Overwrite;
             break;
-          case kAnswerSkip:
+          case FileExistsAnswer::Skip:
             return send(fixedRecord(kSkipText), "send failed.14") ? Target::Skipped : Target::End;
-          case kAnswerStop:
+          case FileExistsAnswer::Stop:
             (void)send(fixedRecord(kStopText), "send failed.15");
             return Target::End;
-          default:
+          case FileExistsAnswer::None:
             break;  // opening it as new fails once more, and says why
         }
         // A stop while the person was asked: leave the file exactly as it is.

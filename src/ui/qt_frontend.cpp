@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QThread>
 
+#include "ui/control_ids.h"
 #include "ui/engine_text.h"
 #include "ui/file_exists_dialog.h"
 #include "ui/main_window.h"
@@ -35,6 +36,23 @@ std::filesystem::path toPath(const QString& name) {
 std::optional<std::filesystem::path> chosenPath(const QString& name) {
   if (name.isEmpty()) return std::nullopt;
   return toPath(name);
+}
+
+// The answer of the file-exists dialog's button `id` (1001 to 1004 in the order
+// 断点续传, 重新传输, 忽略跳过, 终止).
+FileExistsAnswer fileExistsAnswerOf(int id) {
+  switch (id - kIdFirstButton) {
+    case 0:
+      return FileExistsAnswer::Resume;
+    case 1:
+      return FileExistsAnswer::TransferAgain;
+    case 2:
+      return FileExistsAnswer::Skip;
+    case 3:
+      return FileExistsAnswer::Stop;
+    default:
+      return FileExistsAnswer::None;
+  }
 }
 
 }  // namespace
@@ -217,22 +235,24 @@ bool QtFrontend::askYesNo(const std::string& text) {
 
 // --- Prompts
 
-int QtFrontend::showPrompt(PromptHandle& handle, const PromptRequest& request) {
-  auto answer = std::make_shared<PendingAnswer<int>>(0);
+PromptAnswer QtFrontend::showPrompt(PromptHandle& handle, const PromptRequest& request) {
+  auto answer = std::make_shared<PendingAnswer<PromptAnswer>>(PromptAnswer::None);
   // Touched on the GUI thread only: by the window's creation and by the close below.
   auto window = std::make_shared<QPointer<PromptWindow>>();
   // The hook may run on any thread, even after this call returned and the window is gone.
   handle.setCloseHook([this, answer, window] {
-    answer->give(0);
+    answer->give(PromptAnswer::None);
     post([window] {
       if (*window) (*window)->closeFromOutside();
     });
   });
-  const int result = await<int>(answer, [this, answer, window, request] {
+  const PromptAnswer result = await<PromptAnswer>(answer, [this, answer, window, request] {
     auto* prompt = new PromptWindow(request);
     *window = prompt;
     QObject::connect(prompt, &PromptWindow::answered, prompt,
-                     [answer](int id) { answer->give(id); });
+                     [answer, kind = request.kind](int id) {
+                       answer->give(promptAnswerForButton(kind, id - kIdFirstButton));
+                     });
     own(prompt);
     placeCascaded(prompt);
     prompt->show();
@@ -280,7 +300,8 @@ std::optional<std::filesystem::path> QtFrontend::chooseSaveFile(const std::strin
       });
 }
 
-std::optional<std::filesystem::path> QtFrontend::chooseResumeFile() {
+std::optional<std::filesystem::path> QtFrontend::chooseResumeFile(
+    const std::string& /*suggestedName*/) {
   return askOnGuiThread<std::optional<std::filesystem::path>>(std::nullopt, [this] {
     return chooseSaveLocation(
         [this](const QString& startFolder) {
@@ -300,13 +321,14 @@ std::optional<std::filesystem::path> QtFrontend::chooseFolder() {
   });
 }
 
-FileExistsReply QtFrontend::askFileExists(const std::string& text) {
+FileExistsReply QtFrontend::askFileExists(const std::filesystem::path& path) {
   auto answer = std::make_shared<PendingAnswer<FileExistsReply>>(FileExistsReply{});
-  return await<FileExistsReply>(answer, [this, answer, text = fromEngineText(text)] {
+  const std::string question = "文件已经存在：" + path.string() + "\r\n你要：";
+  return await<FileExistsReply>(answer, [this, answer, text = fromEngineText(question)] {
     auto* dialog = new FileExistsDialog(text);
     QObject::connect(dialog, &FileExistsDialog::answered, dialog,
                      [answer](int id, bool alwaysTicked) {
-                       answer->give(FileExistsReply{id, alwaysTicked});
+                       answer->give(FileExistsReply{fileExistsAnswerOf(id), alwaysTicked});
                      });
     own(dialog);
     placeCascaded(dialog);
@@ -319,10 +341,10 @@ FileExistsReply QtFrontend::askFileExists(const std::string& text) {
 
 // --- Transfer windows
 
-TransferWindowId QtFrontend::openTransferWindow(const TransferWindowSpec& spec) {
+TransferWindowId QtFrontend::openTransferWindow(const TransferWindowSetup& setup) {
   auto answer = std::make_shared<PendingAnswer<TransferWindowId>>(0);
-  return await<TransferWindowId>(answer, [this, answer, spec] {
-    auto* window = new TransferWindow(spec);
+  return await<TransferWindowId>(answer, [this, answer, setup] {
+    auto* window = new TransferWindow(setup);
     const TransferWindowId id = ++lastTransferWindow_;
     transferWindows_[id] = window;
     QObject::connect(window, &QObject::destroyed, this, [this, id] { transferWindows_.erase(id); });

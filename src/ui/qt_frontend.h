@@ -58,21 +58,24 @@ class QtFrontend : public QObject, public Frontend {
   void showNoticeModal(const std::string& text) override;
   bool askYesNo(const std::string& text) override;
 
-  int showPrompt(PromptHandle& handle, const PromptRequest& request) override;
+  PromptAnswer showPrompt(PromptHandle& handle, const PromptRequest& request) override;
 
   std::vector<std::filesystem::path> chooseFilesToOffer() override;
   std::optional<std::filesystem::path> chooseSaveFile(const std::string& suggestedName,
                                                       const std::string& defaultSuffix) override;
-  std::optional<std::filesystem::path> chooseResumeFile() override;
+  std::optional<std::filesystem::path> chooseResumeFile(const std::string& suggestedName) override;
   std::optional<std::filesystem::path> chooseFolder() override;
 
-  FileExistsReply askFileExists(const std::string& text) override;
+  FileExistsReply askFileExists(const std::filesystem::path& path) override;
 
-  TransferWindowId openTransferWindow(const TransferWindowSpec& spec) override;
+  TransferWindowId openTransferWindow(const TransferWindowSetup& setup) override;
   void setTransferFileName(TransferWindowId window, const std::string& name) override;
   void setTransferStatus(TransferWindowId window, const std::string& status) override;
   void showTransferFigures(TransferWindowId window, const TransferFigures& figures) override;
   void showTransferVerdict(TransferWindowId window, const TransferVerdict& verdict) override;
+  // The windows show what these report already: the prompt closes, the verdict shows.
+  void offerEnded(const OfferEnd&) override {}
+  void transferEnded(const TransferEnd&) override {}
 
   // GUI thread: the open transfer window with this id, if any.
   TransferWindow* transferWindow(TransferWindowId window) const;

@@ -44,7 +44,7 @@ void moveBar(QProgressBar* bar, int position) {
 
 }  // namespace
 
-TransferWindow::TransferWindow(TransferWindowSpec spec)
+TransferWindow::TransferWindow(TransferWindowSetup spec)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       spec_(std::move(spec)) {
   const QString title =

@@ -20,7 +20,7 @@ class TransferWindow : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TransferWindow(TransferWindowSpec spec);
+  explicit TransferWindow(TransferWindowSetup spec);
 
   void setFileName(const QString& name);
   void setStatus(const QString& status);
@@ -41,7 +41,7 @@ class TransferWindow : public QWidget {
   void pressStopOrClose();
   void finish();
 
-  const TransferWindowSpec spec_;
+  const TransferWindowSetup spec_;
   bool running_ = true;
   bool closing_ = false;
 

@@ -39,7 +39,7 @@ TEST(PeerOptions, ConnectReadsEveryOptionAndKeepsTheActionsInOrder) {
   EXPECT_EQ(options.port, "7000");
   EXPECT_EQ(options.saveTo, std::filesystem::path("in"));
   EXPECT_TRUE(options.resume);
-  EXPECT_EQ(options.existsAnswer, kAnswerTransferAgain);
+  EXPECT_EQ(options.existsAnswer, FileExistsAnswer::TransferAgain);
   EXPECT_TRUE(options.once);
   ASSERT_EQ(options.actions.size(), 3u);
   const auto* first = std::get_if<PeerOptions::Send>(&options.actions[0]);

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "child_process.h"
+#include "peer_process_fixture.h"
 #include "platform/socket.h"
 #include "support/raw_connection.h"
 #include "support/test_support.h"
@@ -20,6 +21,7 @@ namespace brisk {
 namespace {
 
 using namespace std::chrono_literals;
+using test::BriskPeerProcess;
 using test::ChildProcess;
 
 constexpr auto kRunLimit = 60s;
@@ -39,30 +41,6 @@ std::uintmax_t sizeOf(const std::filesystem::path& path) {
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   return error ? 0 : size;
 }
-
-class BriskPeerProcess : public test::Sandbox {
- protected:
-  std::unique_ptr<ChildProcess> start(const std::string& name,
-                                      const std::vector<std::string>& arguments) {
-    return std::make_unique<ChildProcess>(BRISK_PEER_PROGRAM, arguments, root() / (name + ".out"));
-  }
-
-  // A listener, once it listens.
-  std::unique_ptr<ChildProcess> startListener(int port, std::vector<std::string> options) {
-    std::vector<std::string> arguments{"listen", "--port", std::to_string(port), "--no-announce"};
-    arguments.insert(arguments.end(), options.begin(), options.end());
-    auto child = start("listener-" + std::to_string(port), arguments);
-    EXPECT_TRUE(test::waitFor([&] { return test::isListening(port) || child->exitStatus(); }))
-        << child->output();
-    return child;
-  }
-
-  std::unique_ptr<ChildProcess> startConnector(int port, std::vector<std::string> options) {
-    std::vector<std::string> arguments{"connect", "127.0.0.1", "--port", std::to_string(port)};
-    arguments.insert(arguments.end(), options.begin(), options.end());
-    return start("connector-" + std::to_string(port), arguments);
-  }
-};
 
 TEST_F(BriskPeerProcess, FolderTreeMovesBetweenTwoProgramsByteForByte) {
   const std::filesystem::path tree = root() / "send" / "树";

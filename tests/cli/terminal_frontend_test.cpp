@@ -15,9 +15,19 @@ using namespace std::chrono_literals;
 
 const PromptRequest kSingleFileOffer{"对方要发送文件给你，你要接收吗？",
                                      "报告.txt\t100 bytes\r\n",
-                                     {"接收", "拒绝", "续传已有文件"}};
-const PromptRequest kFolderOffer{
-    "对方要发送文件给你，你要接收吗？", "照片\t文件夹\t5.0 MB\r\n", {"接收", "拒绝"}};
+                                     {"接收", "拒绝", "续传已有文件"},
+                                     PromptKind::PeerSingleFileOffer};
+const PromptRequest kFolderOffer{"对方要发送文件给你，你要接收吗？",
+                                 "照片\t文件夹\t5.0 MB\r\n",
+                                 {"接收", "拒绝"},
+                                 PromptKind::PeerItemsOffer};
+
+// A single-file offer of `body`.
+PromptRequest singleFileOffer(const std::string& body) {
+  PromptRequest offer = kSingleFileOffer;
+  offer.text = body;
+  return offer;
+}
 
 class TerminalFrontendTest : public test::Sandbox {
  protected:
@@ -28,7 +38,7 @@ class TerminalFrontendTest : public test::Sandbox {
 
   std::unique_ptr<TerminalFrontend> make(AnswerPolicy::Offers offers, bool interactive = false,
                                          bool resume = false,
-                                         std::optional<int> exists = std::nullopt) {
+                                         std::optional<FileExistsAnswer> exists = std::nullopt) {
     AnswerPolicy policy;
     policy.offers = offers;
     policy.saveTo = saveTo_;
@@ -38,15 +48,18 @@ class TerminalFrontendTest : public test::Sandbox {
     return std::make_unique<TerminalFrontend>(console_, policy);
   }
 
-  // Shows the offer and, on the same thread as the engine does, chooses the resumed file.
-  static std::pair<int, std::optional<std::filesystem::path>> offerAndResume(
+  // Shows the offer and, as the engine does, chooses the resumed file under the name of
+  // the offer's first item.
+  static std::pair<PromptAnswer, std::optional<std::filesystem::path>> offerAndResume(
       TerminalFrontend& frontend, const PromptRequest& offer) {
     PromptHandle handle(offer.text);
-    const int result = frontend.showPrompt(handle, offer);
-    return {result, result == 1003 ? frontend.chooseResumeFile() : std::nullopt};
+    const PromptAnswer result = frontend.showPrompt(handle, offer);
+    const std::string name = offer.text.substr(0, offer.text.find('\t'));
+    return {result,
+            result == PromptAnswer::Resume ? frontend.chooseResumeFile(name) : std::nullopt};
   }
 
-  static int show(TerminalFrontend& frontend, const PromptRequest& offer) {
+  static PromptAnswer show(TerminalFrontend& frontend, const PromptRequest& offer) {
     PromptHandle handle(offer.text);
     return frontend.showPrompt(handle, offer);
   }
@@ -66,9 +79,9 @@ class TerminalFrontendTest : public test::Sandbox {
 
 TEST_F(TerminalFrontendTest, SaveToAcceptsEveryOfferIntoTheFolder) {
   auto frontend = make(AnswerPolicy::Offers::Accept);
-  EXPECT_EQ(show(*frontend, kSingleFileOffer), 1001);
+  EXPECT_EQ(show(*frontend, kSingleFileOffer), PromptAnswer::Accept);
   EXPECT_EQ(frontend->chooseSaveFile("报告.txt", "txt"), saveTo_ / "报告.txt");
-  EXPECT_EQ(show(*frontend, kFolderOffer), 1001);
+  EXPECT_EQ(show(*frontend, kFolderOffer), PromptAnswer::Accept);
   EXPECT_EQ(frontend->chooseFolder(), saveTo_);
   EXPECT_FALSE(frontend->status().firstOutcome);
   // The offer is shown with its body before the decision.
@@ -81,60 +94,61 @@ TEST_F(TerminalFrontendTest, NamesThatWouldLeaveTheSaveFolderAreRefused) {
   for (const std::string name : {"..", ".", "", "a/b", "../up", "tab\x01"}) {
     EXPECT_FALSE(frontend->chooseSaveFile(name, "")) << name;
   }
-  const PromptRequest climbing{kSingleFileOffer.line, "../../.bashrc\t1 bytes\r\n",
-                               kSingleFileOffer.captions};
-  EXPECT_EQ(show(*frontend, climbing), 1002);
+  EXPECT_EQ(show(*frontend, singleFileOffer("../../.bashrc\t1 bytes\r\n")), PromptAnswer::Refuse);
 }
 
 TEST_F(TerminalFrontendTest, ResumeTakesTheFileOfTheOfferedNameWhenTheFolderHoldsIt) {
   auto frontend = make(AnswerPolicy::Offers::Accept, false, true);
   // Nothing to resume: the file is received whole.
-  EXPECT_EQ(offerAndResume(*frontend, kSingleFileOffer).first, 1001);
+  EXPECT_EQ(offerAndResume(*frontend, kSingleFileOffer).first, PromptAnswer::Accept);
 
   test::writeFile(saveTo_ / "报告.txt", "partial");
   const auto [result, file] = offerAndResume(*frontend, kSingleFileOffer);
-  EXPECT_EQ(result, 1003);
+  EXPECT_EQ(result, PromptAnswer::Resume);
   EXPECT_EQ(file, saveTo_ / "报告.txt");
 
   // A folder of that name is nothing to append to; folders and several items are saved.
   std::filesystem::create_directories(saveTo_ / "数据.bin");
-  const PromptRequest folderNamed{kSingleFileOffer.line, "数据.bin\t3 bytes\r\n",
-                                  kSingleFileOffer.captions};
-  EXPECT_EQ(offerAndResume(*frontend, folderNamed).first, 1001);
-  EXPECT_EQ(show(*frontend, kFolderOffer), 1001);
+  EXPECT_EQ(offerAndResume(*frontend, singleFileOffer("数据.bin\t3 bytes\r\n")).first,
+            PromptAnswer::Accept);
+  EXPECT_EQ(show(*frontend, kFolderOffer), PromptAnswer::Accept);
 }
 
 TEST_F(TerminalFrontendTest, FileAcceptedAsAResumptionIsResumedWithoutAskingAgain) {
-  auto frontend = make(AnswerPolicy::Offers::Accept, false, true, kAnswerStop);
+  auto frontend = make(AnswerPolicy::Offers::Accept, false, true, FileExistsAnswer::Stop);
   test::writeFile(saveTo_ / "报告.txt", "partial");
-  ASSERT_EQ(offerAndResume(*frontend, kSingleFileOffer).first, 1003);
-  const std::string question = "文件已经存在：" + (saveTo_ / "报告.txt").string() + "\r\n你要：";
-  EXPECT_EQ(frontend->askFileExists(question).answer, kAnswerResume);
+  ASSERT_EQ(offerAndResume(*frontend, kSingleFileOffer).first, PromptAnswer::Resume);
+  // Another file is no resumption.
+  EXPECT_EQ(frontend->askFileExists(saveTo_ / "其他.txt").answer, FileExistsAnswer::Stop);
+  EXPECT_EQ(frontend->askFileExists(saveTo_ / "报告.txt").answer, FileExistsAnswer::Resume);
   // Only that once: the same file in a later transfer gets the command line's answer.
-  EXPECT_EQ(frontend->askFileExists(question).answer, kAnswerStop);
+  EXPECT_EQ(frontend->askFileExists(saveTo_ / "报告.txt").answer, FileExistsAnswer::Stop);
+  EXPECT_NE(output().find("文件已经存在：" + (saveTo_ / "报告.txt").string() + "\n你要：\n"),
+            std::string::npos);
 }
 
 TEST_F(TerminalFrontendTest, RefusesWhenToldToOrWhenNobodyCanBeAsked) {
   auto refusing = make(AnswerPolicy::Offers::Refuse);
-  EXPECT_EQ(show(*refusing, kSingleFileOffer), 1002);
+  EXPECT_EQ(show(*refusing, kSingleFileOffer), PromptAnswer::Refuse);
   EXPECT_EQ(refusing->status().openPrompts, 0);
 
   auto unattended = make(AnswerPolicy::Offers::Ask, false);
-  EXPECT_EQ(show(*unattended, kFolderOffer), 1002);
+  EXPECT_EQ(show(*unattended, kFolderOffer), PromptAnswer::Refuse);
   EXPECT_FALSE(unattended->chooseFolder());
   EXPECT_FALSE(unattended->askYesNo("您要忽略跳过此文件以继续吗？"));
 }
 
 TEST_F(TerminalFrontendTest, ExistingFilesGetTheCommandLinesAnswerForTheWholeTransfer) {
-  for (const int answer : {kAnswerResume, kAnswerTransferAgain, kAnswerSkip, kAnswerStop}) {
+  for (const FileExistsAnswer answer : {FileExistsAnswer::Resume, FileExistsAnswer::TransferAgain,
+                                        FileExistsAnswer::Skip, FileExistsAnswer::Stop}) {
     auto frontend = make(AnswerPolicy::Offers::Accept, true, false, answer);
-    const FileExistsReply reply = frontend->askFileExists("文件已经存在：/x\r\n你要：");
+    const FileExistsReply reply = frontend->askFileExists("/x");
     EXPECT_EQ(reply.answer, answer);
     EXPECT_TRUE(reply.alwaysTicked);
   }
   auto byDefault = make(AnswerPolicy::Offers::Accept, false);
-  const FileExistsReply reply = byDefault->askFileExists("文件已经存在：/x\r\n你要：");
-  EXPECT_EQ(reply.answer, kAnswerStop);
+  const FileExistsReply reply = byDefault->askFileExists("/x");
+  EXPECT_EQ(reply.answer, FileExistsAnswer::Stop);
   EXPECT_TRUE(reply.alwaysTicked);
 }
 
@@ -144,12 +158,12 @@ TEST_F(TerminalFrontendTest, OnATerminalTheTypedLineAnswersTheOffer) {
   auto result = std::async(std::launch::async, [&] { return show(*frontend, kSingleFileOffer); });
   ASSERT_TRUE(type(*frontend, "9"));    // no such choice: asked again
   ASSERT_TRUE(type(*frontend, " 3 "));  // the third button
-  EXPECT_EQ(result.get(), 1003);
+  EXPECT_EQ(result.get(), PromptAnswer::Resume);
   EXPECT_NE(output().find("请选择（1 接收  2 拒绝  3 续传已有文件）"), std::string::npos);
 
   result = std::async(std::launch::async, [&] { return show(*frontend, kFolderOffer); });
   ASSERT_TRUE(type(*frontend, "拒绝"));
-  EXPECT_EQ(result.get(), 1002);
+  EXPECT_EQ(result.get(), PromptAnswer::Refuse);
 }
 
 TEST_F(TerminalFrontendTest, AnOfferWithdrawnWhileAskedGetsNoAnswer) {
@@ -159,10 +173,9 @@ TEST_F(TerminalFrontendTest, AnOfferWithdrawnWhileAskedGetsNoAnswer) {
       std::async(std::launch::async, [&] { return frontend->showPrompt(handle, kFolderOffer); });
   ASSERT_TRUE(test::waitFor([&] { return frontend->status().openPrompts == 1; }));
   handle.close();  // the peer cancelled
-  EXPECT_EQ(result.get(), 0);
+  EXPECT_EQ(result.get(), PromptAnswer::None);
   // The question is gone: the next line is chat again.
   EXPECT_FALSE(frontend->takeAnswer("1"));
-  EXPECT_EQ(frontend->status().firstOutcome, false);
 }
 
 TEST_F(TerminalFrontendTest, ClosedInputRefusesTheOfferRatherThanLeaveThePeerWaiting) {
@@ -170,18 +183,17 @@ TEST_F(TerminalFrontendTest, ClosedInputRefusesTheOfferRatherThanLeaveThePeerWai
   auto result = std::async(std::launch::async, [&] { return show(*frontend, kSingleFileOffer); });
   ASSERT_TRUE(test::waitFor([&] { return frontend->status().openPrompts == 1; }));
   frontend->closeInput();
-  EXPECT_EQ(result.get(), 1002);
+  EXPECT_EQ(result.get(), PromptAnswer::Refuse);
   // Later questions do not wait for input that cannot come.
-  EXPECT_EQ(frontend->askFileExists("文件已经存在：/x\r\n你要：").answer, kAnswerStop);
+  EXPECT_EQ(frontend->askFileExists("/x").answer, FileExistsAnswer::Stop);
   EXPECT_FALSE(frontend->chooseSaveFile("a.txt", "txt"));
 }
 
 TEST_F(TerminalFrontendTest, QuestionsFromTwoThreadsGetOneAnswerEach) {
   auto frontend = make(AnswerPolicy::Offers::Ask, true);
   const auto asking = [&](const char* path) {
-    return std::async(std::launch::async, [&frontend, path] {
-      return frontend->askFileExists(std::string("文件已经存在：") + path + "\r\n你要：");
-    });
+    return std::async(std::launch::async,
+                      [&frontend, path] { return frontend->askFileExists(path); });
   };
   auto first = asking("/one");
   auto second = asking("/two");
@@ -191,11 +203,11 @@ TEST_F(TerminalFrontendTest, QuestionsFromTwoThreadsGetOneAnswerEach) {
   const FileExistsReply one = first.get();
   const FileExistsReply two = second.get();
   // Either may have been asked first; each took one of the lines.
-  const FileExistsReply& again = one.answer == kAnswerTransferAgain ? one : two;
-  const FileExistsReply& skip = one.answer == kAnswerTransferAgain ? two : one;
-  EXPECT_EQ(again.answer, kAnswerTransferAgain);
+  const FileExistsReply& again = one.answer == FileExistsAnswer::TransferAgain ? one : two;
+  const FileExistsReply& skip = one.answer == FileExistsAnswer::TransferAgain ? two : one;
+  EXPECT_EQ(again.answer, FileExistsAnswer::TransferAgain);
   EXPECT_TRUE(again.alwaysTicked);
-  EXPECT_EQ(skip.answer, kAnswerSkip);
+  EXPECT_EQ(skip.answer, FileExistsAnswer::Skip);
   EXPECT_FALSE(skip.alwaysTicked);
 }
 
@@ -212,7 +224,7 @@ TEST_F(TerminalFrontendTest, OnATerminalSaveLocationsAreTypedAndChecked) {
   ASSERT_TRUE(type(*frontend, elsewhere.string()));
   EXPECT_EQ(folderChoice.get(), elsewhere);
 
-  auto resumed = std::async(std::launch::async, [&] { return frontend->chooseResumeFile(); });
+  auto resumed = std::async(std::launch::async, [&] { return frontend->chooseResumeFile("none"); });
   ASSERT_TRUE(type(*frontend, (elsewhere / "none").string()));
   ASSERT_TRUE(type(*frontend, ""));  // no file offered by name here: cancels
   EXPECT_FALSE(resumed.get());
@@ -224,8 +236,10 @@ TEST_F(TerminalFrontendTest, OwnOfferWaitsUntilThePeerAnswers) {
   auto frontend = make(AnswerPolicy::Offers::Refuse);
   const auto waiting = [&](PromptHandle& handle) {
     return std::async(std::launch::async, [&frontend, &handle] {
-      return frontend->showPrompt(handle,
-                                  {"发送文件给对方，等待对方接收...", handle.text(), {"取消"}});
+      return frontend->showPrompt(handle, {"发送文件给对方，等待对方接收...",
+                                           handle.text(),
+                                           {"取消"},
+                                           PromptKind::OwnOfferWaiting});
     });
   };
   PromptHandle answered("a.txt\t1 bytes");
@@ -235,14 +249,14 @@ TEST_F(TerminalFrontendTest, OwnOfferWaitsUntilThePeerAnswers) {
   EXPECT_FALSE(frontend->takeAnswer("1"));
   EXPECT_EQ(result.wait_for(50ms), std::future_status::timeout);
   answered.close();
-  EXPECT_EQ(result.get(), 0);
+  EXPECT_EQ(result.get(), PromptAnswer::None);
   EXPECT_EQ(frontend->status().openPrompts, 0);
 
   PromptHandle forgotten("b.txt\t1 bytes");
   result = waiting(forgotten);
   ASSERT_TRUE(test::waitFor([&] { return frontend->status().openPrompts == 1; }));
   frontend->stop();  // the program ends
-  EXPECT_EQ(result.get(), 0);
+  EXPECT_EQ(result.get(), PromptAnswer::None);
 }
 
 TEST_F(TerminalFrontendTest, PrintsWhatThePeerSentAndNoticesButNotOwnEcho) {
@@ -276,28 +290,41 @@ TEST_F(TerminalFrontendTest, LinkStatesTellAFailedLinkFromAClosedOne) {
   EXPECT_EQ(changes, 3);
 }
 
-TEST_F(TerminalFrontendTest, OfferEndsWhenTheRefusalHasGoneOut) {
+TEST_F(TerminalFrontendTest, TheFirstOfferEndsAsTheEngineReportsIt) {
   auto receiving = make(AnswerPolicy::Offers::Refuse);
-  EXPECT_EQ(show(*receiving, kSingleFileOffer), 1002);
-  // Ending now would cut off the answer the peer waits for.
-  EXPECT_FALSE(receiving->status().firstOutcome);
-  receiving->appendLog("TRANSFILE:REPLY:YES:Index:2\r\n", kBlue);
-  EXPECT_FALSE(receiving->status().firstOutcome);
+  EXPECT_EQ(show(*receiving, kSingleFileOffer), PromptAnswer::Refuse);
+  // Until the engine reports the refusal sent, ending would cut off the answer the peer
+  // waits for; neither the texts shown nor the own echo of a reply end the offer.
   receiving->appendLog("TRANSFILE:REPLY:NO:Index:1\r\n", kBlue);
-  EXPECT_EQ(receiving->status().firstOutcome, false);
+  receiving->showNotice("对方不同意接收文件。\r\n\r\na.txt\t1 bytes");
+  EXPECT_FALSE(receiving->status().firstOutcome);
 
-  auto offering = make(AnswerPolicy::Offers::Refuse);
-  offering->showNotice("对方不同意接收文件。\r\n\r\na.txt\t1 bytes");
-  EXPECT_EQ(offering->status().firstOutcome, false);
-  auto failing = make(AnswerPolicy::Offers::Refuse);
-  failing->showNotice("对方接收文件出错。");
-  EXPECT_EQ(failing->status().firstOutcome, false);
+  for (const OfferOutcome outcome :
+       {OfferOutcome::Refused, OfferOutcome::Cancelled, OfferOutcome::Failed}) {
+    for (const bool own : {false, true}) {
+      auto frontend = make(AnswerPolicy::Offers::Refuse);
+      frontend->offerEnded({1, own, outcome});
+      EXPECT_EQ(frontend->status().firstOutcome, false);
+      // A later transfer does not change how the first offer ended.
+      frontend->transferEnded({2, own, true});
+      EXPECT_EQ(frontend->status().firstOutcome, false);
+    }
+  }
+
+  // An accepted offer ends as its transfer does.
+  for (const bool complete : {false, true}) {
+    auto frontend = make(AnswerPolicy::Offers::Accept);
+    frontend->offerEnded({1, false, OfferOutcome::Accepted});
+    EXPECT_FALSE(frontend->status().firstOutcome);
+    frontend->transferEnded({1, false, complete});
+    EXPECT_EQ(frontend->status().firstOutcome, complete);
+  }
 }
 
 TEST_F(TerminalFrontendTest, TransferShowsALineEverySecondAndItsVerdict) {
   auto frontend = make(AnswerPolicy::Offers::Accept);
   const TransferWindowId window =
-      frontend->openTransferWindow(TransferWindowSpec{3, false, -1, false, {}, {}});
+      frontend->openTransferWindow(TransferWindowSetup{3, false, -1, false, {}, {}});
   EXPECT_EQ(frontend->status().openTransfers, 1);
   frontend->setTransferFileName(window, "/in/照片/一.jpg");
   frontend->showTransferFigures(window, {45, 20, std::nullopt});
@@ -305,10 +332,12 @@ TEST_F(TerminalFrontendTest, TransferShowsALineEverySecondAndItsVerdict) {
   frontend->showTransferFigures(
       window, {std::nullopt, 30, TransferTexts{"5.0 MB", "2.2 MB", "1.1 MB/s", "3 s  "}});
   frontend->showTransferVerdict(window, {true, "传送完毕！", true, false});
-  // A second transfer's verdict does not change how the first one ended.
+  frontend->transferEnded({3, false, true});
+  // A second transfer's end does not change how the first one ended.
   const TransferWindowId later =
-      frontend->openTransferWindow(TransferWindowSpec{4, true, 1, false, {}, {}});
+      frontend->openTransferWindow(TransferWindowSetup{4, true, 1, false, {}, {}});
   frontend->showTransferVerdict(later, {false, "传送中止！", false, false});
+  frontend->transferEnded({4, true, false});
 
   EXPECT_EQ(beforeTexts.find("45%"), std::string::npos);  // bars alone print nothing
   EXPECT_EQ(output(),
@@ -328,7 +357,7 @@ TEST_F(TerminalFrontendTest, OnATerminalProgressIsOneLiveLine) {
   Console terminal(out, true);
   TerminalFrontend frontend(terminal, AnswerPolicy{});
   const TransferWindowId window =
-      frontend.openTransferWindow(TransferWindowSpec{1, true, 1, false, {}, {}});
+      frontend.openTransferWindow(TransferWindowSetup{1, true, 1, false, {}, {}});
   frontend.showTransferFigures(window, {150, std::nullopt, std::nullopt});
   frontend.showTransferVerdict(window, {true, "传送完毕！", false, false});
   // A position past 100 is a full bar; the verdict replaces the live line.

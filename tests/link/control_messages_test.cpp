@@ -67,7 +67,7 @@ TEST_F(ControlMessagesTest, TheListeningOffererNamesTheDataPortAndSendsTheProtoc
 
 TEST_F(ControlMessagesTest, TheListeningReceiverAnswersWithThePortAfterStartingItsSide) {
   const fs::path saveFolder = folder("in");
-  ui.onPrompt = [](PromptHandle&, const PromptRequest&) { return 1001; };
+  ui.onPrompt = [](PromptHandle&, const PromptRequest&) { return PromptAnswer::Accept; };
   ui.onChooseSaveFile = [&](const std::string& name, const std::string&) {
     return std::optional<fs::path>(saveFolder / name);
   };
@@ -120,7 +120,7 @@ TEST_F(ControlMessagesTest, MalformedMessagesAreReportedAndTouchNothing) {
 }
 
 TEST_F(ControlMessagesTest, AnOfferOfOneFolderIsAskedWithTwoButtonsAndWithoutTotals) {
-  ui.onPrompt = [](PromptHandle&, const PromptRequest&) { return 1002; };
+  ui.onPrompt = [](PromptHandle&, const PromptRequest&) { return PromptAnswer::Refuse; };
   ASSERT_TRUE(
       raw.send(toWire("TRANSFILE:ASK:Index:4\r\nPhotos\t文件夹\t5.0 MB\r\n\r\n总计 "
                       "文件个数：-1\r\n　　 文件大小：5242880 Bytes = 5.0 MB\r\n")));
@@ -134,7 +134,7 @@ TEST_F(ControlMessagesTest, AnOfferOfOneFolderIsAskedWithTwoButtonsAndWithoutTot
 
 TEST_F(ControlMessagesTest, AnOfferWhoseTotalsFollowItsFirstLineIsAskedWithAnEmptyText) {
   // No item line at all: the totals begin with the header's own line break.
-  ui.onPrompt = [](PromptHandle&, const PromptRequest&) { return 1002; };
+  ui.onPrompt = [](PromptHandle&, const PromptRequest&) { return PromptAnswer::Refuse; };
   for (const char* count : {"-1", "1", "3"}) {
     SCOPED_TRACE(count);
     ASSERT_TRUE(raw.send(toWire(std::string("TRANSFILE:ASK:Index:4\r\n\r\n总计 文件个数：") +

@@ -36,9 +36,9 @@ bool slotsEmpty(Peer& peer) {
 }
 
 // Accepts the peer's offers; this side's own waiting prompt stays open until closed.
-int acceptOffers(PromptHandle& handle, const PromptRequest& request) {
-  if (request.captions.size() == 1) return ScriptedFrontend::waitUntilClosed(handle);
-  return 1001;
+PromptAnswer acceptOffers(PromptHandle& handle, const PromptRequest& request) {
+  if (request.kind == PromptKind::OwnOfferWaiting) return ScriptedFrontend::waitUntilClosed(handle);
+  return PromptAnswer::Accept;
 }
 
 std::optional<TransferVerdict> lastVerdict(const ScriptedFrontend& ui) {
@@ -75,7 +75,7 @@ std::size_t completeSends(const ScriptedFrontend& ui, std::size_t windows) {
   const auto opened = ui.transferWindows();
   for (std::size_t at = windows; at < opened.size(); ++at) {
     const auto window = ui.transferWindow(opened[at]);
-    complete += window.spec.isSender && window.verdict && window.verdict->complete;
+    complete += window.setup.isSender && window.verdict && window.verdict->complete;
   }
   return complete;
 }

@@ -30,7 +30,7 @@ class DataPorts : public test::Sandbox {
   RawConnection raw;
 
   void acceptEveryOffer() {
-    ui.onPrompt = [](PromptHandle&, const PromptRequest&) { return 1001; };
+    ui.onPrompt = [](PromptHandle&, const PromptRequest&) { return PromptAnswer::Accept; };
     ui.onChooseSaveFile = [this](const std::string& name, const std::string&) {
       return std::optional<fs::path>(folder("in") / name);
     };

@@ -33,12 +33,13 @@ bool slotsEmpty(Peer& peer) {
   return true;
 }
 
-// Answers an incoming offer's prompt with `button`, and leaves the offering side's own
+// Answers an incoming offer's prompt with `answer`, and leaves the offering side's own
 // waiting prompt open until the peer's answer closes it.
-std::function<int(PromptHandle&, const PromptRequest&)> answerOffers(int button) {
-  return [button](PromptHandle& handle, const PromptRequest& request) {
-    if (request.captions.size() == 1) return ScriptedFrontend::waitUntilClosed(handle);
-    return button;
+std::function<PromptAnswer(PromptHandle&, const PromptRequest&)> answerOffers(PromptAnswer answer) {
+  return [answer](PromptHandle& handle, const PromptRequest& request) {
+    if (request.kind == PromptKind::OwnOfferWaiting)
+      return ScriptedFrontend::waitUntilClosed(handle);
+    return answer;
   };
 }
 
@@ -52,8 +53,8 @@ class OfferExchangeTest : public test::Sandbox {
 
   void SetUp() override {
     Sandbox::SetUp();
-    listenerUi.onPrompt = answerOffers(1001);
-    connectorUi.onPrompt = answerOffers(1001);
+    listenerUi.onPrompt = answerOffers(PromptAnswer::Accept);
+    connectorUi.onPrompt = answerOffers(PromptAnswer::Accept);
     ASSERT_TRUE(test::connectPeers(listener, listenerUi, connector, connectorUi, port));
   }
 
@@ -148,12 +149,12 @@ TEST_F(OfferExchangeTest, AFolderAndSeveralItemsFromDifferentFoldersArrive) {
   EXPECT_EQ(prompt.request.captions, (std::vector<std::string>{"接收", "拒绝"}));
   EXPECT_NE(prompt.request.text.find("文件个数：2\r\n"), std::string::npos);
   const auto window = listenerUi.transferWindow(listenerUi.transferWindows().front());
-  EXPECT_EQ(window.spec.fileCount, 2);
-  EXPECT_FALSE(window.spec.isSender);
+  EXPECT_EQ(window.setup.fileCount, 2);
+  EXPECT_FALSE(window.setup.isSender);
 }
 
 TEST_F(OfferExchangeTest, ARefusalFreesBothSidesAndTellsTheOfferingPerson) {
-  listenerUi.onPrompt = answerOffers(1002);
+  listenerUi.onPrompt = answerOffers(PromptAnswer::Refuse);
   const fs::path source = folder("out") / "a.txt";
   test::writeFile(source, "hello");
   offerFromDrop(connector, {source});
@@ -163,6 +164,58 @@ TEST_F(OfferExchangeTest, ARefusalFreesBothSidesAndTellsTheOfferingPerson) {
   EXPECT_TRUE(listenerUi.waitForLog("TRANSFILE:REPLY:NO:Index:1\r\n"));
   EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector) && slotsEmpty(listener); }));
   EXPECT_TRUE(connectorUi.transferWindows().empty());
+}
+
+TEST_F(OfferExchangeTest, BothSidesReportHowAnOfferEndedAndThenAreIdle) {
+  const struct {
+    const char* name;
+    PromptAnswer answer;
+    bool locationChosen;
+    OfferOutcome outcome;
+  } rows[] = {
+      {"accepted", PromptAnswer::Accept, true, OfferOutcome::Accepted},
+      {"refused", PromptAnswer::Refuse, false, OfferOutcome::Refused},
+      {"no place to save", PromptAnswer::Accept, false, OfferOutcome::Failed},
+  };
+  const fs::path source = folder("out") / "a.txt";
+  test::writeFile(source, "hello");
+  std::size_t ends = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    listenerUi.onChooseSaveFile = [&](const std::string&, const std::string&) {
+      return row.locationChosen ? std::optional<fs::path>(folder("in") / "a.txt") : std::nullopt;
+    };
+    listenerUi.onPrompt = [&](PromptHandle&, const PromptRequest& request) {
+      EXPECT_EQ(request.kind, PromptKind::PeerSingleFileOffer);
+      // While the person decides, the offer is under way on both sides.
+      EXPECT_FALSE(listener.idle());
+      EXPECT_FALSE(connector.idle());
+      return row.answer;
+    };
+    offerFromDrop(connector, {source});
+    ++ends;
+    ASSERT_TRUE(listenerUi.waitFor([&] {
+      return listenerUi.offerEnds().size() == ends && connectorUi.offerEnds().size() == ends;
+    }));
+    const OfferEnd received = listenerUi.offerEnds().back();
+    const OfferEnd offered = connectorUi.offerEnds().back();
+    EXPECT_EQ(received.outcome, row.outcome);
+    EXPECT_FALSE(received.ownOffer);
+    EXPECT_EQ(offered.outcome, row.outcome);
+    EXPECT_TRUE(offered.ownOffer);
+    EXPECT_EQ(received.index, offered.index);
+    if (row.outcome == OfferOutcome::Accepted) {
+      ASSERT_TRUE(listenerUi.waitFor([&] {
+        return listenerUi.transferEnds().size() == 1 && connectorUi.transferEnds().size() == 1;
+      }));
+      EXPECT_TRUE(listenerUi.transferEnds()[0].complete);
+      EXPECT_FALSE(listenerUi.transferEnds()[0].isSender);
+      EXPECT_TRUE(connectorUi.transferEnds()[0].complete);
+      EXPECT_TRUE(connectorUi.transferEnds()[0].isSender);
+    }
+    EXPECT_TRUE(test::waitFor([&] { return listener.idle() && connector.idle(); }));
+  }
+  EXPECT_EQ(test::readFile(folder("in") / "a.txt"), "hello");
 }
 
 TEST_F(OfferExchangeTest, ACancelledChoiceOfLocationIsAnsweredAsAFailure) {
@@ -186,16 +239,25 @@ TEST_F(OfferExchangeTest, TheOfferingPersonCanCancelWhileThePeerIsAsked) {
   connectorUi.onPrompt = [&](PromptHandle&, const PromptRequest& request) {
     EXPECT_EQ(request.captions, std::vector<std::string>{"取消"});
     EXPECT_TRUE(test::waitFor([&] { return asked.load(); }));
-    return 1001;
+    return PromptAnswer::Cancel;
   };
   const fs::path source = folder("out") / "a.txt";
   test::writeFile(source, "hello");
   offerFromDrop(connector, {source});
   ASSERT_TRUE(listenerUi.waitForNotice("对方已取消文件发送。"));
   EXPECT_EQ(listenerUi.notices().back(), "对方已取消文件发送。\r\n\r\na.txt\t5 bytes\r\n");
-  EXPECT_TRUE(listenerUi.waitFor([&] { return listenerUi.prompts().at(0).result == 0; }));
+  EXPECT_TRUE(
+      listenerUi.waitFor([&] { return listenerUi.prompts().at(0).result == PromptAnswer::None; }));
   EXPECT_TRUE(connectorUi.waitForLog("TRANSFILE:CANCEL:Index:1\r\n"));
   EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector) && slotsEmpty(listener); }));
+  // Both sides report the offer as cancelled, each from its own side.
+  for (ScriptedFrontend* ui : {&listenerUi, &connectorUi}) {
+    EXPECT_TRUE(ui->waitFor([&] {
+      const auto ends = ui->offerEnds();
+      return ends.size() == 1 && ends[0].outcome == OfferOutcome::Cancelled &&
+             ends[0].ownOffer == (ui == &connectorUi);
+    }));
+  }
 }
 
 TEST_F(OfferExchangeTest, ACancelCrossingTheAcceptanceStartsNothingOnTheOfferingSide) {
@@ -207,7 +269,7 @@ TEST_F(OfferExchangeTest, ACancelCrossingTheAcceptanceStartsNothingOnTheOffering
   };
   connectorUi.onPrompt = [&](PromptHandle&, const PromptRequest&) {
     EXPECT_TRUE(test::waitFor([&] { return !listenerUi.prompts().empty(); }));
-    return 1001;
+    return PromptAnswer::Cancel;
   };
   const fs::path source = folder("out") / "a.txt";
   test::writeFile(source, "hello");
@@ -235,7 +297,7 @@ TEST_P(StopTest, StopFromEitherSideEndsBothTransfers) {
     // Held until the stop has reached this side, by its own button or the peer's message.
     EXPECT_TRUE(test::waitFor(
         [&] { return listenerUi.logText().find("TRANSFILE:STOP:Index:1") != std::string::npos; }));
-    return FileExistsReply{kAnswerTransferAgain, false};
+    return FileExistsReply{FileExistsAnswer::TransferAgain, false};
   };
   offerFromDrop(connector, {sources / "one.bin", sources / "two.bin"});
   ASSERT_TRUE(test::waitFor([&] { return asked.load(); }));
@@ -270,7 +332,7 @@ TEST_F(OfferExchangeTest, OneFolderIsOfferedAsMinusOneAndSavedIntoTheChosenFolde
   const auto prompt = connectorUi.prompts().at(0);
   EXPECT_EQ(prompt.request.text, "Photos\t文件夹\t1000 bytes");
   EXPECT_EQ(prompt.request.captions.size(), 2u);
-  EXPECT_EQ(connectorUi.transferWindow(connectorUi.transferWindows().front()).spec.fileCount, -1);
+  EXPECT_EQ(connectorUi.transferWindow(connectorUi.transferWindows().front()).setup.fileCount, -1);
   // The offering side's waiting prompt showed the folder's line alone.
   EXPECT_EQ(listenerUi.prompts().at(0).request.text, "Photos\t文件夹\t1000 bytes");
 }
@@ -340,8 +402,8 @@ TEST_F(ManyOffersTest, AllAcceptedAtOnceComplete) {
   Peer listener{listenerUi, timing};
   Peer connector{connectorUi, timing};
   const fs::path saveFolder = folder("in");
-  listenerUi.onPrompt = answerOffers(1001);
-  connectorUi.onPrompt = answerOffers(1001);
+  listenerUi.onPrompt = answerOffers(PromptAnswer::Accept);
+  connectorUi.onPrompt = answerOffers(PromptAnswer::Accept);
   listenerUi.onChooseSaveFile = [&](const std::string& name, const std::string&) {
     return std::optional<fs::path>(saveFolder / name);
   };

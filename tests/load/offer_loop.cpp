@@ -37,7 +37,7 @@ class CountingFrontend : public Frontend {
   void showNotice(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
   void showNoticeModal(const std::string& text) override { showNotice(text); }
   bool askYesNo(const std::string&) override { return false; }
-  int showPrompt(PromptHandle& handle, const PromptRequest&) override {
+  PromptAnswer showPrompt(PromptHandle& handle, const PromptRequest&) override {
     bool closed = false;
     handle.setCloseHook([&] {
       std::lock_guard lock(mutex_);
@@ -49,24 +49,28 @@ class CountingFrontend : public Frontend {
       changed_.wait(lock, [&] { return closed; });
     }
     handle.clearCloseHook();
-    return 0;
+    return PromptAnswer::None;
   }
   std::vector<std::filesystem::path> chooseFilesToOffer() override { return {}; }
   std::optional<std::filesystem::path> chooseSaveFile(const std::string&,
                                                       const std::string&) override {
     return std::nullopt;
   }
-  std::optional<std::filesystem::path> chooseResumeFile() override { return std::nullopt; }
+  std::optional<std::filesystem::path> chooseResumeFile(const std::string&) override {
+    return std::nullopt;
+  }
   std::optional<std::filesystem::path> chooseFolder() override { return std::nullopt; }
-  FileExistsReply askFileExists(const std::string&) override { return {}; }
-  TransferWindowId openTransferWindow(const TransferWindowSpec&) override { return 1; }
+  FileExistsReply askFileExists(const std::filesystem::path&) override { return {}; }
+  TransferWindowId openTransferWindow(const TransferWindowSetup&) override { return 1; }
   void setTransferFileName(TransferWindowId, const std::string&) override {}
   void setTransferStatus(TransferWindowId, const std::string&) override {}
   void showTransferFigures(TransferWindowId, const TransferFigures&) override {}
-  void showTransferVerdict(TransferWindowId, const TransferVerdict& verdict) override {
+  void showTransferVerdict(TransferWindowId, const TransferVerdict&) override {}
+  void offerEnded(const OfferEnd&) override {}
+  void transferEnded(const TransferEnd& end) override {
     std::lock_guard lock(mutex_);
     ++verdicts_;
-    if (verdict.complete) ++complete_;
+    if (end.complete) ++complete_;
     changed_.notify_all();
   }
 

@@ -2,7 +2,7 @@
 
 namespace brisk::test {
 
-int ScriptedFrontend::waitUntilClosed(PromptHandle& handle) {
+PromptAnswer ScriptedFrontend::waitUntilClosed(PromptHandle& handle) {
   std::mutex mutex;
   std::condition_variable closed;
   bool done = false;
@@ -16,7 +16,7 @@ int ScriptedFrontend::waitUntilClosed(PromptHandle& handle) {
     closed.wait(lock, [&] { return done; });
   }
   handle.clearCloseHook();
-  return 0;
+  return PromptAnswer::None;
 }
 
 void ScriptedFrontend::changed() {
@@ -66,15 +66,15 @@ bool ScriptedFrontend::askYesNo(const std::string& text) {
   return onYesNo(text);
 }
 
-int ScriptedFrontend::showPrompt(PromptHandle& handle, const PromptRequest& request) {
+PromptAnswer ScriptedFrontend::showPrompt(PromptHandle& handle, const PromptRequest& request) {
   std::size_t shown = 0;
   {
     std::lock_guard lock(mutex_);
     shown = prompts_.size();
-    prompts_.push_back({request, 0});
+    prompts_.push_back({request, PromptAnswer::None});
     changed();
   }
-  const int result = onPrompt ? onPrompt(handle, request) : waitUntilClosed(handle);
+  const PromptAnswer result = onPrompt ? onPrompt(handle, request) : waitUntilClosed(handle);
   std::lock_guard lock(mutex_);
   prompts_[shown].result = result;
   changed();
@@ -90,27 +90,28 @@ std::optional<std::filesystem::path> ScriptedFrontend::chooseSaveFile(
   return onChooseSaveFile(suggestedName, defaultSuffix);
 }
 
-std::optional<std::filesystem::path> ScriptedFrontend::chooseResumeFile() {
-  return onChooseResumeFile();
+std::optional<std::filesystem::path> ScriptedFrontend::chooseResumeFile(
+    const std::string& suggestedName) {
+  return onChooseResumeFile(suggestedName);
 }
 
 std::optional<std::filesystem::path> ScriptedFrontend::chooseFolder() {
   return onChooseFolder();
 }
 
-FileExistsReply ScriptedFrontend::askFileExists(const std::string& text) {
+FileExistsReply ScriptedFrontend::askFileExists(const std::filesystem::path& path) {
   {
     std::lock_guard lock(mutex_);
-    questions_.push_back(text);
+    questions_.push_back(path.string());
     changed();
   }
-  return onFileExists(text);
+  return onFileExists(path);
 }
 
-TransferWindowId ScriptedFrontend::openTransferWindow(const TransferWindowSpec& spec) {
+TransferWindowId ScriptedFrontend::openTransferWindow(const TransferWindowSetup& setup) {
   std::lock_guard lock(mutex_);
   const TransferWindowId id = nextWindow_++;
-  windows_[id].spec = spec;
+  windows_[id].setup = setup;
   changed();
   return id;
 }
@@ -139,6 +140,28 @@ void ScriptedFrontend::showTransferVerdict(TransferWindowId window,
   std::lock_guard lock(mutex_);
   windows_[window].verdict = verdict;
   changed();
+}
+
+void ScriptedFrontend::offerEnded(const OfferEnd& end) {
+  std::lock_guard lock(mutex_);
+  offerEnds_.push_back(end);
+  changed();
+}
+
+void ScriptedFrontend::transferEnded(const TransferEnd& end) {
+  std::lock_guard lock(mutex_);
+  transferEnds_.push_back(end);
+  changed();
+}
+
+std::vector<OfferEnd> ScriptedFrontend::offerEnds() const {
+  std::lock_guard lock(mutex_);
+  return offerEnds_;
+}
+
+std::vector<TransferEnd> ScriptedFrontend::transferEnds() const {
+  std::lock_guard lock(mutex_);
+  return transferEnds_;
 }
 
 std::vector<ScriptedFrontend::LogLine> ScriptedFrontend::log() const {

@@ -22,10 +22,10 @@ class ScriptedFrontend : public Frontend {
   };
   struct PromptShown {
     PromptRequest request;
-    int result = 0;
+    PromptAnswer result = PromptAnswer::None;
   };
   struct TransferWindowRecord {
-    TransferWindowSpec spec;
+    TransferWindowSetup setup;
     std::vector<std::string> fileNames;
     std::vector<std::string> statuses;
     std::vector<TransferFigures> figures;
@@ -34,25 +34,23 @@ class ScriptedFrontend : public Frontend {
 
   // --- Scripts: set them before the engine asks. They run on the asking thread.
   std::function<bool(const std::string&)> onYesNo = [](const std::string&) { return false; };
-  // By default a prompt stays open until another thread closes it (result 0).
-  std::function<int(PromptHandle&, const PromptRequest&)> onPrompt;
+  // By default a prompt stays open until another thread closes it (no answer).
+  std::function<PromptAnswer(PromptHandle&, const PromptRequest&)> onPrompt;
   std::function<std::vector<std::filesystem::path>()> onChooseFilesToOffer = [] {
     return std::vector<std::filesystem::path>{};
   };
   std::function<std::optional<std::filesystem::path>(const std::string&, const std::string&)>
       onChooseSaveFile = [](const std::string&, const std::string&) { return std::nullopt; };
-  std::function<std::optional<std::filesystem::path>()> onChooseResumeFile = [] {
-    return std::nullopt;
-  };
+  std::function<std::optional<std::filesystem::path>(const std::string&)> onChooseResumeFile =
+      [](const std::string&) { return std::nullopt; };
   std::function<std::optional<std::filesystem::path>()> onChooseFolder = [] {
     return std::nullopt;
   };
-  std::function<FileExistsReply(const std::string&)> onFileExists = [](const std::string&) {
-    return FileExistsReply{};
-  };
+  std::function<FileExistsReply(const std::filesystem::path&)> onFileExists =
+      [](const std::filesystem::path&) { return FileExistsReply{}; };
 
-  // Blocks the calling thread until `handle` is closed from elsewhere; returns 0.
-  static int waitUntilClosed(PromptHandle& handle);
+  // Blocks the calling thread until `handle` is closed from elsewhere; returns None.
+  static PromptAnswer waitUntilClosed(PromptHandle& handle);
 
   // --- Frontend
   void appendLog(const std::string& text, Rgb colour) override;
@@ -63,30 +61,34 @@ class ScriptedFrontend : public Frontend {
   void showNotice(const std::string& text) override;
   void showNoticeModal(const std::string& text) override;
   bool askYesNo(const std::string& text) override;
-  int showPrompt(PromptHandle& handle, const PromptRequest& request) override;
+  PromptAnswer showPrompt(PromptHandle& handle, const PromptRequest& request) override;
   std::vector<std::filesystem::path> chooseFilesToOffer() override;
   std::optional<std::filesystem::path> chooseSaveFile(const std::string& suggestedName,
                                                       const std::string& defaultSuffix) override;
-  std::optional<std::filesystem::path> chooseResumeFile() override;
+  std::optional<std::filesystem::path> chooseResumeFile(const std::string& suggestedName) override;
   std::optional<std::filesystem::path> chooseFolder() override;
-  FileExistsReply askFileExists(const std::string& text) override;
-  TransferWindowId openTransferWindow(const TransferWindowSpec& spec) override;
+  FileExistsReply askFileExists(const std::filesystem::path& path) override;
+  TransferWindowId openTransferWindow(const TransferWindowSetup& setup) override;
   void setTransferFileName(TransferWindowId window, const std::string& name) override;
   void setTransferStatus(TransferWindowId window, const std::string& status) override;
   void showTransferFigures(TransferWindowId window, const TransferFigures& figures) override;
   void showTransferVerdict(TransferWindowId window, const TransferVerdict& verdict) override;
+  void offerEnded(const OfferEnd& end) override;
+  void transferEnded(const TransferEnd& end) override;
 
   // --- What was shown
   std::vector<LogLine> log() const;
   std::string logText() const;                 // every log line, concatenated
   std::vector<std::string> notices() const;    // plain and modal, in order
-  std::vector<std::string> questions() const;  // yes/no questions and file-exists texts
+  std::vector<std::string> questions() const;  // yes/no questions and existing files' paths
   std::vector<PromptShown> prompts() const;
   LinkState linkState() const;
   std::string addressText() const;
   int beeps() const;
   std::vector<TransferWindowId> transferWindows() const;
   TransferWindowRecord transferWindow(TransferWindowId window) const;
+  std::vector<OfferEnd> offerEnds() const;  // in the order they were reported
+  std::vector<TransferEnd> transferEnds() const;
 
   // --- Waiting, with a deadline
   bool waitFor(const std::function<bool()>& condition,
@@ -112,6 +114,8 @@ class ScriptedFrontend : public Frontend {
   int beeps_ = 0;
   std::map<TransferWindowId, TransferWindowRecord> windows_;
   TransferWindowId nextWindow_ = 1;
+  std::vector<OfferEnd> offerEnds_;
+  std::vector<TransferEnd> transferEnds_;
 };
 
 }  // namespace brisk::test

@@ -89,7 +89,7 @@ class HostileNames : public Sandbox {
 
   // Runs one row against a receiving transfer thread; `existsAnswer` answers the
   // file-exists question. Returns the answer to the hostile record.
-  std::string run(const Row& row, int existsAnswer) {
+  std::string run(const Row& row, FileExistsAnswer existsAnswer) {
     TransferSide receiver;
     receiver.frontend.onFileExists = [existsAnswer](const std::string&) {
       return FileExistsReply{existsAnswer, false};
@@ -140,11 +140,12 @@ class HostileNames : public Sandbox {
   }
 
   // Runs every row once for each answer to the file-exists question.
-  void runTable(const std::vector<Row>& rows,
-                const std::vector<int>& existsAnswers = {kAnswerTransferAgain}) {
+  void runTable(const std::vector<Row>& rows, const std::vector<FileExistsAnswer>& existsAnswers = {
+                                                  FileExistsAnswer::TransferAgain}) {
     for (const Row& row : rows) {
-      for (const int existsAnswer : existsAnswers) {
-        SCOPED_TRACE(describe(row) + (existsAnswer == kAnswerResume ? ", resume" : ", again"));
+      for (const FileExistsAnswer existsAnswer : existsAnswers) {
+        SCOPED_TRACE(describe(row) +
+                     (existsAnswer == FileExistsAnswer::Resume ? ", resume" : ", again"));
         prepare();
         const std::set<std::string> before = listing();
         const std::string answer = run(row, existsAnswer);
@@ -244,7 +245,7 @@ TEST_F(HostileNames, NothingIsWrittenThroughLinksInTheSaveFolder) {
       rows.push_back(Row{name, name, kind, Place::Top, Outcome::Refused});
     }
   }
-  runTable(rows, {kAnswerTransferAgain, kAnswerResume});
+  runTable(rows, {FileExistsAnswer::TransferAgain, FileExistsAnswer::Resume});
   EXPECT_FALSE(fs::exists(fs::symlink_status(outside() / "ghost")));
 }
 
@@ -258,7 +259,7 @@ TEST_F(HostileNames, NothingIsWrittenThroughLinksInAnExistingFolder) {
     }
   }
   rows.push_back(Row{"a new file", "new.txt", Kind::File, Place::ExistingFolder, Outcome::Created});
-  runTable(rows, {kAnswerTransferAgain, kAnswerResume});
+  runTable(rows, {FileExistsAnswer::TransferAgain, FileExistsAnswer::Resume});
   EXPECT_FALSE(fs::exists(fs::symlink_status(outside() / "ghost")));
 }
 

@@ -102,7 +102,7 @@ TEST_F(ReceivedItems, AnInterruptedFolderTransferIsResumedByteForByte) {
   std::vector<std::string> asked;
   receiver.frontend.onFileExists = [&](const std::string& text) {
     asked.push_back(text);
-    return FileExistsReply{kAnswerResume, true};  // 断点续传, 始终采取相同操作
+    return FileExistsReply{FileExistsAnswer::Resume, true};  // 断点续传, 始终采取相同操作
   };
   const int port = freePortRange();
   sender.offer(root() / "out", {"Tree"}, port, true);
@@ -159,28 +159,28 @@ TEST_F(ReceivedItems, AnythingInTheWayOfAFileIsAskedAboutAndLeftAlone) {
        "Invalid argument"},
   };
   for (const Item& item : items) {
-    const std::vector<std::pair<int, std::string>> answers = {
-        {kAnswerResume, item.openError},
-        {kAnswerTransferAgain, item.openError},
-        {kAnswerSkip, fixedRecord(kSkipText)},
-        {kAnswerStop, fixedRecord(kStopText)},
-        {kNoAnswer, "File exists"},
+    const std::vector<std::pair<FileExistsAnswer, std::string>> answers = {
+        {FileExistsAnswer::Resume, item.openError},
+        {FileExistsAnswer::TransferAgain, item.openError},
+        {FileExistsAnswer::Skip, fixedRecord(kSkipText)},
+        {FileExistsAnswer::Stop, fixedRecord(kStopText)},
+        {FileExistsAnswer::None, "File exists"},
     };
     for (const auto& [answer, expected] : answers) {
-      SCOPED_TRACE(std::string(item.name) + ", answer " + std::to_string(answer));
+      SCOPED_TRACE(std::string(item.name) + ", answer " + std::to_string(static_cast<int>(answer)));
       fs::remove_all(root() / "in");
       fs::create_directories(root() / "in");
       const fs::path target = root() / "in" / item.name;
       item.make(target);
       const fs::file_type before = fs::symlink_status(target).type();
       TransferSide receiver;
-      receiver.frontend.onFileExists = [answer = answer](const std::string&) {
+      receiver.frontend.onFileExists = [answer = answer](const fs::path&) {
         return FileExistsReply{answer, false};
       };
       RawConnection peer = startReceiver(receiver);
       peer.send(fileHeader(item.name, 4, attributes(kAttributeArchive)));
       std::string reply;
-      if (answer == kAnswerSkip) {
+      if (answer == FileExistsAnswer::Skip) {
         reply = peer.receive(kFixedRecordSize);
         peer.send(fixedRecord(kEndText));
       } else {
@@ -192,7 +192,7 @@ TEST_F(ReceivedItems, AnythingInTheWayOfAFileIsAskedAboutAndLeftAlone) {
       ASSERT_EQ(receiver.frontend.questions().size(), 1u);
       EXPECT_NE(receiver.frontend.questions()[0].find("in/" + std::string(item.name)),
                 std::string::npos);
-      if (answer == kAnswerSkip || answer == kAnswerStop) {
+      if (answer == FileExistsAnswer::Skip || answer == FileExistsAnswer::Stop) {
         EXPECT_EQ(reply, expected);
       } else {
         EXPECT_EQ(reply.rfind("| CreateFile failed:\r\n", 0), 0u) << reply;

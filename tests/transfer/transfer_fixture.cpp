@@ -16,7 +16,7 @@ namespace brisk::test {
 
 TransferSide::TransferSide() : notices_(std::make_unique<Notices>(frontend, timing)) {
   record->peerAddress = *Ipv4Address::parseDotted("127.0.0.1");
-  record->window = frontend.openTransferWindow(TransferWindowSpec{});
+  record->window = frontend.openTransferWindow(TransferWindowSetup{});
 }
 
 void TransferSide::offer(const std::filesystem::path& folder, const std::vector<std::string>& names,

@@ -154,15 +154,15 @@ TEST_F(TransferPair, ResumesAPartlyReceivedFile) {
   TransferSide receiver;
   receiver.record->openMode = kOpenModeResume;
   receiver.frontend.onFileExists = [](const std::string&) {
-    return FileExistsReply{kAnswerResume, false};
+    return FileExistsReply{FileExistsAnswer::Resume, false};
   };
   run(sender, receiver, {"movie.bin"}, 1);
 
   EXPECT_EQ(readFile(root() / "in/movie.bin"), content);
   EXPECT_EQ(lastWriteNanoseconds(root() / "in/movie.bin"), 1300000000123456700LL);
+  // Asked about the existing file by its full path (the dialog words the question).
   EXPECT_EQ(receiver.frontend.questions(),
-            std::vector<std::string>{"文件已经存在：" + (root() / "in/movie.bin").string() +
-                                     "\r\n你要："});
+            std::vector<std::string>{(root() / "in/movie.bin").string()});
   EXPECT_EQ(receiver.record->fileDone, content.size());
   EXPECT_TRUE(sender.frontend.notices().empty());
   EXPECT_TRUE(receiver.frontend.notices().empty());
@@ -176,7 +176,7 @@ TEST_F(TransferPair, ResumingOntoALongerLocalFileKeepsItAndAppliesTheTimes) {
   TransferSide sender;
   TransferSide receiver;
   receiver.frontend.onFileExists = [](const std::string&) {
-    return FileExistsReply{kAnswerResume, false};
+    return FileExistsReply{FileExistsAnswer::Resume, false};
   };
   run(sender, receiver, {"short.txt", "other.txt"}, 2);
 
@@ -241,48 +241,54 @@ const std::string kRemoteB = "b-remote-content";
 const std::string kRemoteC = "c-remote-content";
 const std::string kLocalB = "b-local-content-that-is-long";
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, FileExists,
-    ::testing::Values(
-        ExistsCase{"EachAskedResumeAgainSkip",
-                   {{kAnswerResume, false}, {kAnswerTransferAgain, false}, {kAnswerSkip, false}},
-                   3,
-                   {kRemoteA, kRemoteB, "c-local"},
-                   {},
-                   false},
-        ExistsCase{
-            "AlwaysSkip", {{kAnswerSkip, true}}, 1, {"a-remote", kLocalB, "c-local"}, {}, false},
-        ExistsCase{"AlwaysTransferAgain",
-                   {{kAnswerTransferAgain, true}},
-                   1,
-                   {kRemoteA, kRemoteB, kRemoteC},
-                   {},
-                   false},
-        ExistsCase{"AlwaysResume",
-                   {{kAnswerResume, true}},
-                   1,
-                   {kRemoteA, kLocalB, "c-local" + kRemoteC.substr(7)},
-                   {},
-                   false},
-        ExistsCase{"SkipThenAlwaysAgain",
-                   {{kAnswerSkip, false}, {kAnswerTransferAgain, true}},
-                   2,
-                   {"a-remote", kRemoteB, kRemoteC},
-                   {},
-                   false},
-        ExistsCase{"Stop",
-                   {{kAnswerStop, false}},
-                   1,
-                   {"a-remote", kLocalB, "c-local"},
-                   {"对方已终止文件传输。"},
-                   false},
-        ExistsCase{"ClosedWithoutAnswer",
-                   {{kNoAnswer, true}},
-                   1,
-                   {"a-remote", kLocalB, "c-local"},
-                   {"对方创建打开文件失败。"},
-                   true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Answers, FileExists,
+                         ::testing::Values(ExistsCase{"EachAskedResumeAgainSkip",
+                                                      {{FileExistsAnswer::Resume, false},
+                                                       {FileExistsAnswer::TransferAgain, false},
+                                                       {FileExistsAnswer::Skip, false}},
+                                                      3,
+                                                      {kRemoteA, kRemoteB, "c-local"},
+                                                      {},
+                                                      false},
+                                           ExistsCase{"AlwaysSkip",
+                                                      {{FileExistsAnswer::Skip, true}},
+                                                      1,
+                                                      {"a-remote", kLocalB, "c-local"},
+                                                      {},
+                                                      false},
+                                           ExistsCase{"AlwaysTransferAgain",
+                                                      {{FileExistsAnswer::TransferAgain, true}},
+                                                      1,
+                                                      {kRemoteA, kRemoteB, kRemoteC},
+                                                      {},
+                                                      false},
+                                           ExistsCase{
+                                               "AlwaysResume",
+                                               {{FileExistsAnswer::Resume, true}},
+                                               1,
+                                               {kRemoteA, kLocalB, "c-local" + kRemoteC.substr(7)},
+                                               {},
+                                               false},
+                                           ExistsCase{"SkipThenAlwaysAgain",
+                                                      {{FileExistsAnswer::Skip, false},
+                                                       {FileExistsAnswer::TransferAgain, true}},
+                                                      2,
+                                                      {"a-remote", kRemoteB, kRemoteC},
+                                                      {},
+                                                      false},
+                                           ExistsCase{"Stop",
+                                                      {{FileExistsAnswer::Stop, false}},
+                                                      1,
+                                                      {"a-remote", kLocalB, "c-local"},
+                                                      {"对方已终止文件传输。"},
+                                                      false},
+                                           ExistsCase{"ClosedWithoutAnswer",
+                                                      {{FileExistsAnswer::None, true}},
+                                                      1,
+                                                      {"a-remote", kLocalB, "c-local"},
+                                                      {"对方创建打开文件失败。"},
+                                                      true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TransferPair, AMissingFolderOnEitherSideIsReportedToBoth) {
   writeFile(root() / "out/a.txt", "a");

@@ -50,7 +50,7 @@ TEST_F(TransferStop, StoppingTheReceivingSideKeepsTheResumablePartialFile) {
   receiver.accept(folder("in"), 1, 0, port, false);
   receiver.record->openMode = kOpenModeResume;
   receiver.frontend.onFileExists = [](const std::string&) {
-    return FileExistsReply{kAnswerResume, false};
+    return FileExistsReply{FileExistsAnswer::Resume, false};
   };
   receiver.start();
   RawConnection peer = RawConnection::connectTo(port);
@@ -99,7 +99,7 @@ TEST_F(TransferStop, AStopWhileThePersonIsAskedEndsBothSides) {
   receiver.frontend.onFileExists = [&](const std::string&) {
     asked = true;
     waitFor([&] { return release.load(); });
-    return FileExistsReply{kAnswerTransferAgain, false};
+    return FileExistsReply{FileExistsAnswer::TransferAgain, false};
   };
   const int port = freePortRange();
   sender.offer(root() / "out", {"a.txt"}, port, true);

@@ -187,7 +187,8 @@ TEST_F(WireProtocol, HostileNamesAreRefusedAndNothingIsWrittenOutside) {
   }
 
   // A file header naming the link: whatever the person answers, the link is not followed.
-  for (const int answer : {kAnswerResume, kAnswerTransferAgain}) {
+  for (const FileExistsAnswer answer :
+       {FileExistsAnswer::Resume, FileExistsAnswer::TransferAgain}) {
     TransferSide receiver;
     receiver.frontend.onFileExists = [answer](const std::string&) {
       return FileExistsReply{answer, false};

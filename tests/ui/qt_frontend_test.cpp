@@ -112,7 +112,7 @@ class QtFrontendTest : public QObject {
     auto prompt = std::async(std::launch::async, [&] {
       return frontend.showPrompt(handle, PromptRequest{"line", "text", {"接收", "拒绝"}});
     });
-    auto exists = std::async(std::launch::async, [&] { return frontend.askFileExists("f"); });
+    auto exists = std::async(std::launch::async, [&] { return frontend.askFileExists("/f"); });
     QTRY_COMPARE(openWindows<QMessageBox>().size(), 2);
     QTRY_COMPARE(openWindows<PromptWindow>().size(), 1);
     QTRY_COMPARE(openWindows<FileExistsDialog>().size(), 1);
@@ -120,8 +120,8 @@ class QtFrontendTest : public QObject {
     frontend.beginShutdown();
     QTRY_VERIFY(ready(notice) && ready(yesNo) && ready(prompt) && ready(exists));
     QCOMPARE(yesNo.get(), false);
-    QCOMPARE(prompt.get(), 0);
-    QCOMPARE(exists.get().answer, int(kNoAnswer));
+    QCOMPARE(prompt.get(), PromptAnswer::None);
+    QCOMPARE(exists.get().answer, FileExistsAnswer::None);
     QTRY_VERIFY(openWindows<QWidget>().isEmpty());
 
     // Later questions from workers are not even shown.
@@ -136,14 +136,15 @@ class QtFrontendTest : public QObject {
     auto result = std::async(std::launch::async, [&] {
       return frontend.showPrompt(handle, PromptRequest{"对方要发送文件给你，你要接收吗？",
                                                        "body",
-                                                       {"接收", "拒绝", "续传已有文件"}});
+                                                       {"接收", "拒绝", "续传已有文件"},
+                                                       PromptKind::PeerSingleFileOffer});
     });
     QTRY_COMPARE(openWindows<PromptWindow>().size(), 1);
     PromptWindow* window = openWindows<PromptWindow>().constFirst();
     QCOMPARE(control<QPushButton>(window, 1003)->text(), QStringLiteral("续传已有文件"));
     QTest::mouseClick(control<QPushButton>(window, 1002), Qt::LeftButton);
     QTRY_VERIFY(ready(result));
-    QCOMPARE(result.get(), 1002);
+    QCOMPARE(result.get(), PromptAnswer::Refuse);
     QTRY_VERIFY(openWindows<PromptWindow>().isEmpty());
     handle.close();  // too late to matter, and harmless
     QCoreApplication::processEvents();
@@ -153,19 +154,21 @@ class QtFrontendTest : public QObject {
     QtFrontend frontend;
     PromptHandle handle("body");
     auto result = std::async(std::launch::async, [&] {
-      return frontend.showPrompt(handle, PromptRequest{"等待对方接收...", "body", {"取消"}});
+      return frontend.showPrompt(
+          handle, PromptRequest{"等待对方接收...", "body", {"取消"}, PromptKind::OwnOfferWaiting});
     });
     QTRY_COMPARE(openWindows<PromptWindow>().size(), 1);
     std::thread([&] { handle.close(); }).join();
     QTRY_VERIFY(ready(result));
-    QCOMPARE(result.get(), 0);
+    QCOMPARE(result.get(), PromptAnswer::None);
     QTRY_VERIFY(openWindows<PromptWindow>().isEmpty());
 
     // Closed before it could even appear: it never shows.
     PromptHandle early("body");
     early.close();
     std::thread([&] {
-      QCOMPARE(frontend.showPrompt(early, PromptRequest{"line", "body", {"取消"}}), 0);
+      QCOMPARE(frontend.showPrompt(early, PromptRequest{"line", "body", {"取消"}}),
+               PromptAnswer::None);
     }).join();
     QCoreApplication::processEvents();
     QVERIFY(openWindows<PromptWindow>().isEmpty());
@@ -176,36 +179,40 @@ class QtFrontendTest : public QObject {
     PromptHandle first("one");
     PromptHandle second("two");
     auto a = std::async(std::launch::async, [&] {
-      return frontend.showPrompt(first, PromptRequest{"a", "one", {"取消"}});
+      return frontend.showPrompt(first,
+                                 PromptRequest{"a", "one", {"取消"}, PromptKind::OwnOfferWaiting});
     });
     auto b = std::async(std::launch::async, [&] {
-      return frontend.showPrompt(second, PromptRequest{"b", "two", {"取消"}});
+      return frontend.showPrompt(second,
+                                 PromptRequest{"b", "two", {"取消"}, PromptKind::OwnOfferWaiting});
     });
     QTRY_COMPARE(openWindows<PromptWindow>().size(), 2);
     std::thread([&] { second.close(); }).join();
     QTRY_VERIFY(ready(b));
-    QCOMPARE(b.get(), 0);
+    QCOMPARE(b.get(), PromptAnswer::None);
     QVERIFY(!ready(a));
     QTRY_COMPARE(openWindows<PromptWindow>().size(), 1);
     QTest::mouseClick(control<QPushButton>(openWindows<PromptWindow>().constFirst(), 1001),
                       Qt::LeftButton);
     QTRY_VERIFY(ready(a));
-    QCOMPARE(a.get(), 1001);
+    QCOMPARE(a.get(), PromptAnswer::Cancel);
   }
 
   void fileExistsAnswerCarriesTheAlwaysBox() {
     QtFrontend frontend;
     for (bool tick : {false, true}) {
-      auto reply = std::async(std::launch::async, [&] {
-        return frontend.askFileExists("文件已经存在：/tmp/a.txt\r\n你要：");
-      });
+      auto reply =
+          std::async(std::launch::async, [&] { return frontend.askFileExists("/tmp/a.txt"); });
       QTRY_COMPARE(openWindows<FileExistsDialog>().size(), 1);
       FileExistsDialog* dialog = openWindows<FileExistsDialog>().constFirst();
+      // The question names the file as the dialog always has.
+      QCOMPARE(control<QLabel>(dialog, kIdPromptText)->text(),
+               QStringLiteral("文件已经存在：/tmp/a.txt\n你要："));
       if (tick) QTest::mouseClick(control<QAbstractButton>(dialog, kIdAlwaysBox), Qt::LeftButton);
       QTest::mouseClick(control<QPushButton>(dialog, tick ? 1004 : 1003), Qt::LeftButton);
       QTRY_VERIFY(ready(reply));
       const FileExistsReply answer = reply.get();
-      QCOMPARE(answer.answer, tick ? int(kAnswerStop) : int(kAnswerSkip));
+      QCOMPARE(answer.answer, tick ? FileExistsAnswer::Stop : FileExistsAnswer::Skip);
       QCOMPARE(answer.alwaysTicked, tick);
       QTRY_VERIFY(openWindows<FileExistsDialog>().isEmpty());
     }
@@ -239,7 +246,7 @@ class QtFrontendTest : public QObject {
     auto save = std::async(std::launch::async, [&] { return frontend.chooseSaveFile("a", ""); });
     QTRY_VERIFY(ready(save));
     QVERIFY(!save.get());
-    auto resume = std::async(std::launch::async, [&] { return frontend.chooseResumeFile(); });
+    auto resume = std::async(std::launch::async, [&] { return frontend.chooseResumeFile("a"); });
     QTRY_VERIFY(ready(resume));
     QVERIFY(!resume.get());
     auto folder = std::async(std::launch::async, [&] { return frontend.chooseFolder(); });
@@ -273,7 +280,7 @@ class QtFrontendTest : public QObject {
   void transferWindowFollowsItsTransfer() {
     QtFrontend frontend;
     std::atomic<int> stops = 0;
-    TransferWindowSpec spec;
+    TransferWindowSetup spec;
     spec.index = 7;
     spec.isSender = true;
     spec.fileCount = 3;

@@ -60,8 +60,8 @@ class BoxAnswerer : public QObject {
 bool dropUrls(QWidget* target, const QList<QUrl>& urls);
 
 // A transfer window's description with only its Index, and a verdict with its status text.
-inline TransferWindowSpec transferSpec(int index) {
-  TransferWindowSpec spec;
+inline TransferWindowSetup transferSpec(int index) {
+  TransferWindowSetup spec;
   spec.index = index;
   return spec;
 }

@@ -210,7 +210,7 @@ class WindowsTest : public QObject {
     QFETCH(int, fileCount);
     QFETCH(int, height);
     const int e = height - 235;
-    TransferWindowSpec spec;
+    TransferWindowSetup spec;
     spec.index = 12;
     spec.fileCount = fileCount;
     auto* window = new TransferWindow(spec);
@@ -232,7 +232,7 @@ class WindowsTest : public QObject {
   }
 
   void transferBarsStopAtFull() {
-    TransferWindowSpec spec;
+    TransferWindowSetup spec;
     spec.fileCount = 2;
     auto* window = new TransferWindow(spec);
     auto* fileBar = control<QProgressBar>(window, kIdFileBar);
@@ -257,7 +257,7 @@ class WindowsTest : public QObject {
   void verdictTurnsStopIntoClose() {
     int stops = 0;
     std::vector<bool> toggles;
-    TransferWindowSpec spec;
+    TransferWindowSetup spec;
     spec.fileCount = 4;
     spec.autoCloseTicked = true;
     spec.onStop = [&] { ++stops; };
@@ -284,7 +284,7 @@ class WindowsTest : public QObject {
   }
 
   void completeTransferClosesItselfWhenAsked() {
-    auto* window = new TransferWindow(TransferWindowSpec{});
+    auto* window = new TransferWindow(TransferWindowSetup{});
     window->show();
     const QPointer<TransferWindow> alive(window);
     window->showVerdict(TransferVerdict{true, "传送完毕！", false, true});
