@@ -177,6 +177,10 @@ void QtFrontend::beep() {
   post([] { QApplication::beep(); });
 }
 
+bool QtFrontend::onInterfaceThread() const {
+  return onGuiThread();
+}
+
 // --- Notices
 
 void QtFrontend::showNotice(const std::string& text) {
