@@ -1,0 +1,56 @@
+#include "link/control_writer.h"
+
+#include <utility>
+
+#include "platform/socket.h"
+
+namespace brisk {
+
+ControlWriter::ControlWriter(int fd, std::size_t capacity, SentFunction sent, FailedFunction failed)
+    : fd_(fd), capacity_(capacity), sent_(std::move(sent)), failed_(std::move(failed)) {
+  worker_ = std::thread([this] { run(); });
+}
+
+bool ControlWriter::push(Message message) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_ || broken_ || waiting_.size() >= capacity_) return false;
+    waiting_.push_back(std::move(message));
+  }
+  changed_.notify_all();
+  return true;
+}
+
+void ControlWriter::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  if (worker_.joinable()) worker_.join();
+}
+
+void ControlWriter::run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+    if (waiting_.empty()) return;
+    Message message = std::move(waiting_.front());
+    waiting_.pop_front();
+    const bool givenUp = stopping_ || broken_;
+    lock.unlock();
+    // The socket is blocking: a peer that stops reading holds only this thread, until
+    // the connection is shut down.
+    const bool sent = !givenUp && sendAllOn(fd_, message.wire) >= 0;
+    if (sent) {
+      sent_(message);
+    } else if (!givenUp) {
+      failed_();
+    }
+    if (message.done) message.done(sent);
+    lock.lock();
+    if (!sent) broken_ = true;
+  }
+}
+
+}  // namespace brisk
