@@ -123,7 +123,8 @@ int fileSizeOf(int fd, std::uint64_t& size) {
   return 0;
 }
 
-std::uint64_t folderSize(const std::filesystem::path& folder) {
+std::uint64_t folderSize(const std::filesystem::path& folder,
+                         const std::function<bool()>& stopped) {
   struct Level {
     Directory directory;
     DirectoryReader reader;
@@ -139,6 +140,7 @@ std::uint64_t folderSize(const std::filesystem::path& folder) {
   }
   std::uint64_t total = 0;
   while (!levels.empty()) {
+    if (stopped && stopped()) break;
     const auto entry = levels.back().reader.next();
     if (!entry) {
       levels.pop_back();
