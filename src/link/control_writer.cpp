@@ -11,14 +11,15 @@ ControlWriter::ControlWriter(int fd, std::size_t capacity, SentFunction sent, Fa
   worker_ = std::thread([this] { run(); });
 }
 
-bool ControlWriter::push(Message message) {
+ControlWriter::PushResult ControlWriter::push(Message message) {
   {
     std::lock_guard lock(mutex_);
-    if (stopping_ || broken_ || waiting_.size() >= capacity_) return false;
+    if (stopping_ || broken_) return PushResult::Closed;
+    if (waiting_.size() >= capacity_) return PushResult::Full;
     waiting_.push_back(std::move(message));
   }
   changed_.notify_all();
-  return true;
+  return PushResult::Queued;
 }
 
 void ControlWriter::stop() {

@@ -35,9 +35,10 @@ class ControlWriter {
   ControlWriter(const ControlWriter&) = delete;
   ControlWriter& operator=(const ControlWriter&) = delete;
 
-  // Queues a message and returns at once; false when the queue is full, the writer has
-  // stopped or a send has failed (then `done` is never called). Any thread.
-  [[nodiscard]] bool push(Message message);
+  enum class PushResult { Queued, Full, Closed };
+  // Queues a message and returns at once. Full when `capacity` messages wait, Closed when
+  // the writer has stopped or a send has failed; then `done` is never called. Any thread.
+  [[nodiscard]] PushResult push(Message message);
   // Ends the thread: the messages still waiting are given up (done(false)), and a send in
   // progress must already have been broken by shutting the socket down. Idempotent; not
   // from the writer's own thread or a `done`.

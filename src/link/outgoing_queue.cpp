@@ -51,7 +51,7 @@ void OutgoingQueue::withdraw(std::uint64_t place) {
 
 void OutgoingQueue::dropWaiting() {
   std::lock_guard lock(mutex_);
-  std::erase_if(waiting_, [](const Entry& e) { return e.ready; });
+  std::erase_if(waiting_, [](const Entry& e) { return e.ready && !e.message.isOffer; });
 }
 
 bool OutgoingQueue::busy() const {
@@ -76,6 +76,8 @@ void OutgoingQueue::run() {
     if (stopping_) return;
     // The pause after an offer; what the person did meanwhile waits its turn.
     if (changed_.wait_until(lock, nextAllowed_, [this] { return stopping_; })) return;
+    // The lock was let go meanwhile: the waiting lines may have been dropped.
+    if (!frontReady()) continue;
     Message message = std::move(waiting_.front().message);
     waiting_.pop_front();
     sending_ = true;

@@ -47,8 +47,9 @@ class OutgoingQueue {
   [[nodiscard]] bool fill(std::uint64_t place, Message message);
   // Gives a place up; the messages behind it go on.
   void withdraw(std::uint64_t place);
-  // Drops the messages that wait (their `done` is not called); places kept for messages
-  // still being composed stay. For the end of a connection they were meant for.
+  // Drops the chat lines that wait; offers, and places kept for offers still being
+  // composed, stay, so that each is still sent or released with its notice. For the end
+  // of the connection the lines were meant for.
   void dropWaiting();
   // Whether a message waits or is being sent.
   bool busy() const;

@@ -234,8 +234,8 @@ void Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
       writer = std::move(writer_);
     }
     writer->stop();
-    // What the person typed for this connection goes with it, instead of a notice for
-    // every line that can no longer be sent.
+    // The chat typed for this connection goes with it, instead of a notice for every
+    // line that can no longer be sent.
     personMessages_.dropWaiting();
     attempt.interrupter.disarm();
   }
@@ -314,15 +314,19 @@ int Peer::sendWire(const std::string& wire, const std::string& logText,
     std::lock_guard lock(writerMutex_);
     writer = writer_;
   }
-  if (!writer) {
-    notices_.showNoticeModal(kNotConnected);
-    return -1;
+  const ControlWriter::PushResult pushed =
+      writer ? writer->push({wire, logText, std::move(done)}) : ControlWriter::PushResult::Closed;
+  switch (pushed) {
+    case ControlWriter::PushResult::Queued:
+      return static_cast<int>(wire.size());
+    case ControlWriter::PushResult::Full:
+      notices_.showNotice(kTooMuchWaiting);
+      return -1;
+    case ControlWriter::PushResult::Closed:
+      break;
   }
-  if (!writer->push({wire, logText, std::move(done)})) {
-    notices_.showNotice(kTooMuchWaiting);
-    return -1;
-  }
-  return static_cast<int>(wire.size());
+  notices_.showNoticeModal(kNotConnected);
+  return -1;
 }
 
 // The person's message queue waits here until its message has gone out, so that the

@@ -311,6 +311,7 @@ TEST_F(OfferExchangeTest, ACancelledFileDialogDoesNothingAtAll) {
 
 TEST_F(OfferExchangeTest, ARootHasNoNameToOfferItUnder) {
   offerFromDrop(connector, {"/"});
+  ASSERT_TRUE(connectorUi.waitForNotice("strrchr failed"));
   EXPECT_EQ(connectorUi.notices().back(), "strrchr failed");
   EXPECT_EQ(logOf(connectorUi, kBlue), "");
   EXPECT_EQ(connector.slots().findFreeIndex(), 1);
