@@ -154,6 +154,10 @@ class Frontend {
  public:
   virtual ~Frontend() = default;
 
+  // Whether the calling thread is the one the person's windows run on, which nothing may
+  // hold up (no pause, no waiting for the network). Front ends without one say no.
+  virtual bool onInterfaceThread() const { return false; }
+
   // Main window.
   virtual void appendLog(const std::string& text, Rgb colour) = 0;
   virtual void showLinkState(LinkState state) = 0;

@@ -20,7 +20,9 @@ void appendLastErrorText(std::string& text) {
 
 void Notices::showNotice(const std::string& text) const {
   frontend_.showNotice(text);
-  std::this_thread::sleep_for(timing_.noticePause);
+  // The pause spaces out a worker's burst of notices; the window's own thread shows one
+  // notice per command of the person and must never stall.
+  if (!frontend_.onInterfaceThread()) std::this_thread::sleep_for(timing_.noticePause);
 }
 
 void Notices::showNoticeModal(const std::string& text) const {

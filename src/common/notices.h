@@ -21,7 +21,8 @@ class Notices {
   Notices(Frontend& frontend, const Timing& timing) : frontend_(frontend), timing_(timing) {}
 
   // Shows the text in a box of its own and returns after the short notice pause, which
-  // spaces out bursts of notices; the caller never waits for the person.
+  // spaces out bursts of notices (on the window's thread at once); the caller never waits
+  // for the person.
   void showNotice(const std::string& text) const;
   // Shows the text and returns when the person has closed the box.
   void showNoticeModal(const std::string& text) const;

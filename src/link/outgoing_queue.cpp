@@ -1,5 +1,6 @@
 #include "link/outgoing_queue.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace brisk {
@@ -14,10 +15,43 @@ bool OutgoingQueue::push(Message message) {
   {
     std::lock_guard lock(mutex_);
     if (stopping_ || waiting_.size() >= capacity_) return false;
-    waiting_.push_back(std::move(message));
+    waiting_.push_back({++lastPlace_, true, std::move(message)});
   }
   changed_.notify_all();
   return true;
+}
+
+std::uint64_t OutgoingQueue::reserve() {
+  std::lock_guard lock(mutex_);
+  if (stopping_ || waiting_.size() >= capacity_) return 0;
+  waiting_.push_back({++lastPlace_, false, {}});
+  return lastPlace_;
+}
+
+bool OutgoingQueue::fill(std::uint64_t place, Message message) {
+  {
+    std::lock_guard lock(mutex_);
+    const auto entry = std::find_if(waiting_.begin(), waiting_.end(),
+                                    [place](const Entry& e) { return e.place == place; });
+    if (entry == waiting_.end()) return false;  // dropped by stop()
+    entry->message = std::move(message);
+    entry->ready = true;
+  }
+  changed_.notify_all();
+  return true;
+}
+
+void OutgoingQueue::withdraw(std::uint64_t place) {
+  {
+    std::lock_guard lock(mutex_);
+    std::erase_if(waiting_, [place](const Entry& e) { return e.place == place; });
+  }
+  changed_.notify_all();
+}
+
+void OutgoingQueue::dropWaiting() {
+  std::lock_guard lock(mutex_);
+  std::erase_if(waiting_, [](const Entry& e) { return e.ready && !e.message.isOffer; });
 }
 
 bool OutgoingQueue::busy() const {
@@ -38,11 +72,13 @@ void OutgoingQueue::stop() {
 void OutgoingQueue::run() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+    changed_.wait(lock, [this] { return stopping_ || frontReady(); });
     if (stopping_) return;
     // The pause after an offer; what the person did meanwhile waits its turn.
     if (changed_.wait_until(lock, nextAllowed_, [this] { return stopping_; })) return;
-    Message message = std::move(waiting_.front());
+    // The lock was let go meanwhile: the waiting lines may have been dropped.
+    if (!frontReady()) continue;
+    Message message = std::move(waiting_.front().message);
     waiting_.pop_front();
     sending_ = true;
     lock.unlock();

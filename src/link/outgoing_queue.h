@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -37,6 +38,19 @@ class OutgoingQueue {
   // Queues `message` behind the ones before it and returns at once; false when the queue
   // is full or stopped (then `done` is never called). Any thread.
   [[nodiscard]] bool push(Message message);
+  // Keeps a place for a message still being composed (an offer whose folders are being
+  // totalled): what is queued later waits behind it, so the wire keeps the order in which
+  // the person acted. Returns the place, or 0 when the queue is full or stopped.
+  [[nodiscard]] std::uint64_t reserve();
+  // Puts the message into its place; false when the queue stopped meanwhile (then `done`
+  // is never called).
+  [[nodiscard]] bool fill(std::uint64_t place, Message message);
+  // Gives a place up; the messages behind it go on.
+  void withdraw(std::uint64_t place);
+  // Drops the chat lines that wait; offers, and places kept for offers still being
+  // composed, stay, so that each is still sent or released with its notice. For the end
+  // of the connection the lines were meant for.
+  void dropWaiting();
   // Whether a message waits or is being sent.
   bool busy() const;
   // Drops the messages still waiting (their `done` is not called) and joins the worker
@@ -44,7 +58,13 @@ class OutgoingQueue {
   void stop();
 
  private:
+  struct Entry {
+    std::uint64_t place = 0;
+    bool ready = false;
+    Message message;
+  };
   void run();
+  bool frontReady() const { return !waiting_.empty() && waiting_.front().ready; }
 
   const SendFunction send_;
   const std::chrono::milliseconds offerPause_;
@@ -52,7 +72,8 @@ class OutgoingQueue {
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<Message> waiting_;
+  std::deque<Entry> waiting_;
+  std::uint64_t lastPlace_ = 0;
   bool sending_ = false;
   bool stopping_ = false;
   // No message goes out before this: the end of the pause after the last offer.

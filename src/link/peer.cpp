@@ -1,9 +1,11 @@
 #include "link/peer.h"
 
 #include <cerrno>
+#include <future>
 
 #include <poll.h>
 
+#include "common/detached_call.h"
 #include "common/settings_store.h"
 #include "link/control_framer.h"
 #include "link/control_messages.h"
@@ -23,6 +25,9 @@ constexpr std::size_t kMaxWaitingMessages = 128;
 // Only one peer is ever accepted on the control port; a few more may queue meanwhile and
 // are closed with the listening socket.
 constexpr int kControlBacklog = 5;
+// Control messages handed to the writer and not yet sent. The engine sends a few per
+// transfer; this many waiting means the peer has stopped reading the connection.
+constexpr std::size_t kMaxUnsentControlMessages = 256;
 
 constexpr const char* kNotConnected = "未连接或者连接已断开！";
 constexpr const char* kTooMuchWaiting = "发送的消息太多，请稍后再试。";
@@ -36,6 +41,8 @@ struct Peer::LinkAttempt {
   int port = 0;
   // Breaks the attempt's blocking call: the accept, the connect, then the receive loop.
   SocketInterrupter interrupter;
+  // Gives up waiting for the host name lookup, which cannot be interrupted.
+  std::stop_source stop;
 };
 
 Peer::Peer(Frontend& frontend, Timing timing)
@@ -43,9 +50,7 @@ Peer::Peer(Frontend& frontend, Timing timing)
       timing_(timing),
       notices_(frontend_, timing_),
       personMessages_(
-          [this](const OutgoingQueue::Message& message) {
-            return sendWire(message.wire, message.logText) >= 0;
-          },
+          [this](const OutgoingQueue::Message& message) { return sendPersonMessage(message); },
           timing_.offerPause, kMaxWaitingMessages) {}
 
 Peer::~Peer() {
@@ -63,7 +68,10 @@ void Peer::noteControlTraffic() {
 }
 
 bool Peer::idle() const {
-  return *busyHolds_ == 0 && !personMessagesPending() && !slots_.anyInUse();
+  if (*busyHolds_ != 0 || personMessagesPending() || slots_.anyInUse()) return false;
+  // A refusal handed to the writer has not reached the peer until the writer is done.
+  std::lock_guard lock(writerMutex_);
+  return !writer_ || writer_->drained();
 }
 
 void Peer::onListen(const std::string& portBoxText) {
@@ -102,7 +110,10 @@ void Peer::onDisconnect() {
     std::lock_guard lock(linkMutex_);
     attempt = link_;
   }
-  if (attempt) attempt->interrupter.interrupt();
+  if (attempt) {
+    attempt->stop.request_stop();
+    attempt->interrupter.interrupt();
+  }
   frontend_.showLinkState(LinkState::Idle);
 }
 
@@ -154,7 +165,16 @@ std::optional<Socket> Peer::listenForPeer(LinkAttempt& attempt) {
 }
 
 std::optional<Socket> Peer::connectToPeer(LinkAttempt& attempt) {
-  const HostLookup lookup = resolveHost(attempt.addressText);
+  const std::optional<HostLookup> found = callDetached<HostLookup>(
+      [text = attempt.addressText] { return resolveHost(text); }, attempt.stop.get_token());
+  if (!found) {
+    // Disconnect came while the resolver was still busy: reported as a broken connect.
+    std::string text = "连接失败！";
+    appendErrorText(ECONNABORTED, text);
+    frontend_.appendLog(text, kRed);
+    return std::nullopt;
+  }
+  const HostLookup& lookup = *found;
   if (!lookup.address) {
     // Neither a host name nor a dotted address: the resolver says why.
     frontend_.appendLog("连接失败！\r\nError code: " + std::to_string(lookup.errorCode) + "\r\n" +
@@ -185,8 +205,18 @@ void Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
   int endError = ECONNABORTED;
   if (attempt.interrupter.arm(socket.fd())) {
     {
-      std::lock_guard lock(sendMutex_);
-      controlFd_ = socket.fd();
+      auto writer = std::make_shared<ControlWriter>(
+          socket.fd(), kMaxUnsentControlMessages,
+          [this](const ControlWriter::Message& message) {
+            noteControlTraffic();
+            frontend_.appendLog(message.logText, kBlue);
+          },
+          [this] {
+            // On a thread of its own, so that the writer never waits for the person.
+            startThread([this] { notices_.showNoticeModal("send failed."); });
+          });
+      std::lock_guard lock(writerMutex_);
+      writer_ = std::move(writer);
     }
     connected_ = true;
     frontend_.appendLog("连接成功！\r\n", kGreen);
@@ -194,12 +224,17 @@ void Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
     frontend_.showLinkState(LinkState::Connected);
 
     endError = readControlStream(socket);
-    // Fail any send still blocked on the socket, then take the socket away from senders.
+    // Fail any send still blocked on the socket, then end the writer before the socket goes.
     attempt.interrupter.interrupt();
+    std::shared_ptr<ControlWriter> writer;
     {
-      std::lock_guard lock(sendMutex_);
-      controlFd_ = -1;
+      std::lock_guard lock(writerMutex_);
+      writer = std::move(writer_);
     }
+    writer->stop();
+    // The chat typed for this connection goes with it, instead of a notice for every
+    // line that can no longer be sent.
+    personMessages_.dropWaiting();
     attempt.interrupter.disarm();
   }
   socket.close();
@@ -284,35 +319,70 @@ bool Peer::queueOffer(const std::string& text, std::function<void(bool sent)> do
   return queuePersonMessage({toWire(text), text, true, std::move(done)});
 }
 
+std::uint64_t Peer::reserveOfferPlace() {
+  if (!connected_) {
+    notices_.showNoticeModal(kNotConnected);
+    return 0;
+  }
+  const std::uint64_t place = personMessages_.reserve();
+  if (place == 0) notices_.showNotice(kTooMuchWaiting);
+  return place;
+}
+
+bool Peer::queueOffer(std::uint64_t place, const std::string& text,
+                      std::function<void(bool sent)> done) {
+  return personMessages_.fill(place, {toWire(text), text, true, std::move(done)});
+}
+
 bool Peer::queuePersonMessage(OutgoingQueue::Message message) {
   if (personMessages_.push(std::move(message))) return true;
   notices_.showNotice(kTooMuchWaiting);
   return false;
 }
 
-int Peer::sendWire(const std::string& wire, const std::string& logText) {
-  std::unique_lock lock(sendMutex_);
-  if (controlFd_ < 0) {
-    lock.unlock();
-    notices_.showNoticeModal(kNotConnected);
-    return -1;
+int Peer::sendWire(const std::string& wire, const std::string& logText,
+                   std::function<void(bool sent)> done) {
+  std::shared_ptr<ControlWriter> writer;
+  {
+    std::lock_guard lock(writerMutex_);
+    writer = writer_;
   }
-  const ssize_t sent = sendAllOn(controlFd_, wire);
-  if (sent < 0) {
-    lock.unlock();
-    notices_.showNoticeModal("send failed.");
-    return -1;
+  const ControlWriter::PushResult pushed =
+      writer ? writer->push({wire, logText, std::move(done)}) : ControlWriter::PushResult::Closed;
+  switch (pushed) {
+    case ControlWriter::PushResult::Queued:
+      return static_cast<int>(wire.size());
+    case ControlWriter::PushResult::Full:
+      notices_.showNotice(kTooMuchWaiting);
+      return -1;
+    case ControlWriter::PushResult::Closed:
+      break;
   }
-  noteControlTraffic();
-  // Under the lock, so that the log shows messages in the order they went out.
-  frontend_.appendLog(logText, kBlue);
-  return static_cast<int>(sent);
+  notices_.showNoticeModal(kNotConnected);
+  return -1;
+}
+
+// The person's message queue waits here until its message has gone out, so that the
+// pause after an offer starts when the peer could see it. Only the queue's worker waits;
+// a stuck peer fills the queue, and Disconnect or the end of the link ends the wait.
+bool Peer::sendPersonMessage(const OutgoingQueue::Message& message) {
+  auto outcome = std::make_shared<std::promise<bool>>();
+  std::future<bool> sent = outcome->get_future();
+  if (sendWire(message.wire, message.logText,
+               [outcome](bool wentOut) { outcome->set_value(wentOut); }) < 0) {
+    return false;
+  }
+  return sent.get();
 }
 
 void Peer::logLocalAddress() {
-  // The lookup may wait for a resolver that does not answer: never on the caller's thread.
+  // The lookup may wait for a resolver that does not answer: never on the caller's thread,
+  // and a closing window does not wait for it either.
   startThread([this] {
-    const LocalAddressResult local = localHostAddress();
+    const std::optional<LocalAddressResult> found =
+        callDetached<LocalAddressResult>(localHostAddress, stopLookups_.get_token());
+    if (!found) return;
+    const LocalAddressResult& local = *found;
     if (!local.address) {
       notices_.showNoticeModal(std::string(local.failedCall) + " failed.\r\n");
       return;
@@ -323,9 +393,13 @@ void Peer::logLocalAddress() {
 
 void Peer::shutdown() {
   stopping_ = true;
+  stopLookups_.request_stop();
   {
     std::lock_guard lock(linkMutex_);
-    if (link_) link_->interrupter.interrupt();
+    if (link_) {
+      link_->stop.request_stop();
+      link_->interrupter.interrupt();
+    }
   }
   // What the person sent last may still wait; it goes with the connection.
   personMessages_.stop();

@@ -2,9 +2,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 #include "common/frontend.h"
@@ -12,6 +14,7 @@
 #include "common/slot_tables.h"
 #include "common/thread_set.h"
 #include "common/timing.h"
+#include "link/control_writer.h"
 #include "link/outgoing_queue.h"
 #include "platform/socket.h"
 
@@ -37,8 +40,11 @@ class Peer {
   // Breaks a pending listen or connect, or the connection.
   void onDisconnect();
 
-  // Sends one text (UTF-8, sent as GBK) on the control connection and echoes it in blue.
-  // Returns the bytes sent, or -1 after a modal notice. Any thread.
+  // Hands one text (UTF-8, sent as GBK) to the control connection's writer, which sends
+  // it after the messages handed over before it and then echoes it in blue. Returns at
+  // once: the bytes that will go out, or -1 after a notice (not connected, or so much
+  // waiting that the peer has evidently stopped reading). A send that fails later shows
+  // "send failed." once. Any thread.
   int sendText(const std::string& text);
   // Queues the input box's text as a chat line ("\r\n" is added) behind the person's
   // earlier messages and returns at once: the bytes that will go out, 0 for an empty text
@@ -50,6 +56,16 @@ class Peer {
   // waits until the offer pause after it has passed. `done` runs on the sending thread
   // with whether the ASK went out. Returns false after a notice (then `done` never runs).
   bool queueOffer(const std::string& text, std::function<void(bool sent)> done);
+  // Keeps the place of an offer that a worker is still composing among the person's
+  // messages, so that a chat line typed meanwhile goes out after it. Returns the place,
+  // or 0 after a notice (as queueOffer). Any thread.
+  std::uint64_t reserveOfferPlace();
+  // Fills a kept place with the offer's ASK message, as queueOffer does; false (and no
+  // `done`) when the messages were dropped meanwhile.
+  bool queueOffer(std::uint64_t place, const std::string& text,
+                  std::function<void(bool sent)> done);
+  // Gives up a kept place: the offer is not made.
+  void withdrawOfferPlace(std::uint64_t place) { personMessages_.withdraw(place); }
   // Whether any of the person's messages still waits to go out or is going out.
   bool personMessagesPending() const { return personMessages_.busy(); }
 
@@ -112,7 +128,9 @@ class Peer {
   // Tells the person that the connection ended, and why when an error ended it.
   void reportLinkEnd(int error);
   void handlePiece(std::string bytes, bool isControl, class WireDecoder& decoder);
-  int sendWire(const std::string& wire, const std::string& logText);
+  int sendWire(const std::string& wire, const std::string& logText,
+               std::function<void(bool sent)> done = {});
+  bool sendPersonMessage(const OutgoingQueue::Message& message);
   bool queuePersonMessage(OutgoingQueue::Message message);
   void noteControlTraffic();
 
@@ -128,16 +146,18 @@ class Peer {
   std::atomic<bool> stopping_{false};
   std::shared_ptr<std::atomic<int>> busyHolds_ = std::make_shared<std::atomic<int>>(0);
   std::atomic<std::chrono::steady_clock::rep> lastControlTraffic_{0};
+  // Lets the start-up lookup's waiter go at shutdown; the lookup itself runs on.
+  std::stop_source stopLookups_;
 
   // The current listen or connect attempt and, once connected, its control socket.
   mutable std::mutex linkMutex_;
   std::shared_ptr<LinkAttempt> link_;
   Ipv4Address controlPeerAddress_;
 
-  // Serialises whole messages from the many threads that send, and guards the descriptor
-  // they send on against the receive thread closing it.
-  std::mutex sendMutex_;
-  int controlFd_ = -1;
+  // The writer of the current connection; the receive thread starts it when the link is
+  // up and stops it before closing the socket, so no send outlives the descriptor.
+  mutable std::mutex writerMutex_;
+  std::shared_ptr<ControlWriter> writer_;
 
   ThreadSet threads_;
   // Declared last, so that its worker, which starts threads, ends first.

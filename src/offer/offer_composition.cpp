@@ -1,6 +1,8 @@
 #include "offer/offer_composition.h"
 
+#include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "common/notices.h"
 #include "link/peer.h"
@@ -32,26 +34,14 @@ std::filesystem::path itemPath(const std::filesystem::path& path) {
   return normal;
 }
 
-}  // namespace
-
-void offerFromDialog(Peer& peer) {
-  const std::optional<int> index = reserveSlotForOffer(peer);
-  if (!index) return;
-  const std::vector<std::filesystem::path> items = peer.frontend().chooseFilesToOffer();
-  if (items.empty()) {
-    peer.slots().dropReservation(*index);
-    return;
-  }
-  offerItems(peer, *index, items);
-}
-
-void offerFromDrop(Peer& peer, const std::vector<std::filesystem::path>& items) {
-  if (items.empty()) return;
-  const std::optional<int> index = reserveSlotForOffer(peer);
-  if (index) offerItems(peer, *index, items);
-}
-
-void offerItems(Peer& peer, int index, const std::vector<std::filesystem::path>& items) {
+// Reads the items' attributes, totals their folders and queues the ASK in the kept place
+// `place` among the person's messages; on any failure the place and the slot are given up.
+void composeAndQueueOffer(Peer& peer, int index, const std::vector<std::filesystem::path>& items,
+                          std::uint64_t place) {
+  const auto giveUp = [&peer, index, place] {
+    peer.withdrawOfferPlace(place);
+    peer.slots().dropReservation(index);
+  };
   auto record = std::make_shared<TransferRecord>();
   std::vector<OfferItem> listed;
   for (const std::filesystem::path& item : items) {
@@ -59,19 +49,24 @@ void offerItems(Peer& peer, int index, const std::vector<std::filesystem::path>&
     const std::string name = path.filename().string();
     if (name.empty() || name == "." || name == "..") {
       // A file system root, or a path that names no item: nothing to call it on the wire.
+      giveUp();
       peer.notices().showNoticeModal("strrchr failed");
-      peer.slots().dropReservation(index);
       return;
     }
     FileAttributeData data;
     if (const int error = readAttributeData(path, data)) {
       std::string text = "GetFileAttributesEx failed:\r\n" + path.string();
       appendErrorText(error, text);
+      giveUp();
       peer.notices().showNotice(text);
-      peer.slots().dropReservation(index);
       return;
     }
-    const std::uint64_t size = data.isDirectory() ? folderSize(path) : data.size;
+    const std::uint64_t size =
+        data.isDirectory() ? folderSize(path, [&peer] { return peer.stopping(); }) : data.size;
+    if (peer.stopping()) {
+      giveUp();  // the program is closing: the total is partial, and nobody waits for it
+      return;
+    }
     fileQueuePush(record->fileQueue, name, data, path.parent_path());
     listed.push_back(OfferItem{name, data.isDirectory(), size});
   }
@@ -90,8 +85,8 @@ void offerItems(Peer& peer, int index, const std::vector<std::filesystem::path>&
   // answer that comes back at once finds them.
   if (!peer.slots().storeRecord(index, record)) {
     // The reservation keeps every other offer out, so this is a fault to report.
+    giveUp();
     peer.notices().showNotice("tsf[" + std::to_string(index) + "]!=NULL");
-    peer.slots().dropReservation(index);
     return;
   }
   peer.slots().setPrompt(index, prompt);
@@ -102,7 +97,7 @@ void offerItems(Peer& peer, int index, const std::vector<std::filesystem::path>&
     peer.slots().clearPrompt(index, prompt.get());
   };
   const bool queued =
-      peer.queueOffer(offer.message, [&peer, index, prompt, record, release](bool sent) {
+      peer.queueOffer(place, offer.message, [&peer, index, prompt, record, release](bool sent) {
         if (!sent) {
           release();
           return;
@@ -111,6 +106,47 @@ void offerItems(Peer& peer, int index, const std::vector<std::filesystem::path>&
             [&peer, index, prompt, record] { waitingThread(peer, index, prompt, record); });
       });
   if (!queued) release();
+}
+
+// Keeps the offer's place among the person's messages now, then composes it on a worker:
+// totalling a large folder takes long, and the window's thread must not wait for it.
+void offerInBackground(Peer& peer, int index, std::vector<std::filesystem::path> items) {
+  const std::uint64_t place = peer.reserveOfferPlace();
+  if (place == 0) {
+    peer.slots().dropReservation(index);
+    return;
+  }
+  peer.startThread([&peer, index, items = std::move(items), place] {
+    composeAndQueueOffer(peer, index, items, place);
+  });
+}
+
+}  // namespace
+
+void offerFromDialog(Peer& peer) {
+  const std::optional<int> index = reserveSlotForOffer(peer);
+  if (!index) return;
+  std::vector<std::filesystem::path> items = peer.frontend().chooseFilesToOffer();
+  if (items.empty()) {
+    peer.slots().dropReservation(*index);
+    return;
+  }
+  offerInBackground(peer, *index, std::move(items));
+}
+
+void offerFromDrop(Peer& peer, const std::vector<std::filesystem::path>& items) {
+  if (items.empty()) return;
+  const std::optional<int> index = reserveSlotForOffer(peer);
+  if (index) offerInBackground(peer, *index, items);
+}
+
+void offerItems(Peer& peer, int index, const std::vector<std::filesystem::path>& items) {
+  const std::uint64_t place = peer.reserveOfferPlace();
+  if (place == 0) {
+    peer.slots().dropReservation(index);
+    return;
+  }
+  composeAndQueueOffer(peer, index, items, place);
 }
 
 }  // namespace brisk

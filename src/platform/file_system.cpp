@@ -116,7 +116,8 @@ int applyReadOnly(int fd, const FileAttributeData& data) {
   return ::fchmod(fd, mode) == 0 ? 0 : errno;
 }
 
-std::uint64_t folderSize(const std::filesystem::path& folder) {
+std::uint64_t folderSize(const std::filesystem::path& folder,
+                         const std::function<bool()>& stopped) {
   struct Level {
     Directory directory;
     DirectoryReader reader;
@@ -132,6 +133,7 @@ std::uint64_t folderSize(const std::filesystem::path& folder) {
   }
   std::uint64_t total = 0;
   while (!levels.empty()) {
+    if (stopped && stopped()) break;
     const auto entry = levels.back().reader.next();
     if (!entry) {
       levels.pop_back();

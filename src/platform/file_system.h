@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string_view>
 
 #include <time.h>
@@ -55,7 +56,9 @@ bool isValidReceivedName(std::string_view name);
 // The sum of the sizes of all files below `folder`, counted the way a folder is sent:
 // a symbolic link to a file counts with the file's size, a symbolic link to a folder and
 // anything that is neither file nor folder are left out, and a subfolder that cannot be
-// read counts as empty. 0 when `folder` itself cannot be read.
-std::uint64_t folderSize(const std::filesystem::path& folder);
+// read counts as empty. 0 when `folder` itself cannot be read. A large tree takes long:
+// `stopped`, asked before each entry, ends the walk early (the sum is then partial).
+std::uint64_t folderSize(const std::filesystem::path& folder,
+                         const std::function<bool()>& stopped = {});
 
 }  // namespace brisk

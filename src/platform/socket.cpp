@@ -166,7 +166,10 @@ SocketResult acceptTcp(const Socket& listener, const SocketInterrupter& interrup
   }
 }
 
-SocketResult connectTcp(Ipv4Address address, std::uint16_t port, SocketInterrupter& interrupter) {
+SocketResult connectTcp(Ipv4Address address, std::uint16_t port, SocketInterrupter& interrupter,
+                        std::optional<std::chrono::milliseconds> limit) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = limit ? Clock::now() + *limit : Clock::time_point::max();
   Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP));
   if (!socket.isOpen()) return failure("socket", errno);
   const sockaddr_in sa = socketAddress(address, port);
@@ -179,12 +182,22 @@ SocketResult connectTcp(Ipv4Address address, std::uint16_t port, SocketInterrupt
   if (!interrupter.arm(socket.fd())) return failure("connect", ECONNABORTED);
   int error = 0;
   for (;;) {
+    int timeout = -1;
+    if (limit) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) {
+        error = ETIMEDOUT;
+        break;
+      }
+      timeout = static_cast<int>(left.count());
+    }
     pollfd pfd{socket.fd(), POLLOUT, 0};
-    if (::poll(&pfd, 1, -1) < 0) {
+    const int ready = ::poll(&pfd, 1, timeout);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       error = errno;
     }
-    break;
+    if (ready != 0) break;  // a time-out is caught by the deadline test above
   }
   interrupter.disarm();
   if (error != 0) return failure("connect", error);

@@ -90,8 +90,11 @@ SocketResult acceptTcp(const Socket& listener, const SocketInterrupter& interrup
                        std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
 // Connects to `address`:`port`. The socket is armed in `interrupter` while the connect is
-// in progress, so that another thread can cancel it; it is disarmed before returning.
-SocketResult connectTcp(Ipv4Address address, std::uint16_t port, SocketInterrupter& interrupter);
+// in progress, so that another thread can cancel it; it is disarmed before returning. With
+// `limit`, a connect still unanswered when the time is up (a peer whose SYNs are dropped)
+// fails with ETIMEDOUT instead of waiting for the system's own retries, about two minutes.
+SocketResult connectTcp(Ipv4Address address, std::uint16_t port, SocketInterrupter& interrupter,
+                        std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
 // The first IPv4 address of a host name, or the text itself as a dotted address. When it
 // is neither, the resolver's own code and reason (such as "Name or service not known").

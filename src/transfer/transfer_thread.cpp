@@ -40,8 +40,12 @@ std::optional<Socket> connectToPeer(const TransferContext& context, TransferReco
   const auto deadline = std::chrono::steady_clock::now() + context.timing.acceptLimit;
   for (;;) {
     if (stopRequested(context, record)) return std::nullopt;
-    // connectTcp arms the interrupter itself while the connect is under way.
-    SocketResult connected = connectTcp(record.peerAddress, port, record.dataSocket);
+    // connectTcp arms the interrupter itself while the connect is under way. A peer that
+    // never answers (its SYNs dropped) is given no longer than one that refuses.
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    SocketResult connected = connectTcp(record.peerAddress, port, record.dataSocket,
+                                        std::max(left, std::chrono::milliseconds(1)));
     if (connected.ok()) return std::move(connected.socket);
     if (connected.error != ECONNREFUSED || std::chrono::steady_clock::now() >= deadline) {
       setupFailure(context, record, connected.failedCall, connected.error);

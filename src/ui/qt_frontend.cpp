@@ -195,6 +195,10 @@ void QtFrontend::beep() {
   post([] { QApplication::beep(); });
 }
 
+bool QtFrontend::onInterfaceThread() const {
+  return onGuiThread();
+}
+
 // --- Notices
 
 void QtFrontend::showNotice(const std::string& text) {

@@ -46,6 +46,8 @@ class QtFrontend : public QObject, public Frontend {
   void beginShutdown();
   bool shuttingDown() const;
 
+  bool onInterfaceThread() const override;
+
   // Main window.
   void appendLog(const std::string& text, Rgb colour) override;
   void showLinkState(LinkState state) override;

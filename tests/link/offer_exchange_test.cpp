@@ -224,9 +224,12 @@ TEST_F(OfferExchangeTest, ACancelledChoiceOfLocationIsAnsweredAsAFailure) {
   offerFromDrop(connector, {source});  // listenerUi.onChooseSaveFile cancels by default
   ASSERT_TRUE(connectorUi.waitForNotice("对方接收文件出错。"));
   EXPECT_TRUE(listenerUi.waitForNotice("GetSaveFileName failed or closed."));
-  EXPECT_NE(logOf(listenerUi, kBlue)
-                .find("TRANSFILE:REPLY:GetSaveFileName failed or closed. Index:1\r\n"),
-            std::string::npos);
+  // The reply is echoed once the writer has sent it, which may come after the notice.
+  EXPECT_TRUE(listenerUi.waitFor([&] {
+    return logOf(listenerUi, kBlue)
+               .find("TRANSFILE:REPLY:GetSaveFileName failed or closed. Index:1\r\n") !=
+           std::string::npos;
+  }));
   EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector) && slotsEmpty(listener); }));
 }
 
@@ -370,6 +373,7 @@ TEST_F(OfferExchangeTest, ACancelledFileDialogDoesNothingAtAll) {
 
 TEST_F(OfferExchangeTest, ARootHasNoNameToOfferItUnder) {
   offerFromDrop(connector, {"/"});
+  ASSERT_TRUE(connectorUi.waitForNotice("strrchr failed"));
   EXPECT_EQ(connectorUi.notices().back(), "strrchr failed");
   EXPECT_EQ(logOf(connectorUi, kBlue), "");
   EXPECT_EQ(connector.slots().findFreeIndex(), 1);

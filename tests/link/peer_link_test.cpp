@@ -1,5 +1,7 @@
 #include "link/peer.h"
 
+#include <algorithm>
+#include <chrono>
 #include <thread>
 
 #include <netinet/in.h>
@@ -229,6 +231,41 @@ TEST_F(PeerLinkTest, SendingWhileNotConnectedTellsThePerson) {
   EXPECT_EQ(listener.sendChatLine("hello"), -1);
   EXPECT_EQ(listenerUi.notices(),
             (std::vector<std::string>{"未连接或者连接已断开！", "未连接或者连接已断开！"}));
+}
+
+// A peer that stops reading the control connection: the kernel's buffers fill, the writer
+// blocks, and then every sender must still hand its message over and go on. The queue
+// behind the writer ends with a notice instead of growing, and Disconnect breaks the
+// blocked send.
+TEST_F(PeerLinkTest, APeerThatStopsReadingHoldsNoSender) {
+  using Clock = std::chrono::steady_clock;
+  // Generous for a loaded machine; a sender that waited for the peer would never return.
+  constexpr auto kPrompt = std::chrono::milliseconds(500);
+  ASSERT_NO_FATAL_FAILURE(listenWithRawPeer());
+  const std::string block(60000, 'x');
+  Clock::duration slowest{};
+  int handedOver = 0;
+  for (int result = 0; result >= 0 && handedOver < 5000; ++handedOver) {
+    const auto start = Clock::now();
+    result = listener.sendText(block);
+    slowest = std::max(slowest, Clock::now() - start);
+  }
+  EXPECT_LT(handedOver, 5000);
+  EXPECT_LT(slowest, kPrompt);
+  EXPECT_TRUE(listenerUi.waitForNotice("发送的消息太多，请稍后再试。"));
+
+  // The person's chat is queued too, behind its own limit.
+  auto start = Clock::now();
+  EXPECT_EQ(listener.sendChatLine("still here"), 12);
+  EXPECT_LT(Clock::now() - start, kPrompt);
+
+  start = Clock::now();
+  listener.onDisconnect();
+  EXPECT_LT(Clock::now() - start, kPrompt);
+  EXPECT_TRUE(listenerUi.waitFor([&] { return !listener.connected(); }));
+  EXPECT_TRUE(listenerUi.waitForNotice("send failed."));
+  EXPECT_TRUE(listenerUi.waitFor([&] { return !listener.personMessagesPending(); }));
+  EXPECT_TRUE(listenerUi.waitForLog("连接中断"));
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include "offer/file_queue.h"
@@ -397,6 +400,43 @@ TEST_F(TransferPair, AConnectingSideThatComesFirstWaitsForTheListener) {
   ASSERT_TRUE(receiver.join());
   EXPECT_EQ(readFile(root() / "in/a.txt"), "early");
   EXPECT_TRUE(sender.frontend.notices().empty());
+}
+
+// Fills the accept queue of a loopback listener that never accepts, so that the system drops
+// every further SYN to it: each connection is kept until one is left unanswered for a
+// second (the first SYN retry), which only a full queue does on loopback.
+std::vector<Socket> fillAcceptQueue(int port) {
+  std::vector<Socket> held;
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(static_cast<std::uint16_t>(port));
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    pollfd pfd{socket.fd(), POLLOUT, 0};
+    const bool answered = ::poll(&pfd, 1, 1000) == 1;
+    held.push_back(std::move(socket));
+    if (!answered) break;
+  }
+  return held;
+}
+
+TEST_F(TransferPair, AConnectThatIsNeverAnsweredEndsAtTheAcceptLimit) {
+  const int port = freePortRange();
+  SocketResult deaf = listenTcp(static_cast<std::uint16_t>(port), 0);
+  ASSERT_TRUE(deaf.ok());
+  const std::vector<Socket> held = fillAcceptQueue(port);
+  writeFile(root() / "out/a.txt", "a");
+  TransferSide sender;
+  sender.timing.acceptLimit = std::chrono::milliseconds(300);
+  sender.offer(root() / "out", {"a.txt"}, port, true);
+  sender.start();
+  // Without the limit the system's SYN retries would hold the thread about two minutes.
+  ASSERT_TRUE(sender.join(std::chrono::seconds(5)));
+  EXPECT_EQ(sender.result(), -1);
+  ASSERT_EQ(sender.frontend.notices().size(), 1u);
+  EXPECT_EQ(sender.frontend.notices()[0].rfind("connect failed.\r\nError code: 110\r\n", 0), 0u);
 }
 
 TEST_F(TransferPair, SetUpFailuresEndWithoutABeep) {
