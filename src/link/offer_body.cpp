@@ -1,6 +1,6 @@
-#include "offer/offer_body.h"
+#include "link/offer_body.h"
 
-#include "offer/size_text.h"
+#include "common/size_text.h"
 #include "platform/text_codec.h"
 
 namespace brisk {
