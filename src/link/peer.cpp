@@ -5,6 +5,7 @@
 #include <poll.h>
 
 #include "common/settings_store.h"
+#include "link/chat.h"
 #include "link/control_framer.h"
 #include "link/control_messages.h"
 #include "platform/text_codec.h"
@@ -15,8 +16,6 @@ namespace {
 
 // One read of the control connection takes at most this many bytes.
 constexpr std::size_t kControlReadSize = 61440;
-// A chat line is cut to this many bytes before its "\r\n".
-constexpr std::size_t kMaxChatBytes = 61439;
 // The person's messages that may wait to go out; beyond them a peer that stopped reading
 // is reported instead of holding ever more text.
 constexpr std::size_t kMaxWaitingMessages = 128;
@@ -178,9 +177,9 @@ void Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
 
     std::string buffer(kControlReadSize, '\0');
     ControlFramer framer;
-    WireDecoder decoder;
+    ChatReader chat(frontend_);
     const auto handle = [&](std::vector<ControlFramer::Piece> pieces) {
-      for (auto& piece : pieces) handlePiece(std::move(piece.bytes), piece.isControl, decoder);
+      for (auto& piece : pieces) handlePiece(std::move(piece.bytes), piece.isControl, chat);
     };
     for (;;) {
       if (framer.holdsPartialMessage()) {
@@ -216,8 +215,8 @@ void Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
   frontend_.showLinkState(LinkState::Idle);
 }
 
-void Peer::handlePiece(std::string bytes, bool isControl, WireDecoder& decoder) {
-  frontend_.appendLog(decoder.decode(bytes), kBlack);
+void Peer::handlePiece(std::string bytes, bool isControl, ChatReader& chat) {
+  chat.show(bytes);
   // An offer waits for the person on a thread of its own, which the dispatcher starts.
   if (isControl) dispatchControlMessage(*this, bytes);
 }
@@ -236,14 +235,9 @@ int Peer::sendChatLine(const std::string& inputBoxText) {
     return -1;
   }
   if (inputBoxText.empty()) return 0;
-  std::string wire = toWire(inputBoxText);
-  std::string shown = inputBoxText;
-  if (wire.size() > kMaxChatBytes) {
-    wire.resize(wirePrefixLength(wire, kMaxChatBytes));
-    shown = fromWire(wire);
-  }
-  const auto size = static_cast<int>(wire.size() + 2);
-  if (!queuePersonMessage({wire + "\r\n", shown + "\r\n", false, {}})) return -1;
+  ChatLine line = composeChatLine(inputBoxText);
+  const auto size = static_cast<int>(line.wire.size());
+  if (!queuePersonMessage({std::move(line.wire), std::move(line.shown), false, {}})) return -1;
   return size;
 }
 

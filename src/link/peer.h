@@ -85,7 +85,7 @@ class Peer {
   std::optional<Socket> listenForPeer(LinkAttempt& attempt);
   std::optional<Socket> connectToPeer(LinkAttempt& attempt);
   void controlReceiveLoop(LinkAttempt& attempt, Socket socket);
-  void handlePiece(std::string bytes, bool isControl, class WireDecoder& decoder);
+  void handlePiece(std::string bytes, bool isControl, class ChatReader& chat);
   int sendWire(const std::string& wire, const std::string& logText);
   bool queuePersonMessage(OutgoingQueue::Message message);
 
