@@ -12,9 +12,9 @@
 #include <fstream>
 #include <string>
 
+#include "common/file_queue.h"
 #include "common/notices.h"
 #include "fuzz_frontend.h"
-#include "offer/file_queue.h"
 #include "platform/directory.h"
 #include "platform/file_system.h"
 #include "transfer/data_channel.h"

@@ -23,8 +23,8 @@
 #include "cli/terminal_frontend.h"
 #include "discovery/avahi_discovery.h"
 #include "discovery/display_name.h"
+#include "link/offer_composition.h"
 #include "link/peer.h"
-#include "offer/offer_composition.h"
 
 namespace brisk {
 

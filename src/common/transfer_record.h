@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "common/file_queue.h"
 #include "common/frontend.h"
-#include "offer/file_queue.h"
 #include "platform/socket.h"
 
 namespace brisk {

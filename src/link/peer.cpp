@@ -7,6 +7,7 @@
 
 #include "common/detached_call.h"
 #include "common/settings_store.h"
+#include "link/chat.h"
 #include "link/control_framer.h"
 #include "link/control_messages.h"
 #include "platform/text_codec.h"
@@ -17,8 +18,6 @@ namespace {
 
 // One read of the control connection takes at most this many bytes.
 constexpr std::size_t kControlReadSize = 61440;
-// A chat line is cut to this many bytes before its "\r\n".
-constexpr std::size_t kMaxChatBytes = 61439;
 // The person's messages that may wait to go out; beyond them a peer that stopped reading
 // is reported instead of holding ever more text.
 constexpr std::size_t kMaxWaitingMessages = 128;
@@ -252,9 +251,9 @@ void Peer::reportLinkEnd(int error) {
 int Peer::readControlStream(const Socket& socket) {
   std::string buffer(kControlReadSize, '\0');
   ControlFramer framer;
-  WireDecoder decoder;
+  ChatReader chat(frontend_);
   const auto handle = [&](std::vector<ControlFramer::Piece> pieces) {
-    for (auto& piece : pieces) handlePiece(std::move(piece.bytes), piece.isControl, decoder);
+    for (auto& piece : pieces) handlePiece(std::move(piece.bytes), piece.isControl, chat);
   };
   int endError = 0;
   for (;;) {
@@ -279,9 +278,9 @@ bool Peer::restArrives(const Socket& socket) const {
   return ::poll(&pfd, 1, static_cast<int>(timing_.controlRestWait.count())) != 0;
 }
 
-void Peer::handlePiece(std::string bytes, bool isControl, WireDecoder& decoder) {
+void Peer::handlePiece(std::string bytes, bool isControl, ChatReader& chat) {
   noteControlTraffic();
-  frontend_.appendLog(decoder.decode(bytes), kBlack);
+  chat.show(bytes);
   // An offer waits for the person on a thread of its own, which the dispatcher starts.
   if (isControl) dispatchControlMessage(*this, bytes);
 }
@@ -300,14 +299,9 @@ int Peer::sendChatLine(const std::string& inputBoxText) {
     return -1;
   }
   if (inputBoxText.empty()) return 0;
-  std::string wire = toWire(inputBoxText);
-  std::string shown = inputBoxText;
-  if (wire.size() > kMaxChatBytes) {
-    wire.resize(wirePrefixLength(wire, kMaxChatBytes));
-    shown = fromWire(wire);
-  }
-  const auto size = static_cast<int>(wire.size() + 2);
-  if (!queuePersonMessage({wire + "\r\n", shown + "\r\n", false, {}})) return -1;
+  ChatLine line = composeChatLine(inputBoxText);
+  const auto size = static_cast<int>(line.wire.size());
+  if (!queuePersonMessage({std::move(line.wire), std::move(line.shown), false, {}})) return -1;
   return size;
 }
 

@@ -127,7 +127,7 @@ class Peer {
   bool restArrives(const Socket& socket) const;
   // Tells the person that the connection ended, and why when an error ended it.
   void reportLinkEnd(int error);
-  void handlePiece(std::string bytes, bool isControl, class WireDecoder& decoder);
+  void handlePiece(std::string bytes, bool isControl, class ChatReader& chat);
   int sendWire(const std::string& wire, const std::string& logText,
                std::function<void(bool sent)> done = {});
   bool sendPersonMessage(const OutgoingQueue::Message& message);

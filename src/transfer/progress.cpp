@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "offer/size_text.h"
+#include "common/size_text.h"
 
 namespace brisk {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "offer/file_queue.h"
+#include "common/file_queue.h"
 #include "platform/file_system.h"
 #include "platform/text_codec.h"
 #include "transfer/data_records.h"

@@ -13,8 +13,8 @@
 #include <QResizeEvent>
 #include <QValidator>
 
+#include "link/offer_composition.h"
 #include "link/peer.h"
-#include "offer/offer_composition.h"
 #include "ui/address_list.h"
 #include "ui/chat_log.h"
 #include "ui/control_ids.h"

@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "link/offer_composition.h"
 #include "link/peer.h"
-#include "offer/offer_composition.h"
 #include "platform/text_codec.h"
 #include "support/peer_pair.h"
 #include "support/raw_connection.h"

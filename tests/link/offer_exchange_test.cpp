@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "link/offer_composition.h"
 #include "link/peer.h"
 #include "link/transfer_start.h"
-#include "offer/offer_composition.h"
 #include "support/peer_pair.h"
 #include "support/scripted_frontend.h"
 #include "support/test_support.h"

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "link/offer_composition.h"
 #include "link/peer.h"
-#include "offer/offer_composition.h"
 #include "support/raw_connection.h"
 #include "support/scripted_frontend.h"
 #include "support/test_support.h"

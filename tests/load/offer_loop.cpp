@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "common/frontend.h"
+#include "link/offer_composition.h"
 #include "link/peer.h"
-#include "offer/offer_composition.h"
 
 namespace {
 

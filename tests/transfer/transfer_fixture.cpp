@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "offer/file_queue.h"
+#include "common/file_queue.h"
 #include "platform/file_system.h"
 #include "platform/text_codec.h"
 #include "transfer/transfer_thread.h"

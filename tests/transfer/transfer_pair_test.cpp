@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
-#include "offer/file_queue.h"
+#include "common/file_queue.h"
 #include "platform/file_system.h"
 #include "support/raw_connection.h"
 #include "transfer/transfer_fixture.h"

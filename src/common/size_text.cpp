@@ -1,4 +1,4 @@
-#include "offer/size_text.h"
+#include "common/size_text.h"
 
 namespace brisk {
 

@@ -1,4 +1,4 @@
-#include "offer/offer_body.h"
+#include "link/offer_body.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "offer/waiting_thread.h"
+#include "link/waiting_thread.h"
 
 #include "link/message_builders.h"
 #include "link/peer.h"

@@ -1,4 +1,4 @@
-#include "offer/file_queue.h"
+#include "common/file_queue.h"
 
 namespace brisk {
 

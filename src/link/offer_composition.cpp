@@ -1,13 +1,13 @@
-#include "offer/offer_composition.h"
+#include "link/offer_composition.h"
 
 #include <cstdint>
 #include <optional>
 #include <utility>
 
 #include "common/notices.h"
+#include "link/offer_body.h"
 #include "link/peer.h"
-#include "offer/offer_body.h"
-#include "offer/waiting_thread.h"
+#include "link/waiting_thread.h"
 #include "platform/file_system.h"
 
 namespace brisk {

@@ -1,7 +1,7 @@
-#include "offer/offer_body.h"
+#include "link/offer_body.h"
 
+#include "common/size_text.h"
 #include "link/message_builders.h"
-#include "offer/size_text.h"
 #include "platform/text_codec.h"
 
 namespace brisk {

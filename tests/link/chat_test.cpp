@@ -1,0 +1,32 @@
+#include "link/chat.h"
+
+#include <gtest/gtest.h>
+
+namespace brisk {
+namespace {
+
+// A long line is cut on the wire, never in the middle of a two-byte character, and the
+// echo shows exactly what went out.
+TEST(ChatLine, IsCutAtACharacterBoundaryAndEchoedAsSent) {
+  const std::string fill(61438, 'x');
+  struct Row {
+    std::string typed;
+    std::string wire;   // without the "\r\n"
+    std::string shown;  // without the "\r\n"
+  };
+  const Row rows[] = {
+      {"中文 line\r\nsecond", "\xD6\xD0\xCE\xC4 line\r\nsecond", "中文 line\r\nsecond"},
+      {fill + "y", fill + "y", fill + "y"},   // exactly the limit
+      {fill + "yz", fill + "y", fill + "y"},  // one byte over
+      {fill + "中", fill, fill},              // the character would straddle it
+      {fill.substr(1) + "中中", fill.substr(1) + "\xD6\xD0", fill.substr(1) + "中"},
+  };
+  for (const Row& row : rows) {
+    const ChatLine line = composeChatLine(row.typed);
+    EXPECT_EQ(line.wire, row.wire + "\r\n") << row.typed.size();
+    EXPECT_EQ(line.shown, row.shown + "\r\n") << row.typed.size();
+  }
+}
+
+}  // namespace
+}  // namespace brisk
