@@ -1,5 +1,6 @@
 #include "cli/terminal_frontend.h"
 
+#include <atomic>
 #include <future>
 #include <sstream>
 #include <thread>
@@ -222,10 +223,13 @@ TEST_F(TerminalFrontendTest, OnATerminalSaveLocationsAreTypedAndChecked) {
 
 TEST_F(TerminalFrontendTest, OwnOfferWaitsUntilThePeerAnswers) {
   auto frontend = make(AnswerPolicy::Offers::Refuse);
+  // Set just before the test ends the wait; a prompt that returns earlier answers -1.
+  std::atomic<bool> ending{false};
   const auto waiting = [&](PromptHandle& handle) {
-    return std::async(std::launch::async, [&frontend, &handle] {
-      return frontend->showPrompt(handle,
-                                  {"发送文件给对方，等待对方接收...", handle.text(), {"取消"}});
+    return std::async(std::launch::async, [&frontend, &handle, &ending] {
+      const int answer = frontend->showPrompt(
+          handle, {"发送文件给对方，等待对方接收...", handle.text(), {"取消"}});
+      return ending ? answer : -1;
     });
   };
   PromptHandle answered("a.txt\t1 bytes");
@@ -233,14 +237,17 @@ TEST_F(TerminalFrontendTest, OwnOfferWaitsUntilThePeerAnswers) {
   ASSERT_TRUE(test::waitFor([&] { return frontend->status().openPrompts == 1; }));
   // Typed lines are chat, never the cancel button.
   EXPECT_FALSE(frontend->takeAnswer("1"));
-  EXPECT_EQ(result.wait_for(50ms), std::future_status::timeout);
+  EXPECT_EQ(frontend->status().openPrompts, 1);
+  ending = true;
   answered.close();
   EXPECT_EQ(result.get(), 0);
   EXPECT_EQ(frontend->status().openPrompts, 0);
 
+  ending = false;
   PromptHandle forgotten("b.txt\t1 bytes");
   result = waiting(forgotten);
   ASSERT_TRUE(test::waitFor([&] { return frontend->status().openPrompts == 1; }));
+  ending = true;
   frontend->stop();  // the program ends
   EXPECT_EQ(result.get(), 0);
 }
