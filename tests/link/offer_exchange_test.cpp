@@ -26,6 +26,20 @@ std::string logOf(const ScriptedFrontend& ui, Rgb colour) {
   return text;
 }
 
+// Waits until `ui`'s log of `colour` holds `text`: a side logs a message it sent only after
+// sending it, so the peer may act on it first.
+bool waitForLogOf(const ScriptedFrontend& ui, Rgb colour, const std::string& text) {
+  return ui.waitFor([&] { return logOf(ui, colour).find(text) != std::string::npos; });
+}
+
+// Sends a chat line and waits until the peer shows it and the sender has logged it: whatever
+// the sender sent before has gone out and been logged by then.
+void sendMarker(Peer& from, const ScriptedFrontend& fromUi, const ScriptedFrontend& toUi) {
+  ASSERT_GT(from.sendChatLine("marker"), 0);
+  ASSERT_TRUE(toUi.waitForLog("marker\r\n"));
+  ASSERT_TRUE(waitForLogOf(fromUi, kBlue, "marker\r\n"));
+}
+
 bool slotsEmpty(Peer& peer) {
   for (int index = 1; index <= 99; ++index) {
     if (peer.slots().tsf(index) || peer.slots().tsfwnd(index)) return false;
@@ -105,16 +119,14 @@ TEST_P(OfferRolesTest, OneFileGoesThroughInEitherRole) {
   // The negotiation on the control connection: the listening side names the data port.
   const std::string ask = "TRANSFILE:ASK:Index:1\r\na.txt\t100 bytes\r\n";
   const std::string dataPort = std::to_string(port + 2);
-  EXPECT_NE(logOf(senderUi, kBlue).find(ask), std::string::npos);
-  EXPECT_NE(logOf(receiverUi, kBlack).find(ask), std::string::npos);
+  EXPECT_TRUE(waitForLogOf(senderUi, kBlue, ask));
+  EXPECT_TRUE(waitForLogOf(receiverUi, kBlack, ask));
   if (GetParam().listenerOffers) {
-    EXPECT_NE(logOf(receiverUi, kBlue).find("TRANSFILE:REPLY:YES:Index:1\r\n"), std::string::npos);
-    EXPECT_NE(logOf(senderUi, kBlue).find("TRANSFILE:PORT:" + dataPort + ":Index:1\r\n"),
-              std::string::npos);
+    EXPECT_TRUE(waitForLogOf(receiverUi, kBlue, "TRANSFILE:REPLY:YES:Index:1\r\n"));
+    EXPECT_TRUE(waitForLogOf(senderUi, kBlue, "TRANSFILE:PORT:" + dataPort + ":Index:1\r\n"));
   } else {
-    EXPECT_NE(
-        logOf(receiverUi, kBlue).find("TRANSFILE:REPLY:YES:PORT:" + dataPort + ":Index:1\r\n"),
-        std::string::npos);
+    EXPECT_TRUE(
+        waitForLogOf(receiverUi, kBlue, "TRANSFILE:REPLY:YES:PORT:" + dataPort + ":Index:1\r\n"));
   }
   EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(sender) && slotsEmpty(receiver); }));
 }
@@ -171,9 +183,8 @@ TEST_F(OfferExchangeTest, ACancelledChoiceOfLocationIsAnsweredAsAFailure) {
   offerFromDrop(connector, {source});  // listenerUi.onChooseSaveFile cancels by default
   ASSERT_TRUE(connectorUi.waitForNotice("对方接收文件出错。"));
   EXPECT_TRUE(listenerUi.waitForNotice("GetSaveFileName failed or closed."));
-  EXPECT_NE(logOf(listenerUi, kBlue)
-                .find("TRANSFILE:REPLY:GetSaveFileName failed or closed. Index:1\r\n"),
-            std::string::npos);
+  EXPECT_TRUE(waitForLogOf(listenerUi, kBlue,
+                           "TRANSFILE:REPLY:GetSaveFileName failed or closed. Index:1\r\n"));
   EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector) && slotsEmpty(listener); }));
 }
 
@@ -285,6 +296,7 @@ TEST_F(OfferExchangeTest, NinetyNinePendingOffersAreTheMost) {
   ASSERT_TRUE(listenerUi.waitFor([&] { return listenerUi.prompts().size() == 99; }));
   offerFromDrop(connector, {source});
   EXPECT_EQ(connectorUi.notices().back(), "同时传送的文件太多");
+  ASSERT_NO_FATAL_FAILURE(sendMarker(connector, connectorUi, listenerUi));
   EXPECT_EQ(logOf(connectorUi, kBlue).find("TRANSFILE:ASK:Index:100"), std::string::npos);
 }
 
@@ -301,7 +313,8 @@ TEST_F(OfferExchangeTest, OffersNeedAConnection) {
 TEST_F(OfferExchangeTest, ACancelledFileDialogDoesNothingAtAll) {
   offerFromDialog(connector);  // the scripted dialog is cancelled
   EXPECT_TRUE(connectorUi.notices().empty());
-  EXPECT_EQ(logOf(connectorUi, kBlue), "");
+  ASSERT_NO_FATAL_FAILURE(sendMarker(connector, connectorUi, listenerUi));
+  EXPECT_EQ(logOf(connectorUi, kBlue), "marker\r\n");
   EXPECT_TRUE(slotsEmpty(connector));
   EXPECT_EQ(connector.slots().findFreeIndex(), 1);  // the slot it looked at is free again
 }
@@ -309,14 +322,16 @@ TEST_F(OfferExchangeTest, ACancelledFileDialogDoesNothingAtAll) {
 TEST_F(OfferExchangeTest, ARootHasNoNameToOfferItUnder) {
   offerFromDrop(connector, {"/"});
   EXPECT_EQ(connectorUi.notices().back(), "strrchr failed");
-  EXPECT_EQ(logOf(connectorUi, kBlue), "");
+  ASSERT_NO_FATAL_FAILURE(sendMarker(connector, connectorUi, listenerUi));
+  EXPECT_EQ(logOf(connectorUi, kBlue), "marker\r\n");
   EXPECT_EQ(connector.slots().findFreeIndex(), 1);
 }
 
 TEST_F(OfferExchangeTest, AnItemThatVanishedIsReportedAndNothingIsSent) {
   offerFromDrop(connector, {folder("out") / "missing.txt"});
   ASSERT_TRUE(connectorUi.waitForNotice("GetFileAttributesEx failed:"));
-  EXPECT_EQ(logOf(connectorUi, kBlue), "");
+  ASSERT_NO_FATAL_FAILURE(sendMarker(connector, connectorUi, listenerUi));
+  EXPECT_EQ(logOf(connectorUi, kBlue), "marker\r\n");
   EXPECT_TRUE(slotsEmpty(connector));
 }
 
