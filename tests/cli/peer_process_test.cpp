@@ -97,7 +97,8 @@ TEST_F(BriskPeerProcess, FileCutOffByAKilledSenderIsCompletedByResuming) {
   // Both programs run at the lowest priority, so that the watching test is rarely late.
   std::filesystem::path received;
   std::uintmax_t cutAt = 0;
-  for (int attempt = 0; attempt < kCutAttempts && cutAt == 0; ++attempt) {
+  int attempt = 0;
+  for (; attempt < kCutAttempts && cutAt == 0; ++attempt) {
     received = folder("received" + std::to_string(attempt));
     const std::filesystem::path partial = received / "大文件.bin";
     const int port = test::freePortRange();
@@ -129,6 +130,7 @@ TEST_F(BriskPeerProcess, FileCutOffByAKilledSenderIsCompletedByResuming) {
     EXPECT_EQ(test::readFile(partial), bytes.substr(0, cutAt));
   }
   ASSERT_GT(cutAt, 0u) << "every transfer ended before it could be cut off";
+  std::cout << "cut off at byte " << cutAt << " in attempt " << attempt << "\n";
   const std::filesystem::path partial = received / "大文件.bin";
 
   const int again = test::freePortRange();
