@@ -377,8 +377,23 @@ TEST_F(ManyOffersTest, AllAcceptedAtOnceComplete) {
            std::all_of(windows.begin(), windows.end(),
                        [&](TransferWindowId id) { return ui.transferWindow(id).verdict; });
   };
-  ASSERT_TRUE(connectorUi.waitFor([&] { return allVerdicts(connectorUi); }));
-  ASSERT_TRUE(listenerUi.waitFor([&] { return allVerdicts(listenerUi); }));
+  // Each side pauses after every transfer it starts: the offers take seconds in all.
+  constexpr auto kAllVerdictsLimit = std::chrono::seconds(60);
+  // What each side shows, for a failure to tell where the offers stopped.
+  const auto state = [](const ScriptedFrontend& ui) {
+    std::string text = std::to_string(ui.transferWindows().size()) + " windows;";
+    for (const TransferWindowId id : ui.transferWindows()) {
+      const auto window = ui.transferWindow(id);
+      text += " [" + (window.statuses.empty() ? std::string() : window.statuses.back()) + "|" +
+              (window.verdict ? window.verdict->status : "no verdict") + "]";
+    }
+    for (const std::string& notice : ui.notices()) text += " notice: " + notice;
+    return text + "\nlog: " + logOf(ui, kBlue) + "\n";
+  };
+  ASSERT_TRUE(connectorUi.waitFor([&] { return allVerdicts(connectorUi); }, kAllVerdictsLimit))
+      << "connector: " << state(connectorUi) << "listener: " << state(listenerUi);
+  ASSERT_TRUE(listenerUi.waitFor([&] { return allVerdicts(listenerUi); }, kAllVerdictsLimit))
+      << "connector: " << state(connectorUi) << "listener: " << state(listenerUi);
   for (const TransferWindowId id : connectorUi.transferWindows()) {
     EXPECT_TRUE(connectorUi.transferWindow(id).verdict->complete);
   }
