@@ -357,7 +357,16 @@ TEST_F(ManyOffersTest, AllAcceptedAtOnceComplete) {
   Peer listener{listenerUi, timing};
   Peer connector{connectorUi, timing};
   const fs::path saveFolder = folder("in");
-  listenerUi.onPrompt = answerOffers(1001);
+  constexpr int kOffers = 20;
+  // Each side pauses after every transfer it starts: the offers take seconds in all.
+  constexpr auto kAllVerdictsLimit = std::chrono::seconds(60);
+  // The receiving side answers once every offer has been asked, all of them at once. A
+  // transfer that ended before the last offer went out would free its Index on the
+  // offering side first, and an offer under that Index could find it still taken here.
+  listenerUi.onPrompt = [&](PromptHandle&, const PromptRequest&) {
+    listenerUi.waitFor([&] { return listenerUi.prompts().size() == kOffers; }, kAllVerdictsLimit);
+    return 1001;
+  };
   connectorUi.onPrompt = answerOffers(1001);
   listenerUi.onChooseSaveFile = [&](const std::string& name, const std::string&) {
     return std::optional<fs::path>(saveFolder / name);
@@ -365,7 +374,6 @@ TEST_F(ManyOffersTest, AllAcceptedAtOnceComplete) {
   ASSERT_TRUE(
       test::connectPeers(listener, listenerUi, connector, connectorUi, test::freePortRange(100)));
 
-  constexpr int kOffers = 20;
   for (int i = 0; i < kOffers; ++i) {
     const fs::path source = folder("out") / ("f" + std::to_string(i));
     test::writeFile(source, test::patternBytes(1000, i));
@@ -377,8 +385,6 @@ TEST_F(ManyOffersTest, AllAcceptedAtOnceComplete) {
            std::all_of(windows.begin(), windows.end(),
                        [&](TransferWindowId id) { return ui.transferWindow(id).verdict; });
   };
-  // Each side pauses after every transfer it starts: the offers take seconds in all.
-  constexpr auto kAllVerdictsLimit = std::chrono::seconds(60);
   // What each side shows, for a failure to tell where the offers stopped.
   const auto state = [](const ScriptedFrontend& ui) {
     std::string text = std::to_string(ui.transferWindows().size()) + " windows;";
