@@ -1,5 +1,6 @@
 #include "cli/terminal_frontend.h"
 
+#include <atomic>
 #include <future>
 #include <sstream>
 #include <thread>
@@ -234,12 +235,16 @@ TEST_F(TerminalFrontendTest, OnATerminalSaveLocationsAreTypedAndChecked) {
 
 TEST_F(TerminalFrontendTest, OwnOfferWaitsUntilThePeerAnswers) {
   auto frontend = make(AnswerPolicy::Offers::Refuse);
+  // Set just before the test ends the wait; a prompt that returns earlier reads as Accept,
+  // which a waiting prompt never answers.
+  std::atomic<bool> ending{false};
   const auto waiting = [&](PromptHandle& handle) {
-    return std::async(std::launch::async, [&frontend, &handle] {
-      return frontend->showPrompt(handle, {"发送文件给对方，等待对方接收...",
-                                           handle.text(),
-                                           {"取消"},
-                                           PromptKind::OwnOfferWaiting});
+    return std::async(std::launch::async, [&frontend, &handle, &ending] {
+      const PromptAnswer answer = frontend->showPrompt(handle, {"发送文件给对方，等待对方接收...",
+                                                                handle.text(),
+                                                                {"取消"},
+                                                                PromptKind::OwnOfferWaiting});
+      return ending ? answer : PromptAnswer::Accept;
     });
   };
   PromptHandle answered("a.txt\t1 bytes");
@@ -247,14 +252,17 @@ TEST_F(TerminalFrontendTest, OwnOfferWaitsUntilThePeerAnswers) {
   ASSERT_TRUE(test::waitFor([&] { return frontend->status().openPrompts == 1; }));
   // Typed lines are chat, never the cancel button.
   EXPECT_FALSE(frontend->takeAnswer("1"));
-  EXPECT_EQ(result.wait_for(50ms), std::future_status::timeout);
+  EXPECT_EQ(frontend->status().openPrompts, 1);
+  ending = true;
   answered.close();
   EXPECT_EQ(result.get(), PromptAnswer::None);
   EXPECT_EQ(frontend->status().openPrompts, 0);
 
+  ending = false;
   PromptHandle forgotten("b.txt\t1 bytes");
   result = waiting(forgotten);
   ASSERT_TRUE(test::waitFor([&] { return frontend->status().openPrompts == 1; }));
+  ending = true;
   frontend->stop();  // the program ends
   EXPECT_EQ(result.get(), PromptAnswer::None);
 }

@@ -47,12 +47,23 @@ std::optional<TransferVerdict> lastVerdict(const ScriptedFrontend& ui) {
   return ui.transferWindow(windows.back()).verdict;
 }
 
+// Waits of these tests stay well below this accept limit, so that an offer that ends only
+// because its limit passed is caught.
+constexpr auto kLongAcceptLimit = std::chrono::seconds(60);
+constexpr auto kOfferEndLimit = std::chrono::seconds(20);
+
+Timing longAcceptLimit() {
+  Timing timing = test::fastTiming();
+  timing.acceptLimit = kLongAcceptLimit;
+  return timing;
+}
+
 class TwoPeers : public test::Sandbox {
  protected:
   ScriptedFrontend listenerUi;
   ScriptedFrontend connectorUi;
-  Peer listener{listenerUi, test::fastTiming()};
-  Peer connector{connectorUi, test::fastTiming()};
+  Peer listener{listenerUi, longAcceptLimit()};
+  Peer connector{connectorUi, longAcceptLimit()};
   int port = test::freePortRange(100);
   std::atomic<int> saved{0};  // each file received gets a name of its own
 
@@ -111,14 +122,13 @@ TEST_F(TwoPeers, OffersCrossingUnderOneIndexEndCleanlyAndTheNextOfferTransfers) 
 
     // Each offer ends for its sender, refused by the failure answer or (when the other
     // offer was already refused when it came) transferred; nothing waits on.
-    const auto limit = test::fastTiming().acceptLimit;
     ASSERT_TRUE(listenerUi.waitFor(
         [&] {
           return offersEnded(listenerUi, listenerNotices, listenerWindows) == 1 &&
                  offersEnded(connectorUi, connectorNotices, connectorWindows) == 1 &&
                  slotsEmpty(listener) && slotsEmpty(connector);
         },
-        limit))
+        kOfferEndLimit))
         << run;
     collisions += listenerUi.notices().size() > listenerNotices &&
                   connectorUi.notices().size() > connectorNotices;
@@ -192,12 +202,17 @@ TEST_F(TwoPeers, AFullDiskAtTheReceiverEndsBothSidesStopped) {
 // The receiving side connects; the raw socket plays the offering, listening peer.
 class AwaitedPort : public test::Sandbox {
  protected:
+  // The accept limit also bounds how long the test may take to name the port of a transfer
+  // that should go through.
+  explicit AwaitedPort(std::chrono::milliseconds acceptLimit = test::fastTiming().acceptLimit)
+      : timing([acceptLimit] {
+          Timing timing = test::fastTiming();
+          timing.acceptLimit = acceptLimit;
+          return timing;
+        }()) {}
+
   ScriptedFrontend ui;
-  Timing timing = [] {
-    Timing shortened = test::fastTiming();
-    shortened.acceptLimit = std::chrono::milliseconds(1000);
-    return shortened;
-  }();
+  Timing timing;
   Peer peer{ui, timing};
   int port = test::freePortRange(100);
   RawConnection listening;
@@ -250,12 +265,18 @@ TEST_F(AwaitedPort, AnAcceptanceWhosePortNeverComesFreesItsSlotAfterTheAcceptLim
   EXPECT_TRUE(ui.notices().empty());
 }
 
-TEST_F(AwaitedPort, AnAcceptanceWhoseLinkEndsBeforeThePortFreesItsSlot) {
+// An accept limit far beyond every wait of the test, so that only the link's end can free
+// the slot.
+class AwaitedPortWithoutLimit : public AwaitedPort {
+ protected:
+  AwaitedPortWithoutLimit() : AwaitedPort(std::chrono::minutes(10)) {}
+};
+
+TEST_F(AwaitedPortWithoutLimit, AnAcceptanceWhoseLinkEndsBeforeThePortFreesItsSlot) {
   offerAndAccept();
   raw.close();
   ASSERT_TRUE(ui.waitForLinkState(LinkState::Idle));
-  // Well before the accept limit would have freed it.
-  EXPECT_TRUE(ui.waitFor([&] { return slotsEmpty(peer); }, std::chrono::milliseconds(500)));
+  EXPECT_TRUE(ui.waitFor([&] { return slotsEmpty(peer); }));
 }
 
 }  // namespace

@@ -26,6 +26,20 @@ std::string logOf(const ScriptedFrontend& ui, Rgb colour) {
   return text;
 }
 
+// Waits until `ui`'s log of `colour` holds `text`: a side logs a message it sent only after
+// sending it, so the peer may act on it first.
+bool waitForLogOf(const ScriptedFrontend& ui, Rgb colour, const std::string& text) {
+  return ui.waitFor([&] { return logOf(ui, colour).find(text) != std::string::npos; });
+}
+
+// Sends a chat line and waits until the peer shows it and the sender has logged it: whatever
+// the sender sent before has gone out and been logged by then.
+void sendMarker(Peer& from, const ScriptedFrontend& fromUi, const ScriptedFrontend& toUi) {
+  ASSERT_GT(from.sendChatLine("marker"), 0);
+  ASSERT_TRUE(toUi.waitForLog("marker\r\n"));
+  ASSERT_TRUE(waitForLogOf(fromUi, kBlue, "marker\r\n"));
+}
+
 bool slotsEmpty(Peer& peer) {
   for (int index = 1; index <= 99; ++index) {
     if (peer.slots().tsf(index) || peer.slots().tsfwnd(index)) return false;
@@ -106,16 +120,14 @@ TEST_P(OfferRolesTest, OneFileGoesThroughInEitherRole) {
   // The negotiation on the control connection: the listening side names the data port.
   const std::string ask = "TRANSFILE:ASK:Index:1\r\na.txt\t100 bytes\r\n";
   const std::string dataPort = std::to_string(port + 2);
-  EXPECT_NE(logOf(senderUi, kBlue).find(ask), std::string::npos);
-  EXPECT_NE(logOf(receiverUi, kBlack).find(ask), std::string::npos);
+  EXPECT_TRUE(waitForLogOf(senderUi, kBlue, ask));
+  EXPECT_TRUE(waitForLogOf(receiverUi, kBlack, ask));
   if (GetParam().listenerOffers) {
-    EXPECT_NE(logOf(receiverUi, kBlue).find("TRANSFILE:REPLY:YES:Index:1\r\n"), std::string::npos);
-    EXPECT_NE(logOf(senderUi, kBlue).find("TRANSFILE:PORT:" + dataPort + ":Index:1\r\n"),
-              std::string::npos);
+    EXPECT_TRUE(waitForLogOf(receiverUi, kBlue, "TRANSFILE:REPLY:YES:Index:1\r\n"));
+    EXPECT_TRUE(waitForLogOf(senderUi, kBlue, "TRANSFILE:PORT:" + dataPort + ":Index:1\r\n"));
   } else {
-    EXPECT_NE(
-        logOf(receiverUi, kBlue).find("TRANSFILE:REPLY:YES:PORT:" + dataPort + ":Index:1\r\n"),
-        std::string::npos);
+    EXPECT_TRUE(
+        waitForLogOf(receiverUi, kBlue, "TRANSFILE:REPLY:YES:PORT:" + dataPort + ":Index:1\r\n"));
   }
   EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(sender) && slotsEmpty(receiver); }));
 }
@@ -224,12 +236,8 @@ TEST_F(OfferExchangeTest, ACancelledChoiceOfLocationIsAnsweredAsAFailure) {
   offerFromDrop(connector, {source});  // listenerUi.onChooseSaveFile cancels by default
   ASSERT_TRUE(connectorUi.waitForNotice("对方接收文件出错。"));
   EXPECT_TRUE(listenerUi.waitForNotice("GetSaveFileName failed or closed."));
-  // The reply is echoed once the writer has sent it, which may come after the notice.
-  EXPECT_TRUE(listenerUi.waitFor([&] {
-    return logOf(listenerUi, kBlue)
-               .find("TRANSFILE:REPLY:GetSaveFileName failed or closed. Index:1\r\n") !=
-           std::string::npos;
-  }));
+  EXPECT_TRUE(waitForLogOf(listenerUi, kBlue,
+                           "TRANSFILE:REPLY:GetSaveFileName failed or closed. Index:1\r\n"));
   EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector) && slotsEmpty(listener); }));
 }
 
@@ -350,6 +358,7 @@ TEST_F(OfferExchangeTest, NinetyNinePendingOffersAreTheMost) {
   ASSERT_TRUE(listenerUi.waitFor([&] { return listenerUi.prompts().size() == 99; }));
   offerFromDrop(connector, {source});
   EXPECT_EQ(connectorUi.notices().back(), "同时传送的文件太多");
+  ASSERT_NO_FATAL_FAILURE(sendMarker(connector, connectorUi, listenerUi));
   EXPECT_EQ(logOf(connectorUi, kBlue).find("TRANSFILE:ASK:Index:100"), std::string::npos);
 }
 
@@ -366,7 +375,8 @@ TEST_F(OfferExchangeTest, OffersNeedAConnection) {
 TEST_F(OfferExchangeTest, ACancelledFileDialogDoesNothingAtAll) {
   offerFromDialog(connector);  // the scripted dialog is cancelled
   EXPECT_TRUE(connectorUi.notices().empty());
-  EXPECT_EQ(logOf(connectorUi, kBlue), "");
+  ASSERT_NO_FATAL_FAILURE(sendMarker(connector, connectorUi, listenerUi));
+  EXPECT_EQ(logOf(connectorUi, kBlue), "marker\r\n");
   EXPECT_TRUE(slotsEmpty(connector));
   EXPECT_EQ(connector.slots().findFreeIndex(), 1);  // the slot it looked at is free again
 }
@@ -375,14 +385,16 @@ TEST_F(OfferExchangeTest, ARootHasNoNameToOfferItUnder) {
   offerFromDrop(connector, {"/"});
   ASSERT_TRUE(connectorUi.waitForNotice("strrchr failed"));
   EXPECT_EQ(connectorUi.notices().back(), "strrchr failed");
-  EXPECT_EQ(logOf(connectorUi, kBlue), "");
+  ASSERT_NO_FATAL_FAILURE(sendMarker(connector, connectorUi, listenerUi));
+  EXPECT_EQ(logOf(connectorUi, kBlue), "marker\r\n");
   EXPECT_EQ(connector.slots().findFreeIndex(), 1);
 }
 
 TEST_F(OfferExchangeTest, AnItemThatVanishedIsReportedAndNothingIsSent) {
   offerFromDrop(connector, {folder("out") / "missing.txt"});
   ASSERT_TRUE(connectorUi.waitForNotice("GetFileAttributesEx failed:"));
-  EXPECT_EQ(logOf(connectorUi, kBlue), "");
+  ASSERT_NO_FATAL_FAILURE(sendMarker(connector, connectorUi, listenerUi));
+  EXPECT_EQ(logOf(connectorUi, kBlue), "marker\r\n");
   EXPECT_TRUE(slotsEmpty(connector));
 }
 
@@ -398,15 +410,26 @@ namespace {
 using ManyOffersTest = test::Sandbox;
 
 TEST_F(ManyOffersTest, AllAcceptedAtOnceComplete) {
+  // Twenty pauses in a row take twice the accept limit; one connection made in time needs
+  // far less, even on a busy machine.
   Timing timing = test::fastTiming();
-  timing.messagePause = std::chrono::milliseconds(40);
-  timing.acceptLimit = std::chrono::milliseconds(400);
+  timing.messagePause = std::chrono::milliseconds(150);
+  timing.acceptLimit = std::chrono::milliseconds(1500);
   ScriptedFrontend listenerUi;
   ScriptedFrontend connectorUi;
   Peer listener{listenerUi, timing};
   Peer connector{connectorUi, timing};
   const fs::path saveFolder = folder("in");
-  listenerUi.onPrompt = answerOffers(PromptAnswer::Accept);
+  constexpr int kOffers = 20;
+  // Each side pauses after every transfer it starts: the offers take seconds in all.
+  constexpr auto kAllVerdictsLimit = std::chrono::seconds(60);
+  // The receiving side answers once every offer has been asked, all of them at once. A
+  // transfer that ended before the last offer went out would free its Index on the
+  // offering side first, and an offer under that Index could find it still taken here.
+  listenerUi.onPrompt = [&](PromptHandle&, const PromptRequest&) {
+    listenerUi.waitFor([&] { return listenerUi.prompts().size() == kOffers; }, kAllVerdictsLimit);
+    return PromptAnswer::Accept;
+  };
   connectorUi.onPrompt = answerOffers(PromptAnswer::Accept);
   listenerUi.onChooseSaveFile = [&](const std::string& name, const std::string&) {
     return std::optional<fs::path>(saveFolder / name);
@@ -414,7 +437,6 @@ TEST_F(ManyOffersTest, AllAcceptedAtOnceComplete) {
   ASSERT_TRUE(
       test::connectPeers(listener, listenerUi, connector, connectorUi, test::freePortRange(100)));
 
-  constexpr int kOffers = 20;
   for (int i = 0; i < kOffers; ++i) {
     const fs::path source = folder("out") / ("f" + std::to_string(i));
     test::writeFile(source, test::patternBytes(1000, i));
@@ -426,8 +448,21 @@ TEST_F(ManyOffersTest, AllAcceptedAtOnceComplete) {
            std::all_of(windows.begin(), windows.end(),
                        [&](TransferWindowId id) { return ui.transferWindow(id).verdict; });
   };
-  ASSERT_TRUE(connectorUi.waitFor([&] { return allVerdicts(connectorUi); }));
-  ASSERT_TRUE(listenerUi.waitFor([&] { return allVerdicts(listenerUi); }));
+  // What each side shows, for a failure to tell where the offers stopped.
+  const auto state = [](const ScriptedFrontend& ui) {
+    std::string text = std::to_string(ui.transferWindows().size()) + " windows;";
+    for (const TransferWindowId id : ui.transferWindows()) {
+      const auto window = ui.transferWindow(id);
+      text += " [" + (window.statuses.empty() ? std::string() : window.statuses.back()) + "|" +
+              (window.verdict ? window.verdict->status : "no verdict") + "]";
+    }
+    for (const std::string& notice : ui.notices()) text += " notice: " + notice;
+    return text + "\nlog: " + logOf(ui, kBlue) + "\n";
+  };
+  ASSERT_TRUE(connectorUi.waitFor([&] { return allVerdicts(connectorUi); }, kAllVerdictsLimit))
+      << "connector: " << state(connectorUi) << "listener: " << state(listenerUi);
+  ASSERT_TRUE(listenerUi.waitFor([&] { return allVerdicts(listenerUi); }, kAllVerdictsLimit))
+      << "connector: " << state(connectorUi) << "listener: " << state(listenerUi);
   for (const TransferWindowId id : connectorUi.transferWindows()) {
     EXPECT_TRUE(connectorUi.transferWindow(id).verdict->complete);
   }

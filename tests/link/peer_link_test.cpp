@@ -38,9 +38,12 @@ bool logHas(const ScriptedFrontend& frontend, const std::string& text, Rgb colou
 
 class PeerLinkTest : public test::Sandbox {
  protected:
+  explicit PeerLinkTest(Timing listenerTiming = test::fastTiming())
+      : listener(listenerUi, listenerTiming) {}
+
   ScriptedFrontend listenerUi;
   ScriptedFrontend connectorUi;
-  Peer listener{listenerUi, test::fastTiming()};
+  Peer listener;
   Peer connector{connectorUi, test::fastTiming()};
   int port = test::freePortRange();
   std::string portText = std::to_string(port);
@@ -134,7 +137,19 @@ TEST_F(PeerLinkTest, ALongChatLineArrivesWholeAndALongerOneIsCut) {
   EXPECT_TRUE(listenerUi.waitFor([&] { return receivedText(listenerUi) == line + "\r\n"; }));
 }
 
-TEST_F(PeerLinkTest, CoalescedAndSplitMessagesAreFramedWithoutLoss) {
+// A listener that waits for the rest of a cut message longer than any test, so that a busy
+// machine cannot make it take the first part alone.
+class PatientFraming : public PeerLinkTest {
+ protected:
+  PatientFraming()
+      : PeerLinkTest([] {
+          Timing timing = test::fastTiming();
+          timing.controlRestWait = std::chrono::minutes(1);
+          return timing;
+        }()) {}
+};
+
+TEST_F(PatientFraming, CoalescedAndSplitMessagesAreFramedWithoutLoss) {
   ASSERT_NO_FATAL_FAILURE(listenWithRawPeer());
 
   ASSERT_TRUE(raw.send("one\r\nTRANSFILE:NOTHING:Index:1\r\ntwo\r\n"));

@@ -2,8 +2,13 @@
 // thread asks without deadlocking itself, and the shutdown lets every waiting worker go.
 
 #include <atomic>
+#include <fstream>
 #include <future>
+#include <iterator>
+#include <string>
 #include <thread>
+
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QFileDialog>
@@ -24,6 +29,15 @@
 namespace brisk::test {
 
 namespace {
+
+// Whether thread `tid` of this process sleeps, waiting for something.
+bool threadSleeps(pid_t tid) {
+  std::ifstream file("/proc/self/task/" + std::to_string(tid) + "/stat");
+  const std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // The state follows the name, which is in parentheses and may hold any character.
+  const std::size_t nameEnd = stat.rfind(')');
+  return nameEnd != std::string::npos && nameEnd + 2 < stat.size() && stat[nameEnd + 2] == 'S';
+}
 
 template <typename T>
 bool ready(const std::future<T>& future) {
@@ -87,13 +101,23 @@ class QtFrontendTest : public QObject {
 
   void workerWaitsUntilTheModalNoticeIsClosed() {
     QtFrontend frontend;
-    auto done = std::async(std::launch::async, [&] { frontend.showNoticeModal("wait for me"); });
+    std::atomic<pid_t> worker{0};
+    std::atomic<bool> closing{false};
+    std::atomic<bool> returnedEarly{false};
+    auto done = std::async(std::launch::async, [&] {
+      worker = ::gettid();
+      frontend.showNoticeModal("wait for me");
+      returnedEarly = !closing;
+    });
     QTRY_VERIFY(openBox() != nullptr);
     QCOMPARE(openBox()->text(), QStringLiteral("wait for me"));
-    QTest::qWait(50);  // the worker must still be held while the box is open
+    // The worker has had its chance to return once it sleeps in the kernel.
+    QTRY_VERIFY(ready(done) || threadSleeps(worker));
     QVERIFY(!ready(done));
+    closing = true;
     openBox()->buttons().constFirst()->click();
     QTRY_VERIFY(ready(done));
+    QVERIFY(!returnedEarly);
   }
 
   // On the GUI thread the question runs its own event loop instead of waiting for itself.

@@ -84,6 +84,8 @@ class TwoPeersTest : public QObject {
     control<QLineEdit>(&listener.window, kIdPortBox)->setText(port);
     QTest::mouseClick(control<QPushButton>(&listener.window, kIdListen), Qt::LeftButton);
     QTRY_COMPARE(statusOf(listener.window), QStringLiteral("正在监听..."));
+    // The label changes at once; the port listens a moment later, on the link's thread.
+    QTRY_VERIFY(isListening(port.toInt()));
 
     control<QComboBox>(&connector.window, kIdAddressBox)->setEditText(QStringLiteral("127.0.0.1"));
     control<QLineEdit>(&connector.window, kIdPortBox)->setText(port);
