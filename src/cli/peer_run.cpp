@@ -37,6 +37,8 @@ constexpr int kPollMilliseconds = 100;
 // done ends: when offers cross, each side answers the other's before sending its own, so
 // the peer's offer may follow the answer that left this side idle by a moment.
 constexpr auto kLinkSettle = std::chrono::milliseconds(500);
+// How long a --once run waits, after its outcome, for its last control messages to go out.
+constexpr auto kOutcomeFlushLimit = std::chrono::seconds(2);
 // A typed line longer than this is sent in pieces, so input without line breaks cannot
 // grow without bound.
 constexpr std::size_t kMaxTypedLine = 65536;
@@ -209,7 +211,11 @@ class PeerRun {
     // A transfer that runs on keeps its own connection; its verdict is awaited.
     const bool linkClosed = status.linkEnded && status.openTransfers == 0;
     if (options_.once) {
-      if (status.firstOutcome) return *status.firstOutcome ? 0 : kExitIncomplete;
+      // The answer that decided it (a refusal, say) must reach the peer before the link
+      // goes; a peer that stopped reading gets a bounded wait.
+      if (status.firstOutcome && (peer_.controlDrained() || outcomeFlushTimedOut())) {
+        return *status.firstOutcome ? 0 : kExitIncomplete;
+      }
       if (linkClosed) return kExitIncomplete;
       return std::nullopt;
     }
@@ -220,6 +226,14 @@ class PeerRun {
     if (servesUntilThePeerLeaves()) return std::nullopt;
     if (inputOpen_ || !nothingUnderWay(status)) return std::nullopt;
     return 0;
+  }
+
+  // Starts the wait for the control messages still going out on the first outcome, and
+  // tells whether it has run out.
+  bool outcomeFlushTimedOut() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!outcomeFlushDeadline_) outcomeFlushDeadline_ = now + kOutcomeFlushLimit;
+    return now >= *outcomeFlushDeadline_;
   }
 
   // Offers are answered automatically and this side has nothing of its own to do.
@@ -348,6 +362,7 @@ class PeerRun {
   bool actionsDone_ = false;
   bool listenAgain_ = false;  // --keep: the peer left and listening has not started again
   std::vector<std::string> earlyLines_;  // typed before the connection came up
+  std::optional<std::chrono::steady_clock::time_point> outcomeFlushDeadline_;
 
   std::mutex discoveryMutex_;
   std::deque<DiscoveryEvent> discoveryEvents_;

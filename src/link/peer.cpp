@@ -69,6 +69,10 @@ void Peer::noteControlTraffic() {
 bool Peer::idle() const {
   if (*busyHolds_ != 0 || personMessagesPending() || slots_.anyInUse()) return false;
   // A refusal handed to the writer has not reached the peer until the writer is done.
+  return controlDrained();
+}
+
+bool Peer::controlDrained() const {
   std::lock_guard lock(writerMutex_);
   return !writer_ || writer_->drained();
 }

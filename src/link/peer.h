@@ -79,6 +79,9 @@ class Peer {
   // and no answer to an offer is being given. Says nothing of messages the peer may
   // still send. Any thread.
   bool idle() const;
+  // Whether every control message handed over so far has gone out (or can no longer go).
+  // Any thread.
+  bool controlDrained() const;
   // When the control connection last carried something either way: the peer may be about
   // to send an offer of its own (offers that cross are answered before they are sent),
   // which no message announces. Any thread.
