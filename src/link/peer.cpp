@@ -221,6 +221,9 @@ void Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
       std::lock_guard lock(writerMutex_);
       writer_ = std::move(writer);
     }
+    // A new connection counts as traffic: the peer gets its moment to say something
+    // before a side with nothing of its own to do takes the link as quiet.
+    noteControlTraffic();
     connected_ = true;
     frontend_.appendLog("连接成功！\r\n", kGreen);
     frontend_.bringToFront();

@@ -82,9 +82,9 @@ class Peer {
   // Whether every control message handed over so far has gone out (or can no longer go).
   // Any thread.
   bool controlDrained() const;
-  // When the control connection last carried something either way: the peer may be about
-  // to send an offer of its own (offers that cross are answered before they are sent),
-  // which no message announces. Any thread.
+  // When the control connection was made or last carried something either way: the peer
+  // may be about to send an offer or a line of its own (offers that cross are answered
+  // before they are sent), which no message announces. Any thread.
   std::chrono::steady_clock::time_point lastControlTraffic() const {
     return std::chrono::steady_clock::time_point(
         std::chrono::steady_clock::duration(lastControlTraffic_.load()));
