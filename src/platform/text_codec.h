@@ -7,7 +7,8 @@
 namespace brisk {
 
 // The wire carries GBK text. We encode with GB18030, which gives GBK's bytes for every
-// GBK character and stays lossless for the rest, and decode with it too.
+// GBK character but the euro sign and stays lossless for the rest, and decode with it too;
+// the euro sign travels as GBK's single byte 0x80 both ways.
 
 // UTF-8 text to the bytes sent on the wire.
 std::string toWire(std::string_view utf8);

@@ -41,7 +41,7 @@ TEST(WireText, EveryInputEncodesToValidWireText) {
     std::string wire;
   } cases[] = {
       {"ascii and NUL", std::string("a\0b", 3), std::string("a\0b", 3)},
-      {"euro sign", "€", "\xA2\xE3"},
+      {"euro sign, as GBK has it", "€ 5", "\x80 5"},
       {"outside the BMP", "😀", "\x94\x39\xFC\x36"},
       {"the last code point", "\xF4\x8F\xBF\xBF", "\xE3\x32\x9A\x35"},
       {"private use", "\xEE\x80\x80", "\xAA\xA1"},
@@ -64,7 +64,7 @@ TEST(WireText, EveryInputEncodesToValidWireText) {
 
 // Bytes a peer sends that are no character show as U+FFFD and never swallow what follows;
 // a character cut at the end shows too instead of vanishing, so that "a" and "a" plus
-// half a character never read as the same text.
+// half a character never read as the same text. GBK's one-byte euro sign reads as one.
 TEST(WireText, BytesThatAreNoCharacterShowAsReplacements) {
   const std::string kReplacement = "\xEF\xBF\xBD";
   const struct {
@@ -73,7 +73,9 @@ TEST(WireText, BytesThatAreNoCharacterShowAsReplacements) {
   } cases[] = {
       {"a\xD6", "a" + kReplacement},
       {"a\x81\x30\x81", "a" + kReplacement + "0" + kReplacement},
-      {"\x80x", kReplacement + "x"},
+      {"\x80x", "€x"},
+      {"\xA2\xE3", "€"},
+      {"\xFFx", kReplacement + "x"},
       {"\xD6\xD0", "中"},
       {std::string("a\0", 2), std::string("a\0", 2)},
   };

@@ -217,7 +217,7 @@ TEST_F(HostileNames, InvalidWireBytesAreRefused) {
   for (const auto& [label, name] : std::vector<std::pair<const char*, std::string>>{
            {"lone lead byte", "bad\x81"},
            {"0xFF", "bad\xff\xff"},
-           {"0x80", "bad\x80"},
+           {"lead byte before DEL", "bad\x81\x7f"},
            {"cut four-byte sequence", "bad\x81\x30"},
            {"four-byte sequence out of range", "bad\xfe\x39\xfe\x39"},
        }) {

@@ -224,7 +224,9 @@ TEST_F(ReceivedItems, NamesThatReadAsOthersOrAreNotGbkAreRefused) {
       {"a lead byte with no trail", "name\x81"},
       {"a lead byte before a space", "a\x81 b"},
       {"byte 0xFF", "x\xFFy"},
-      {"byte 0x80", "\x80x"},
+      {"a lead byte before DEL",
+       "a\x81\x7f"
+       "b"},
   };
   for (const Case& c : cases) {
     for (const bool isFolder : {false, true}) {
@@ -250,6 +252,9 @@ TEST_F(ReceivedItems, OrdinaryNamesFromOtherSystemsStillPass) {
     EXPECT_TRUE(isValidReceivedName(name));
     EXPECT_TRUE(isValidWireText(gbk(name)));
   }
+  // A GBK peer's euro sign is the single byte 0x80.
+  EXPECT_TRUE(isValidWireText("\x80uro"));
+  EXPECT_EQ(fromWire("\x80uro"), "€uro");
 }
 
 }  // namespace
