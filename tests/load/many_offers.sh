@@ -65,12 +65,12 @@ wait_listening "$port"
 [ "${PIPESTATUS[0]}" -eq 0 ] || failures=$((failures + 1))
 kill "$listener" 2>/dev/null
 wait_for "$listener" 20
-# No leak: descriptors exactly as after the first hundred, memory within a small margin.
+# No leak: no descriptor more than after the first hundred, memory within a small margin.
 # Fields of a line: after N: sender: KIB KiB, FDS fds receiver: KIB KiB, FDS fds
 awk '/^after/ { s[++n] = $4 + 0; sf[n] = $6 + 0; r[n] = $9 + 0; rf[n] = $11 + 0 }
      END {
        if (n < 2) exit 1
-       leak = sf[2] != sf[1] || rf[2] != rf[1] || s[2] > s[1] + 2048 || r[2] > r[1] + 2048
+       leak = sf[2] > sf[1] || rf[2] > rf[1] || s[2] > s[1] + 2048 || r[2] > r[1] + 2048
        printf "growth from the 100th on: sender %+d KiB, %+d fds; receiver %+d KiB, %+d fds\n",
               s[2] - s[1], sf[2] - sf[1], r[2] - r[1], rf[2] - rf[1]
        exit leak

@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -140,10 +141,24 @@ int openDescriptors(const std::string& pid) {
   return count;
 }
 
+// The fewest descriptors seen over half a second: a side that has just given its verdict
+// may still be closing the transfer's file and data connection, which is not a leak, while
+// a leaked descriptor stays open for the whole window.
+int settledDescriptors(const std::string& pid) {
+  int fewest = openDescriptors(pid);
+  for (int i = 0; i < 50; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    fewest = std::min(fewest, openDescriptors(pid));
+  }
+  return fewest;
+}
+
 void report(const char* when, const std::string& peerPid) {
+  // Reading this process's own descriptors takes one descriptor of its own.
+  const int ownDescriptors = settledDescriptors("self") - 1;
   std::printf("%-16s sender: %6ld KiB, %3d fds   receiver: %6ld KiB, %3d fds\n", when,
-              residentKiB("self"), openDescriptors("self") - 1, residentKiB(peerPid),
-              openDescriptors(peerPid));
+              residentKiB("self"), ownDescriptors, residentKiB(peerPid),
+              settledDescriptors(peerPid));
   std::fflush(stdout);
 }
 
