@@ -26,6 +26,9 @@ struct Timing {
   // At the end of a transfer, how long the peer's closing is waited for, so that the
   // last line sent is not destroyed by a reset.
   ms closeDrainWait{2000};
+  // A data connection the peer closed before the end: this long its STOP may still come,
+  // so that a transfer the peer stopped on purpose shows no notice here.
+  ms peerStopWait{500};
   ms offerPause{1000};  // after an offer, before the person's next message goes out
 };
 

@@ -105,10 +105,18 @@ void SocketInterrupter::disarm() {
 }
 
 void SocketInterrupter::interrupt() {
-  std::lock_guard lock(mutex_);
-  interrupted_ = true;
-  // Under the lock, so the owner cannot close (and the system reuse) the number meanwhile.
-  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+  {
+    std::lock_guard lock(mutex_);
+    interrupted_ = true;
+    // Under the lock, so the owner cannot close (and the system reuse) the number meanwhile.
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+  }
+  interruptedChanged_.notify_all();
+}
+
+bool SocketInterrupter::waitForInterrupt(std::chrono::milliseconds limit) const {
+  std::unique_lock lock(mutex_);
+  return interruptedChanged_.wait_for(lock, limit, [this] { return interrupted_; });
 }
 
 bool SocketInterrupter::interrupted() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -57,9 +58,12 @@ class SocketInterrupter {
   // later accept, connect, send or receive on it fail at once. Stays in force.
   void interrupt();
   bool interrupted() const;
+  // Waits at most `limit` for an interrupt; true once there has been one.
+  bool waitForInterrupt(std::chrono::milliseconds limit) const;
 
  private:
   mutable std::mutex mutex_;
+  mutable std::condition_variable interruptedChanged_;
   int fd_ = -1;
   bool interrupted_ = false;
 };

@@ -137,6 +137,10 @@ bool DataChannel::stopRequested() const {
   return interrupter_.interrupted() || (stopping_ && stopping_());
 }
 
+bool DataChannel::stopFollows() const {
+  return stopRequested() || interrupter_.waitForInterrupt(timing_.peerStopWait);
+}
+
 bool DataChannel::sendBlock(const char* data, std::size_t size) {
   std::size_t sent = 0;
   while (sent < size) {

@@ -54,6 +54,10 @@ class DataChannel {
   void close();
 
   bool stopRequested() const;
+  // After the peer closed the connection early: whether a stop follows within
+  // timing.peerStopWait. A peer that stops a transfer closes its end at once and sends
+  // its STOP on the control connection, so the close usually comes first.
+  bool stopFollows() const;
   int error() const { return error_; }
 
   // Sends all of `bytes` (with one send as far as the system allows). False on failure.

@@ -15,6 +15,7 @@ namespace brisk {
 namespace {
 
 const std::string kMalformedLine = "| 接收文件名出错，首字符不是'\\'：\r\n";
+const std::string kClosedEarlyText = "传送文件连接中断：\r\n对方在传送结束前关闭了连接。";
 
 class Receiver {
  public:
@@ -30,7 +31,10 @@ class Receiver {
       std::string received;
       const DataChannel::Status status =
           channel_.readMessage(completeRecordLength, kMaxRecordSize, received);
-      if (status == DataChannel::Status::Closed) return;  // the sending side has ended
+      if (status == DataChannel::Status::Closed) {
+        reportEarlyClose();  // the end record would have ended the loop
+        return;
+      }
       if (status != DataChannel::Status::Ok) {
         session_.errorNotice("recv failed.8", channel_.error());
         return;
@@ -83,6 +87,12 @@ class Receiver {
     if (channel_.send(bytes)) return true;
     session_.errorNotice(place, channel_.error());
     return false;
+  }
+
+  // The sending side closed the connection before its end record: the transfer is cut
+  // off, which the verdict shows; the notice says why, unless the peer stopped it.
+  void reportEarlyClose() {
+    if (!channel_.stopFollows()) session_.notice(kClosedEarlyText);
   }
 
   // Gives up on the transfer with an error line to the peer and the same text here.
@@ -325,7 +335,8 @@ class Receiver {
         case DataChannel::FileReceiveStatus::Ok:
           break;
         case DataChannel::FileReceiveStatus::Closed:
-          return false;  // the sending side has ended
+          reportEarlyClose();
+          return false;
         case DataChannel::FileReceiveStatus::ReceiveFailed:
           session_.errorNotice("传送文件连接中断：", channel_.error());
           return false;

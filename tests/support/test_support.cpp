@@ -110,6 +110,7 @@ Timing fastTiming() {
   timing.recordRestWait = std::chrono::milliseconds(300);
   timing.acknowledgementWait = std::chrono::milliseconds(300);
   timing.closeDrainWait = std::chrono::milliseconds(300);
+  timing.peerStopWait = std::chrono::milliseconds(300);
   timing.offerPause = std::chrono::milliseconds(0);
   return timing;
 }

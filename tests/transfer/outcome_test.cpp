@@ -106,7 +106,10 @@ struct ReceiverCase {
   int fileCount;
   std::vector<std::string> records;  // sent one after another, each answer read in between
   bool finished;
+  const char* notice;  // how the one notice begins, or nullptr for none
 };
+
+class OutcomeWire : public Sandbox {};
 
 class ReceiverOutcome : public Sandbox, public ::testing::WithParamInterface<ReceiverCase> {};
 
@@ -126,28 +129,65 @@ TEST_P(ReceiverOutcome, OnlyTheEndRecordAfterEveryFilesBytesFinishes) {
   }
   ASSERT_TRUE(receiver.join());
   EXPECT_EQ(receiver.record->protocolFinished, GetParam().finished);
+  const auto notices = receiver.frontend.notices();
+  if (GetParam().notice == nullptr) {
+    EXPECT_TRUE(notices.empty()) << notices.front();
+  } else {
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_TRUE(notices[0].starts_with(GetParam().notice)) << notices[0];
+  }
 }
 
+// A peer that stops the transfer closes the data connection before its STOP arrives: the
+// cut-off transfer then shows no notice, since the peer ended it on purpose.
+TEST_F(OutcomeWire, AStopRightAfterTheCloseShowsNoNotice) {
+  const int port = freePortRange();
+  TransferSide receiver;
+  receiver.accept(folder("in"), 1, 0, port, false);
+  receiver.start();
+  {
+    const RawConnection peer = RawConnection::connectTo(port);
+    ASSERT_TRUE(peer.isOpen());
+    ASSERT_TRUE(peer.send(fileHeader("a", 100, fileData(100))));
+    peer.receiveSome();
+    ASSERT_TRUE(peer.send("abc"));
+  }
+  receiver.record->dataSocket.interrupt();  // the STOP, a moment after the close
+  ASSERT_TRUE(receiver.join());
+  EXPECT_FALSE(receiver.record->protocolFinished);
+  EXPECT_TRUE(receiver.frontend.notices().empty()) << receiver.frontend.notices().front();
+}
+
+const char* const kCutOff = "传送文件连接中断：\r\n对方在传送结束前关闭了连接。";
+
 const ReceiverCase kReceiverCases[] = {
-    {"OneFileComplete", 1, {fileHeader("a", 3, fileData(3)), "abc", fixedRecord(kEndText)}, true},
-    {"OneFileClosedAtOnce", 1, {}, false},
-    {"OneFileOpenFailedAtTheSender", 1, {"| CreateFile failed:\r\n/out/a"s + '\0'}, false},
-    {"OneFileShortOfItsBytes", 1, {fileHeader("a", 100, fileData(100)), "abc"}, false},
+    {"OneFileComplete",
+     1,
+     {fileHeader("a", 3, fileData(3)), "abc", fixedRecord(kEndText)},
+     true,
+     nullptr},
+    {"OneFileClosedAtOnce", 1, {}, false, kCutOff},
+    {"OneFileOpenFailedAtTheSender",
+     1,
+     {"| CreateFile failed:\r\n/out/a"s + '\0'},
+     false,
+     "对方打开文件失败："},
+    {"OneFileShortOfItsBytes", 1, {fileHeader("a", 100, fileData(100)), "abc"}, false, kCutOff},
     {"EmptyFilesComplete",
      -1,
      {folderRecord("d", folderData()), fileHeader("e", 0, fileData(0)), "< upward",
       fixedRecord(kEndText)},
-     true},
+     true,
+     nullptr},
     {"EmptyFilesCutOffBeforeTheEnd",
      -1,
      {folderRecord("d", folderData()), fileHeader("e", 0, fileData(0)), "< upward"},
-     false},
+     false,
+     kCutOff},
 };
 
 INSTANTIATE_TEST_SUITE_P(Peers, ReceiverOutcome, ::testing::ValuesIn(kReceiverCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-class OutcomeWire : public Sandbox {};
 
 TEST_F(OutcomeWire, ANameTooLongToLookUpIsAFailureThatSaysSo) {
   const int port = freePortRange();
