@@ -290,6 +290,9 @@ void handleReplyYes(Peer& peer, const std::string& message, int index) {
     if (!port) return;
     if (*port == 0) {
       peer.slots().releaseRecord(index, record.get());
+      // The peer listens already, on a port no one can reach: the STOP ends its wait
+      // instead of its accept limit.
+      peer.sendText(stopMessage(index));
       offerEnded(peer, index, true, OfferOutcome::Failed);
       return;
     }

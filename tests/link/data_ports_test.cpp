@@ -116,12 +116,15 @@ TEST_F(ConnectingDataPorts, TheOffererConnectsToTheLowBitsOfTheNamedPort) {
   ASSERT_TRUE(data.isOpen());
   EXPECT_TRUE(data.receiveSome().starts_with("\\a.txt\r\nFileSize:3\r\n"));
 
-  // Low bits of 0: refused, and the offer's slot is free again.
+  // Low bits of 0: refused, the listening peer told to stop waiting, and the offer's slot
+  // is free again.
   offerFromDrop(peer, {source});
   const std::string second = "TRANSFILE:ASK:Index:2\r\na.txt\t3 bytes\r\n";
   EXPECT_EQ(raw.receive(second.size()), second);
   ASSERT_TRUE(raw.send("TRANSFILE:REPLY:YES:PORT:131072:Index:2\r\n"));
   EXPECT_TRUE(ui.waitForNotice("Invalid data port: 131072 (port 0)"));
+  const std::string stop = "TRANSFILE:STOP:Index:2\r\n";
+  EXPECT_EQ(raw.receive(stop.size()), stop);
   EXPECT_TRUE(ui.waitFor([&] { return !peer.slots().tsf(2); }));
 }
 
