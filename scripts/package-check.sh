@@ -50,10 +50,14 @@ dpkg-deb --info "$package"
 contents=$(dpkg-deb --contents "$package")
 echo "$contents"
 depends=$(dpkg-deb --field "$package" Depends)
-# The Qt and C++ libraries come from dpkg-shlibdeps, the font from the project.
-for needed in libqt6widgets6 libqt6svg6 libstdc++6 libc6 fonts-wqy-microhei; do
+# The Qt, Avahi and C++ libraries come from dpkg-shlibdeps, the font from the project.
+for needed in libqt6widgets6 libqt6svg6 libavahi-client3 libstdc++6 libc6 fonts-wqy-microhei; do
   grep -q "$needed" <<<"$depends" || { echo "Depends lacks $needed: $depends"; exit 1; }
 done
+# The daemon that finds computers on the network is recommended, not required: without it
+# Brisk works with typed addresses.
+recommends=$(dpkg-deb --field "$package" Recommends)
+grep -q "avahi-daemon" <<<"$recommends" || { echo "Recommends lacks avahi-daemon: $recommends"; exit 1; }
 for file in "${expected[@]}"; do
   grep -q " \./usr/$file\$" <<<"$contents" ||
     { echo "missing from the package: /usr/$file"; exit 1; }
