@@ -1,6 +1,9 @@
 #include "discovery/display_name.h"
 
+#include <array>
 #include <string>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -86,6 +89,11 @@ TEST(DisplayName, DefaultNameIsShowableAndNamesThisHost) {
   const std::string name = defaultDisplayName();
   EXPECT_FALSE(name.empty());
   EXPECT_EQ(sanitizeDisplayName(name), name);
+  std::array<char, 256> host{};
+  ASSERT_EQ(::gethostname(host.data(), host.size() - 1), 0);
+  // A long name is cut to what a label holds, so only the start of the host may show.
+  const std::string hostStart = std::string(host.data()).substr(0, 8);
+  EXPECT_NE(name.find(hostStart), std::string::npos) << name << " lacks " << hostStart;
 }
 
 }  // namespace

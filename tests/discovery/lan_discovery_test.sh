@@ -127,6 +127,15 @@ named_pid=$listener_pid
 took=$(wait_for_line $'Zoë\'s laptop\t127.0.0.1\t6103' present 5000) ||
   fail "not found within 5 s: $(cat "$work/named.out")"
 echo "found: ${took:-never}"
+# What the announcement carries besides name and port: the protocol's version, nothing else.
+if command -v avahi-browse >/dev/null; then
+  txt=$(timeout 5 avahi-browse --resolve --parsable --terminate _brisk._tcp 2>/dev/null |
+    awk -F';' '$1 == "=" && $9 == "6103" { print $10 }' | sort -u)
+  [ "$txt" = '"v=1"' ] || fail "the announcement's text records are [$txt], not \"v=1\""
+  echo "text records: $txt"
+else
+  echo "text records not checked: avahi-browse is not installed"
+fi
 stop_listener "$named_pid"
 took=$(wait_for_line $'Zoë\'s laptop\t127.0.0.1\t6103' absent 5000) || fail "still listed 5 s after it ended"
 echo "gone: ${took:-never}"
