@@ -13,6 +13,7 @@ packages=(
   fonts-wqy-microhei          # Chinese glyphs for the interface
   xvfb xauth                  # a display for the window tests and screenshots
   socat iproute2 time         # the benchmark: a plain stream to compare with, ss, peak memory
+  procps                      # the load script finds the process that /usr/bin/time started
   libavahi-client-dev         # finding peers on the local network through avahi-daemon
   avahi-daemon avahi-utils dbus  # the discovery test runs its own bus and daemon; the
                               # desktop-notification test its own session bus

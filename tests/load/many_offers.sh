@@ -32,9 +32,21 @@ next_port
   "$peer" listen --port "$port" --save-to "$work/in" < <(sleep 100000) >"$work/listen.out" 2>&1 &
 listener=$!
 wait_listening "$port"
+# The listener is held stopped until the sender has made all its offers: otherwise the
+# first transfers can end (and free their slots) before the hundredth offer is made, and
+# fewer than 99 would be under way at once. The kernel completes the connection meanwhile.
+listening_peer=$(pgrep -P "$listener")
+kill -STOP "$listening_peer"
 start=$SECONDS
 /usr/bin/time -f "%M" -o "$work/connect.rss" \
-  "$peer" connect 127.0.0.1 --port "$port" "${sends[@]}" </dev/null >"$work/connect.out" 2>&1
+  "$peer" connect 127.0.0.1 --port "$port" "${sends[@]}" </dev/null >"$work/connect.out" 2>&1 &
+sender=$!
+deadline=$((SECONDS + 60))
+until grep -q "同时传送的文件太多" "$work/connect.out" || [ "$SECONDS" -ge "$deadline" ]; do
+  sleep 0.05
+done
+kill -CONT "$listening_peer"
+wait "$sender"
 elapsed=$((SECONDS - start))
 # The receiver ends when the sender closes the connection.
 wait_for "$listener" 20
