@@ -35,7 +35,7 @@ wait_listening "$port"
 # The listener is held stopped until the sender has made all its offers: otherwise the
 # first transfers can end (and free their slots) before the hundredth offer is made, and
 # fewer than 99 would be under way at once. The kernel completes the connection meanwhile.
-listening_peer=$(pgrep -P "$listener")
+listening_peer=$(pgrep -P "$listener" -x brisk-peer)
 kill -STOP "$listening_peer"
 start=$SECONDS
 /usr/bin/time -f "%M" -o "$work/connect.rss" \
