@@ -111,6 +111,8 @@ struct ReceiverCase {
 
 class OutcomeWire : public Sandbox {};
 
+const char* const kCutOff = "传送文件连接中断：\r\n对方在传送结束前关闭了连接。";
+
 class ReceiverOutcome : public Sandbox, public ::testing::WithParamInterface<ReceiverCase> {};
 
 TEST_P(ReceiverOutcome, OnlyTheEndRecordAfterEveryFilesBytesFinishes) {
@@ -134,7 +136,10 @@ TEST_P(ReceiverOutcome, OnlyTheEndRecordAfterEveryFilesBytesFinishes) {
     EXPECT_TRUE(notices.empty()) << notices.front();
   } else {
     ASSERT_EQ(notices.size(), 1u);
-    EXPECT_TRUE(notices[0].starts_with(GetParam().notice)) << notices[0];
+    // A peer that closes while our answer is still unread on its side resets the
+    // connection instead: the receive error then names the cause.
+    const bool reset = GetParam().notice == kCutOff && notices[0].starts_with("recv failed.8");
+    EXPECT_TRUE(notices[0].starts_with(GetParam().notice) || reset) << notices[0];
   }
 }
 
@@ -157,8 +162,6 @@ TEST_F(OutcomeWire, AStopRightAfterTheCloseShowsNoNotice) {
   EXPECT_FALSE(receiver.record->protocolFinished);
   EXPECT_TRUE(receiver.frontend.notices().empty()) << receiver.frontend.notices().front();
 }
-
-const char* const kCutOff = "传送文件连接中断：\r\n对方在传送结束前关闭了连接。";
 
 const ReceiverCase kReceiverCases[] = {
     {"OneFileComplete",
