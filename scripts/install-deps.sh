@@ -18,20 +18,35 @@ packages=(
   avahi-daemon avahi-utils dbus  # the discovery test runs its own bus and daemon; the
                               # desktop-notification test its own session bus
   desktop-file-utils appstream dpkg-dev file man-db   # checking the installation and package
+  locales                     # the Chinese locales the error-text test runs under
 )
+
+# System error texts in Chinese, in the UTF-8 and the GBK locale (made once, as root).
+make_locales() {
+  local entry name
+  for entry in zh_CN.UTF-8:zh_CN.utf8 zh_CN.GBK:zh_CN.gbk; do
+    name="${entry%%:*}"
+    locale -a 2>/dev/null | grep -qx "${entry##*:}" && continue
+    "${as_root[@]}" localedef -i zh_CN -f "${name##*.}" "$name"
+  done
+}
 
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
     missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+if [ ${#missing[@]} -eq 0 ]; then
+  make_locales
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -qq
 # Where packages start their services, the machine's own avahi-daemon may run: the tests
 # do not mind, since the discovery test runs its own daemon in namespaces of its own.
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+make_locales

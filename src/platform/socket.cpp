@@ -14,6 +14,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/system_error.h"
+
 namespace brisk {
 
 namespace {
@@ -237,7 +239,8 @@ HostLookup resolveHost(std::string_view text) {
   lookup.address = Ipv4Address::parseDotted(text);
   if (!lookup.address) {
     lookup.errorCode = status;
-    lookup.errorText = status == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(status);
+    lookup.errorText =
+        status == EAI_SYSTEM ? systemErrorMessage(errno) : localeTextToUtf8(::gai_strerror(status));
   }
   return lookup;
 }

@@ -1,4 +1,5 @@
 #include <chrono>
+#include <clocale>
 #include <csignal>
 #include <fstream>
 #include <iostream>
@@ -264,6 +265,26 @@ TEST_F(BriskPeerProcess, TerminationSignalEndsAProgramBlockedSendingChatWithinAS
               << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
               << " ms after it\n";
   }
+}
+
+// The reason for a failure reads in the person's language, and in UTF-8 like every other
+// line the program writes, also under a GBK locale.
+TEST_F(BriskPeerProcess, SystemErrorTextsFollowThePersonsLocale) {
+  const char* locale = "zh_CN.GBK";
+  if (const locale_t found = ::newlocale(LC_ALL_MASK, locale, nullptr)) {
+    ::freelocale(found);
+  } else {
+    GTEST_SKIP() << locale << " is not installed here (scripts/install-deps.sh makes it)";
+  }
+  const int port = test::freePortRange();  // nothing listens there
+  const char* previous = std::getenv("LC_ALL");
+  const std::string kept = previous ? previous : "";
+  ::setenv("LC_ALL", locale, 1);
+  auto connector = startConnector(port, {});
+  previous ? ::setenv("LC_ALL", kept.c_str(), 1) : ::unsetenv("LC_ALL");
+  EXPECT_TRUE(connector->waitForExit(kRunLimit));
+  EXPECT_NE(connector->output().find("连接失败！"), std::string::npos) << connector->output();
+  EXPECT_NE(connector->output().find("拒绝连接"), std::string::npos) << connector->output();
 }
 
 }  // namespace
