@@ -108,6 +108,15 @@ bool SlotTables::anyInUse() const {
   return false;
 }
 
+std::vector<SlotTables::OpenPrompt> SlotTables::openPrompts() const {
+  std::lock_guard lock(mutex_);
+  std::vector<OpenPrompt> open;
+  for (int index = kFirstIndex; index <= kLastIndex; ++index) {
+    if (prompts_[at(index)]) open.push_back({index, prompts_[at(index)], records_[at(index)]});
+  }
+  return open;
+}
+
 std::vector<std::shared_ptr<PromptHandle>> SlotTables::takeAllPrompts() {
   std::lock_guard lock(mutex_);
   std::vector<std::shared_ptr<PromptHandle>> taken;

@@ -50,6 +50,15 @@ class SlotTables {
   // under way.
   bool anyInUse() const;
 
+  // A prompt in its slot, with the record of this side's own offer beside it (none for a
+  // prompt asking about the peer's offer).
+  struct OpenPrompt {
+    int index = 0;
+    std::shared_ptr<PromptHandle> prompt;
+    std::shared_ptr<TransferRecord> record;
+  };
+  std::vector<OpenPrompt> openPrompts() const;
+
   // Empties every slot; returns the records and prompts they held.
   std::vector<std::shared_ptr<TransferRecord>> takeAllRecords();
   std::vector<std::shared_ptr<PromptHandle>> takeAllPrompts();

@@ -128,6 +128,8 @@ class Peer {
   int readControlStream(const Socket& socket);
   // Whether more bytes come within controlRestWait, for a message cut by the network.
   bool restArrives(const Socket& socket) const;
+  // Ends the offers still waiting for an answer when the connection ends.
+  void endWaitingOffers();
   // Tells the person that the connection ended, and why when an error ended it.
   void reportLinkEnd(int error);
   void handlePiece(std::string bytes, bool isControl, class ChatReader& chat);

@@ -279,5 +279,39 @@ TEST_F(AwaitedPortWithoutLimit, AnAcceptanceWhoseLinkEndsBeforeThePortFreesItsSl
   EXPECT_TRUE(ui.waitFor([&] { return slotsEmpty(peer); }));
 }
 
+// Offers still waiting for an answer when the connection ends, the peer's and this side's
+// own: their prompts close, they end, and the next connection's offers under the same
+// Index are asked about instead of refused as "slot in use".
+TEST_F(AwaitedPortWithoutLimit, OffersWaitingWhenTheLinkEndsLeaveTheirSlotsFree) {
+  ui.onPrompt = [](PromptHandle& handle, const PromptRequest&) {
+    return ScriptedFrontend::waitUntilClosed(handle);
+  };
+  const fs::path file = folder("out") / "a.txt";
+  test::writeFile(file, "abc");
+  const std::optional<int> own = peer.slots().findFreeIndex();
+  ASSERT_EQ(own, 1);
+  offerItems(peer, *own, {file});
+  EXPECT_EQ(raw.receiveSome().rfind("TRANSFILE:ASK:Index:1\r\n", 0), 0u);
+  ASSERT_TRUE(raw.send("TRANSFILE:ASK:Index:2\r\nb.txt\t3 bytes\r\n"));
+  ASSERT_TRUE(ui.waitFor([&] { return peer.slots().tsfwnd(1) && peer.slots().tsfwnd(2); }));
+
+  raw.close();
+  ASSERT_TRUE(ui.waitForLinkState(LinkState::Idle));
+  ASSERT_TRUE(ui.waitFor([&] { return slotsEmpty(peer) && ui.offerEnds().size() == 2; }));
+  for (const OfferEnd& end : ui.offerEnds()) {
+    EXPECT_EQ(end.ownOffer, end.index == 1);
+    EXPECT_EQ(end.outcome, end.ownOffer ? OfferOutcome::Failed : OfferOutcome::Cancelled);
+  }
+
+  peer.onConnect("127.0.0.1", std::to_string(port));
+  raw = listening.accept();
+  ASSERT_TRUE(ui.waitForLinkState(LinkState::Connected));
+  ASSERT_TRUE(raw.send("TRANSFILE:ASK:Index:1\r\na.txt\t3 bytes\r\n"));
+  ASSERT_TRUE(ui.waitFor([&] { return peer.slots().tsfwnd(1) != nullptr; }));
+  ASSERT_TRUE(raw.send("TRANSFILE:ASK:Index:2\r\nb.txt\t3 bytes\r\n"));
+  ASSERT_TRUE(ui.waitFor([&] { return peer.slots().tsfwnd(2) != nullptr; }));
+  EXPECT_EQ(ui.offerEnds().size(), 2u);
+}
+
 }  // namespace
 }  // namespace brisk
