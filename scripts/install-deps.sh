@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-dev       # the fuzzers: libFuzzer and the sanitizers' runtimes
   fonts-wqy-microhei          # Chinese glyphs for the interface
   xvfb xauth                  # a display for the window tests and screenshots
+  libxcb1-dev                 # the attention-hint test listens on the display itself
   socat iproute2 time         # the benchmark: a plain stream to compare with, ss, peak memory
   procps                      # the load script finds the process that /usr/bin/time started
   libavahi-client-dev         # finding peers on the local network through avahi-daemon
