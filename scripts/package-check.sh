@@ -25,6 +25,7 @@ expected=(
   share/metainfo/org.brisk.Brisk.metainfo.xml
   share/man/man1/brisk.1.gz
   share/man/man1/brisk-peer.1.gz
+  lib/systemd/user/brisk-inbox.service
 )
 for file in "${expected[@]}"; do
   [ -f "$usr/$file" ] || { echo "missing from the installation: /usr/$file"; exit 1; }
@@ -41,6 +42,21 @@ for page in brisk brisk-peer; do
   [ -z "$warnings" ] || { echo "$page.1: $warnings"; exit 1; }
 done
 "$usr/bin/brisk-peer" --help | grep -q '^Usage: brisk-peer'
+
+echo "== Inbox service"
+# systemd checks that the unit's program exists: a copy of the unit names the staged one.
+unit="$usr/lib/systemd/user/brisk-inbox.service"
+grep -q '^ExecStart=/usr/bin/brisk-peer listen --keep ' "$unit" ||
+  { echo "brisk-inbox.service does not start /usr/bin/brisk-peer listen --keep"; exit 1; }
+unit_check="$build/unit-check"
+rm -rf "$unit_check"
+mkdir -p -m 700 "$unit_check/runtime"
+sed "s|/usr/bin/brisk-peer|$PWD/$usr/bin/brisk-peer|" "$unit" >"$unit_check/brisk-inbox.service"
+# A sound unit verifies with nothing to say; unknown keys are only warned about.
+warnings=$(XDG_RUNTIME_DIR="$PWD/$unit_check/runtime" \
+  systemd-analyze --user --man=no verify "$unit_check/brisk-inbox.service" 2>&1) ||
+  { echo "brisk-inbox.service: $warnings"; exit 1; }
+[ -z "$warnings" ] || { echo "brisk-inbox.service: $warnings"; exit 1; }
 
 echo "== Debian package"
 rm -f "$build"/brisk_*.deb
