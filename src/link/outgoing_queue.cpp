@@ -74,16 +74,22 @@ void OutgoingQueue::run() {
   for (;;) {
     changed_.wait(lock, [this] { return stopping_ || frontReady(); });
     if (stopping_) return;
-    // The pause after an offer; what the person did meanwhile waits its turn.
-    if (changed_.wait_until(lock, nextAllowed_, [this] { return stopping_; })) return;
-    // The lock was let go meanwhile: the waiting lines may have been dropped.
-    if (!frontReady()) continue;
+    // The pause after an offer, and before one: what the person did meanwhile waits its
+    // turn. The front may change while the lock is let go, so it is looked at again.
+    const auto allowed = waiting_.front().message.isOffer
+                             ? std::max(nextAllowed_, lastSent_ + offerPause_)
+                             : nextAllowed_;
+    if (std::chrono::steady_clock::now() < allowed) {
+      changed_.wait_until(lock, allowed);
+      continue;
+    }
     Message message = std::move(waiting_.front().message);
     waiting_.pop_front();
     sending_ = true;
     lock.unlock();
     const bool sent = send_(message);
-    if (sent && message.isOffer) nextAllowed_ = std::chrono::steady_clock::now() + offerPause_;
+    if (sent) lastSent_ = std::chrono::steady_clock::now();
+    if (sent && message.isOffer) nextAllowed_ = lastSent_ + offerPause_;
     if (message.done) message.done(sent);
     lock.lock();
     sending_ = false;

@@ -14,9 +14,9 @@ namespace brisk {
 
 // The person's messages (chat lines and offers) on their way to the peer, in the order
 // they were made. One worker thread sends them, so the caller (the window's thread) never
-// waits for the network, and keeps the pause after every offer: a peer that takes one read
-// as one message then sees each offer on its own. Messages of the receive, dispatcher,
-// waiting and transfer threads do not pass through here and are never held back.
+// waits for the network, and keeps the pause after every offer and before it: a peer that
+// takes one read as one message then sees each offer on its own. Messages of the receive,
+// dispatcher, waiting and transfer threads do not pass through here and are never held back.
 class OutgoingQueue {
  public:
   struct Message {
@@ -78,6 +78,9 @@ class OutgoingQueue {
   bool stopping_ = false;
   // No message goes out before this: the end of the pause after the last offer.
   std::chrono::steady_clock::time_point nextAllowed_{};
+  // When the last message went out: an offer keeps the pause from it too, so that a chat
+  // line and the offer behind it never reach the peer in one read.
+  std::chrono::steady_clock::time_point lastSent_{};
   std::thread worker_;
 };
 

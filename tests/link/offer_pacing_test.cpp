@@ -1,5 +1,6 @@
-// The pause after an offer: a peer that takes one read as one message sees each offer on
-// its own, the caller never waits, and the messages of other threads are not held back.
+// The pause after an offer and before it: a peer that takes one read as one message sees
+// each offer on its own, the caller never waits, and the messages of other threads are not held
+// back.
 
 #include <chrono>
 #include <filesystem>
@@ -69,10 +70,12 @@ class OfferPacing : public test::Sandbox {
 TEST_F(OfferPacing, OffersArriveInSeparateReadsAPauseApartAndChatWaitsItsTurn) {
   const fs::path a = file("a.txt");
   const fs::path b = file("b.txt");
+  const fs::path c = file("c.txt");
   const auto start = Clock::now();
   offerFromDrop(peer, {a});
   offerFromDrop(peer, {b});
   EXPECT_EQ(peer.sendChatLine("typed meanwhile"), 17);
+  offerFromDrop(peer, {c});
   // The caller (the window's thread) never waits for the pause.
   EXPECT_LT(Clock::now() - start, kPause);
 
@@ -81,13 +84,16 @@ TEST_F(OfferPacing, OffersArriveInSeparateReadsAPauseApartAndChatWaitsItsTurn) {
   EXPECT_GE(Clock::now() - start, kPause);
   EXPECT_EQ(raw.receiveSome(), "typed meanwhile\r\n");
   EXPECT_GE(Clock::now() - start, 2 * kPause);
+  // An offer behind a chat line keeps the pause from it too.
+  EXPECT_EQ(raw.receiveSome(), ask(3, "c.txt"));
+  EXPECT_GE(Clock::now() - start, 3 * kPause);
 
   // The log shows them in the order they went out.
-  EXPECT_TRUE(ui.waitFor([&] { return blueLines().size() == 3; }));
-  EXPECT_EQ(blueLines(),
-            (std::vector<std::string>{ask(1, "a.txt"), ask(2, "b.txt"), "typed meanwhile\r\n"}));
+  EXPECT_TRUE(ui.waitFor([&] { return blueLines().size() == 4; }));
+  EXPECT_EQ(blueLines(), (std::vector<std::string>{ask(1, "a.txt"), ask(2, "b.txt"),
+                                                   "typed meanwhile\r\n", ask(3, "c.txt")}));
   // Each offer waits for its answer once it has gone out.
-  EXPECT_TRUE(ui.waitFor([&] { return ui.prompts().size() == 2; }));
+  EXPECT_TRUE(ui.waitFor([&] { return ui.prompts().size() == 3; }));
   EXPECT_TRUE(ui.notices().empty());
 }
 
