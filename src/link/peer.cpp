@@ -130,13 +130,19 @@ Ipv4Address Peer::controlPeerAddress() const {
 void Peer::runLink(const std::shared_ptr<LinkAttempt>& attempt) {
   std::optional<Socket> socket =
       attempt->role == Role::Listen ? listenForPeer(*attempt) : connectToPeer(*attempt);
-  if (socket) {
-    controlReceiveLoop(*attempt, std::move(*socket));
+  const bool linked = socket.has_value();
+  const int endError = linked ? controlReceiveLoop(*attempt, std::move(*socket)) : 0;
+  {
+    // Gone before the window offers Listen and Connect again, so that a press at once
+    // starts the next attempt instead of finding this one still under way.
+    std::lock_guard lock(linkMutex_);
+    link_.reset();
+  }
+  if (linked) {
+    reportLinkEnd(endError);
   } else {
     frontend_.showLinkState(LinkState::Idle);
   }
-  std::lock_guard lock(linkMutex_);
-  link_.reset();
 }
 
 std::optional<Socket> Peer::listenForPeer(LinkAttempt& attempt) {
@@ -200,7 +206,7 @@ std::optional<Socket> Peer::connectToPeer(LinkAttempt& attempt) {
   return std::move(connected.socket);
 }
 
-void Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
+int Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
   {
     std::lock_guard lock(linkMutex_);
     if (const auto address = peerAddressOf(socket)) controlPeerAddress_ = *address;
@@ -246,7 +252,7 @@ void Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
   socket.close();
   connected_ = false;
   endWaitingOffers();
-  reportLinkEnd(endError);
+  return endError;
 }
 
 void Peer::endWaitingOffers() {

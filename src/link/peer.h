@@ -122,7 +122,8 @@ class Peer {
   void runLink(const std::shared_ptr<LinkAttempt>& attempt);
   std::optional<Socket> listenForPeer(LinkAttempt& attempt);
   std::optional<Socket> connectToPeer(LinkAttempt& attempt);
-  void controlReceiveLoop(LinkAttempt& attempt, Socket socket);
+  // Runs the connection until it ends; returns the errno that ended it (0: the peer closed).
+  int controlReceiveLoop(LinkAttempt& attempt, Socket socket);
   // Reads and dispatches the control connection until it ends; returns the errno that
   // ended it (0: the peer closed).
   int readControlStream(const Socket& socket);
