@@ -23,6 +23,9 @@ constexpr std::size_t kSendFileBlock = 1 << 20;
 // File data is received in blocks of at most this size: large enough that a fast
 // connection is not slowed by the number of calls, small enough to keep memory low.
 constexpr std::size_t kReceiveBlock = 1 << 20;
+// Below this, the rest of a file is copied through user space: two splices through a pipe
+// cost more than a receive and a write of a few pages.
+constexpr std::size_t kSpliceAtLeast = 64 * 1024;
 // The block of the plain read-and-send path, the size the protocol's peers use.
 constexpr std::size_t kReadBlock = 57488;
 
@@ -257,6 +260,7 @@ DataChannel::FileReceiveStatus DataChannel::receiveIntoFile(int fileFd, std::uin
     return FileReceiveStatus::Ok;
   }
   const auto block = static_cast<std::size_t>(std::min<std::uint64_t>(count, kReceiveBlock));
+  if (block < kSpliceAtLeast) return copyIntoFile(fileFd, position, block, moved);
   if (!spliceTried_) {
     spliceTried_ = true;
     int ends[2];
