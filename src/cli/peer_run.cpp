@@ -277,7 +277,7 @@ class PeerRun {
     });
   }
 
-  // Announced exactly while listening for a peer: not before, not once connected.
+  // Announced exactly while the port listens for a peer: not before, not once connected.
   void updateAnnouncement() {
     std::deque<DiscoveryEvent> events;
     {
@@ -293,7 +293,8 @@ class PeerRun {
         console_.printLine("not announced on the local network: " + change->reason);
       }
     }
-    const bool listening = frontend_.status().linkState == LinkState::Listening;
+    const FrontendStatus status = frontend_.status();
+    const bool listening = status.linkState == LinkState::Listening && status.portListening;
     if (listening && !announced_) {
       discovery_->announce(options_.name.empty() ? defaultDisplayName() : options_.name,
                            peer_.controlPort());

@@ -95,7 +95,12 @@ void TerminalFrontend::showLinkState(LinkState state) {
     if (state == LinkState::Connected) status.everConnected = true;
     if (state == LinkState::Idle && status.linkState != LinkState::Idle) status.linkEnded = true;
     status.linkState = state;
+    status.portListening = false;
   });
+}
+
+void TerminalFrontend::showPortListening() {
+  changeStatus([](FrontendStatus& status) { status.portListening = true; });
 }
 
 void TerminalFrontend::setAddressText(const std::string& text) {

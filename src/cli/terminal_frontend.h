@@ -17,6 +17,7 @@ namespace brisk {
 // What the run loop needs to know to decide when brisk-peer is done.
 struct FrontendStatus {
   LinkState linkState = LinkState::Idle;
+  bool portListening = false;  // Listening, and the port is bound
   bool everConnected = false;
   bool linkEnded = false;  // back to idle after listening or connecting: failed or closed
   int openPrompts = 0;     // offers, ours or the peer's, that wait for an answer
@@ -55,6 +56,7 @@ class TerminalFrontend : public Frontend {
   // --- Frontend
   void appendLog(const std::string& text, Rgb colour) override;
   void showLinkState(LinkState state) override;
+  void showPortListening() override;
   void setAddressText(const std::string& text) override;
   void bringToFront() override {}
   void beep() override {}

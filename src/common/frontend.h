@@ -161,6 +161,10 @@ class Frontend {
   // Main window.
   virtual void appendLog(const std::string& text, Rgb colour) = 0;
   virtual void showLinkState(LinkState state) = 0;
+  // The control port now listens for the peer: after showLinkState(Listening), once the
+  // port is bound, and until the next state. Only then is the computer announced on the
+  // local network, so that a listen that fails is never announced.
+  virtual void showPortListening() {}
   virtual void setAddressText(const std::string& text) = 0;
   virtual void bringToFront() = 0;
   virtual void beep() = 0;

@@ -151,6 +151,7 @@ std::optional<Socket> Peer::listenForPeer(LinkAttempt& attempt) {
     notices_.showErrorNotice(std::string(listening.failedCall) + " failed.", listening.error);
     return std::nullopt;
   }
+  frontend_.showPortListening();
   SocketResult accepted;
   if (attempt.interrupter.arm(listening.socket.fd())) {
     accepted = acceptTcp(listening.socket, attempt.interrupter);

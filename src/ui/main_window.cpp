@@ -165,9 +165,14 @@ void MainWindow::appendLog(const QString& text, const QColor& colour) {
   chatLog_->appendLog(text, colour);
 }
 
+void MainWindow::showPortListening() {
+  addressList_->setListening(true, peer_.controlPort());
+}
+
 void MainWindow::showLinkState(LinkState state) {
   const bool idle = state == LinkState::Idle;
-  addressList_->setListening(state == LinkState::Listening, peer_.controlPort());
+  // Listening is shown when Listen is pressed; the announcement waits for the port.
+  addressList_->setListening(false, peer_.controlPort());
   listenButton_->setVisible(idle);
   connectButton_->setVisible(idle);
   statusLabel_->setVisible(!idle);

@@ -44,6 +44,8 @@ class MainWindow : public QWidget {
   // What the engine shows; the QtFrontend carries its calls here.
   void appendLog(const QString& text, const QColor& colour);
   void showLinkState(LinkState state);
+  // The port listens: the computer is announced until the next state.
+  void showPortListening();
   void setAddressText(const QString& text);
   void bringToFront();
 

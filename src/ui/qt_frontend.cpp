@@ -179,6 +179,12 @@ void QtFrontend::showLinkState(LinkState state) {
   });
 }
 
+void QtFrontend::showPortListening() {
+  post([this] {
+    if (mainWindow_) mainWindow_->showPortListening();
+  });
+}
+
 void QtFrontend::setAddressText(const std::string& text) {
   post([this, text] {
     if (mainWindow_) mainWindow_->setAddressText(QString::fromStdString(text));

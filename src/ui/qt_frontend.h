@@ -51,6 +51,7 @@ class QtFrontend : public QObject, public Frontend {
   // Main window.
   void appendLog(const std::string& text, Rgb colour) override;
   void showLinkState(LinkState state) override;
+  void showPortListening() override;
   void setAddressText(const std::string& text) override;
   void bringToFront() override;
   void beep() override;

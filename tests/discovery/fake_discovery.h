@@ -38,17 +38,20 @@ class FakeDiscovery : public DiscoveryBackend {
   }
   void announce(const std::string& name, int port) override {
     announced_ = Announcement{name, port};
+    ++announcements_;
   }
   void withdraw() override { announced_.reset(); }
 
   bool started() const { return bool(sink_); }
   const std::optional<Announcement>& announced() const { return announced_; }
+  int announcements() const { return announcements_; }
   void emit(const DiscoveryEvent& event) { sink_(event); }
 
  private:
   std::vector<DiscoveryEvent> atStart_;
   DiscoverySink sink_;
   std::optional<Announcement> announced_;
+  int announcements_ = 0;
 };
 
 }  // namespace brisk::test

@@ -194,11 +194,15 @@ TEST_F(PeerLinkTest, APortInUseIsReportedWithTheSystemsText) {
   EXPECT_EQ(listenerUi.notices().front(),
             "bind failed.\r\nError code: 98\r\nAddress already in use\r\n");
   EXPECT_TRUE(listenerUi.waitForLinkState(LinkState::Idle));
+  // Never reported as listening, so never announced on the network.
+  EXPECT_EQ(listenerUi.portListenings(), 0);
 }
 
 TEST_F(PeerLinkTest, DisconnectWhileListeningEndsTheWait) {
   listener.onListen(portText);
-  ASSERT_TRUE(test::waitFor([&] { return test::isListening(port); }));
+  // Reported once the port really listens.
+  ASSERT_TRUE(listenerUi.waitFor([&] { return listenerUi.portListenings() == 1; }));
+  EXPECT_TRUE(test::isListening(port));
   listener.onDisconnect();
   ASSERT_TRUE(listenerUi.waitForLog("accept failed."));
   EXPECT_TRUE(listenerUi.waitForLinkState(LinkState::Idle));

@@ -35,6 +35,12 @@ void ScriptedFrontend::showLinkState(LinkState state) {
   changed();
 }
 
+void ScriptedFrontend::showPortListening() {
+  std::lock_guard lock(mutex_);
+  ++portListenings_;
+  changed();
+}
+
 void ScriptedFrontend::setAddressText(const std::string& text) {
   std::lock_guard lock(mutex_);
   addressText_ = text;
@@ -194,6 +200,11 @@ std::vector<ScriptedFrontend::PromptShown> ScriptedFrontend::prompts() const {
 LinkState ScriptedFrontend::linkState() const {
   std::lock_guard lock(mutex_);
   return linkState_;
+}
+
+int ScriptedFrontend::portListenings() const {
+  std::lock_guard lock(mutex_);
+  return portListenings_;
 }
 
 std::string ScriptedFrontend::addressText() const {

@@ -55,6 +55,7 @@ class ScriptedFrontend : public Frontend {
   // --- Frontend
   void appendLog(const std::string& text, Rgb colour) override;
   void showLinkState(LinkState state) override;
+  void showPortListening() override;
   void setAddressText(const std::string& text) override;
   void bringToFront() override {}
   void beep() override;
@@ -83,6 +84,8 @@ class ScriptedFrontend : public Frontend {
   std::vector<std::string> questions() const;  // yes/no questions and existing files' paths
   std::vector<PromptShown> prompts() const;
   LinkState linkState() const;
+  // How often the port was reported listening.
+  int portListenings() const;
   std::string addressText() const;
   int beeps() const;
   std::vector<TransferWindowId> transferWindows() const;
@@ -110,6 +113,7 @@ class ScriptedFrontend : public Frontend {
   std::vector<std::string> questions_;
   std::vector<PromptShown> prompts_;
   LinkState linkState_ = LinkState::Idle;
+  int portListenings_ = 0;
   std::string addressText_;
   int beeps_ = 0;
   std::map<TransferWindowId, TransferWindowRecord> windows_;

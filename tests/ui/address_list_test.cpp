@@ -9,6 +9,7 @@
 
 #include "discovery/display_name.h"
 #include "discovery/fake_discovery.h"
+#include "platform/socket.h"
 #include "support/scripted_frontend.h"
 #include "ui/address_list.h"
 #include "ui_test_support.h"
@@ -185,6 +186,17 @@ class AddressListTest : public QObject {
     MainWindow window(peer, frontend, std::move(backend));
     const int port = freePortRange(1);
     control<QLineEdit>(&window, kIdPortBox)->setText(QString::number(port));
+    {
+      // A port that is taken: the listen fails, and the computer is never announced.
+      BoxAnswerer boxes;
+      const SocketResult taken = listenTcp(static_cast<std::uint16_t>(port), 1);
+      QVERIFY(taken.ok());
+      window.command(kIdListen);
+      QTRY_VERIFY(boxes.texts().join(QString()).contains(QStringLiteral("bind failed.")));
+      // Back to idle: the status line goes.
+      QTRY_VERIFY(window.findChild<QWidget*>(kStatusLabelName)->isHidden());
+      QCOMPARE(fake->announcements(), 0);
+    }
     window.command(kIdListen);
     QTRY_VERIFY(fake->announced().has_value());
     QCOMPARE(fake->announced()->port, port);
