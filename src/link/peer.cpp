@@ -260,16 +260,17 @@ void Peer::endWaitingOffers() {
   // No answer can come over a connection that has ended, and an offer left waiting would
   // hold its Index against every offer of the next connection.
   for (const SlotTables::OpenPrompt& open : slots_.openPrompts()) {
-    if (!open.record) {
+    // Beside the prompt of the peer's offer the slot may still hold the record of a
+    // transfer that has just ended; only a record that waits for the answer is ours.
+    const bool ownOffer = open.record && open.record->isSender && !open.record->started;
+    if (!ownOffer) {
       // The peer's offer: its prompt's thread sees the prompt closed without an answer
       // and frees the slot.
       open.prompt->close();
       continue;
     }
-    // This side's own offer, unless the peer's answer or the person's cancel came first.
-    if (!open.record->isSender || open.record->started || open.record->answered.exchange(true)) {
-      continue;
-    }
+    // Unless the peer's answer or the person's cancel came first.
+    if (open.record->answered.exchange(true)) continue;
     slots_.releaseRecord(open.index, open.record.get());
     slots_.clearPrompt(open.index, open.prompt.get());
     open.prompt->close();
