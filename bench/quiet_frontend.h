@@ -2,46 +2,22 @@
 
 #include <cstdio>
 
-#include "common/frontend.h"
+#include "common/silent_frontend.h"
 
 namespace brisk::bench {
 
 // A front end for benchmarks: it answers nothing, shows nothing but notices (on stderr,
-// since a notice during a measurement means the figure is worthless).
-class QuietFrontend : public Frontend {
+// since a notice during a measurement means the figure is worthless), and transfers every
+// existing file again.
+class QuietFrontend : public SilentFrontend {
  public:
-  void appendLog(const std::string&, Rgb) override {}
-  void showLinkState(LinkState) override {}
-  void setAddressText(const std::string&) override {}
-  void bringToFront() override {}
-  void beep() override {}
   void showNotice(const std::string& text) override {
     std::fprintf(stderr, "notice: %s\n", text.c_str());
   }
   void showNoticeModal(const std::string& text) override { showNotice(text); }
-  bool askYesNo(const std::string&) override { return false; }
-  PromptAnswer showPrompt(PromptHandle&, const PromptRequest&) override {
-    return PromptAnswer::None;
-  }
-  std::vector<std::filesystem::path> chooseFilesToOffer() override { return {}; }
-  std::optional<std::filesystem::path> chooseSaveFile(const std::string&,
-                                                      const std::string&) override {
-    return std::nullopt;
-  }
-  std::optional<std::filesystem::path> chooseResumeFile(const std::string&) override {
-    return std::nullopt;
-  }
-  std::optional<std::filesystem::path> chooseFolder() override { return std::nullopt; }
   FileExistsReply askFileExists(const std::filesystem::path&) override {
     return {FileExistsAnswer::TransferAgain, true};
   }
-  TransferWindowId openTransferWindow(const TransferWindowSetup&) override { return 0; }
-  void setTransferFileName(TransferWindowId, const std::string&) override {}
-  void setTransferStatus(TransferWindowId, const std::string&) override {}
-  void showTransferFigures(TransferWindowId, const TransferFigures&) override {}
-  void showTransferVerdict(TransferWindowId, const TransferVerdict&) override {}
-  void offerEnded(const OfferEnd&) override {}
-  void transferEnded(const TransferEnd&) override {}
 };
 
 }  // namespace brisk::bench
