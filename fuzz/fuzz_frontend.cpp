@@ -1,5 +1,7 @@
 #include "fuzz_frontend.h"
 
+#include <fstream>
+
 #include <unistd.h>
 
 namespace brisk::fuzz {
@@ -48,6 +50,11 @@ FileExistsReply FuzzFrontend::askFileExists(const std::filesystem::path&) {
   return FileExistsReply{answer, pick(2) == 0};
 }
 
+void FuzzFrontend::offerEnded(const OfferEnd& end) {
+  ++(end.ownOffer ? ownOffersEnded : peerOffersEnded);
+  if (end.outcome == OfferOutcome::Accepted) ++transfersStarted;
+}
+
 std::uint64_t seedOf(const std::uint8_t* data, std::size_t size) {
   std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
   for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 1099511628211ULL;
@@ -60,6 +67,12 @@ std::filesystem::path scratchFolder(const char* name) {
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   return folder;
+}
+
+std::filesystem::path offeredFile(const std::filesystem::path& folder) {
+  const std::filesystem::path file = folder / "offered.txt";
+  std::ofstream(file, std::ios::binary) << "offered by the fuzzer";
+  return file;
 }
 
 }  // namespace brisk::fuzz

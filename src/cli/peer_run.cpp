@@ -23,20 +23,21 @@
 #include "cli/terminal_frontend.h"
 #include "discovery/avahi_discovery.h"
 #include "discovery/display_name.h"
-#include "link/offer_composition.h"
+#include "link/link_boxes.h"
 #include "link/peer.h"
 
 namespace brisk {
 
 namespace {
 
-// The loop looks at the state at least this often: the Peer's becoming idle, the link
-// settling and a link that may be started again are not announced.
+// The loop looks at the state at least this often: the link settling and a link that may
+// be started again are not announced.
 constexpr int kPollMilliseconds = 100;
 // How long the control connection must have been quiet before a run whose own work is
-// done ends: when offers cross, each side answers the other's before sending its own, so
-// the peer's offer may follow the answer that left this side idle by a moment.
-constexpr auto kLinkSettle = std::chrono::milliseconds(500);
+// done ends: when offers cross, each side answers the other's before sending its own, and
+// an offer keeps the pause after the message before it, so the peer's offer may follow
+// the answer that left this side idle by that pause and a moment.
+constexpr auto kLinkSettle = Timing{}.offerPause + std::chrono::milliseconds(500);
 // How long a --once run waits, after its outcome, for its last control messages to go out.
 constexpr auto kOutcomeFlushLimit = std::chrono::seconds(2);
 // A typed line longer than this is sent in pieces, so input without line breaks cannot
@@ -170,17 +171,13 @@ class PeerRun {
         console_(*io.output, io.outputIsTerminal, io.columns),
         frontend_(console_, answerPolicyFor(options, io.inputIsTerminal)),
         peer_(frontend_),
-        signals_(blocked_, wake_, [this] { peer_.onDisconnect(); }) {}
+        signals_(blocked_, wake_, [this] { peer_.disconnect(); }) {}
 
   int run() {
     frontend_.setStatusListener([this] { wake_.wake(); });
     if (options_.role == PeerOptions::Role::Listen && options_.announce) startDiscovery();
     peer_.logLocalAddress();
-    if (options_.role == PeerOptions::Role::Listen) {
-      peer_.onListen(options_.port);
-    } else {
-      peer_.onConnect(options_.address, options_.port);
-    }
+    startLink();
     std::optional<int> exitStatus;
     while (!(exitStatus = finished())) {
       std::array<pollfd, 2> fds{
@@ -203,6 +200,19 @@ class PeerRun {
   }
 
  private:
+  // Listens or connects as the command line says; a port that names none ends the run
+  // (the link is shown as ended without ever having been up).
+  void startLink() {
+    const auto target = readLinkBoxes(options_.address, options_.port, frontend_);
+    if (!target) {
+      frontend_.showLinkState(LinkState::Idle);
+    } else if (options_.role == PeerOptions::Role::Listen) {
+      peer_.listen(target->port);
+    } else {
+      peer_.connect(target->host, target->port);
+    }
+  }
+
   // The exit status once the run is over.
   std::optional<int> finished() {
     if (signals_.signal() != 0) return 128 + signals_.signal();
@@ -260,7 +270,7 @@ class PeerRun {
       listenAgain_ = true;
     }
     if (!listenAgain_) return;
-    peer_.onListen(options_.port);
+    startLink();
     // Until the old link's thread has let go, listening does not start: the next round
     // of the loop tries again.
     if (frontend_.status().linkState != LinkState::Idle) listenAgain_ = false;
@@ -312,7 +322,7 @@ class PeerRun {
       if (const auto* say = std::get_if<PeerOptions::Say>(&action)) {
         peer_.sendChatLine(withWireLineBreaks(say->text));
       } else if (const auto* send = std::get_if<PeerOptions::Send>(&action)) {
-        offerFromDrop(peer_, send->paths);
+        peer_.offerFiles(send->paths);
       }
     }
     for (const std::string& line : std::exchange(earlyLines_, {})) peer_.sendChatLine(line);

@@ -196,6 +196,10 @@ void TerminalFrontend::offerEnded(const OfferEnd& end) {
   });
 }
 
+void TerminalFrontend::engineIdle() {
+  changeStatus([](FrontendStatus&) {});
+}
+
 void TerminalFrontend::transferEnded(const TransferEnd& end) {
   changeStatus([&end](FrontendStatus& status) {
     --status.openTransfers;

@@ -76,6 +76,8 @@ class TerminalFrontend : public Frontend {
   void showTransferFigures(TransferWindowId window, const TransferFigures& figures) override;
   void showTransferVerdict(TransferWindowId window, const TransferVerdict& verdict) override;
   void offerEnded(const OfferEnd& end) override;
+  // Wakes the run loop, which then asks the Peer whether its work is done.
+  void engineIdle() override;
   void transferEnded(const TransferEnd& end) override;
 
  private:

@@ -202,6 +202,9 @@ class Frontend {
   // a transfer's record released).
   virtual void offerEnded(const OfferEnd& end) = 0;
   virtual void transferEnded(const TransferEnd& end) = 0;
+  // Nothing is under way any more (see Peer::idle); may come more than once, and the
+  // Peer may be busy again by the time it is handled.
+  virtual void engineIdle() {}
 };
 
 }  // namespace brisk

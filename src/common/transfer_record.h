@@ -38,15 +38,6 @@ struct TransferRecord {
   // counters alone cannot tell: a transfer that never began has no bytes to miss.
   std::atomic<bool> protocolFinished{false};
 
-  // Set by whoever decides an offer's fate first: the peer's answer or the person's
-  // cancel on the offering side. The other then leaves the record alone.
-  std::atomic<bool> answered{false};
-  // Set by a listening transfer thread once its data port listens (or could not): the
-  // message that names the port goes out only then, so the peer never knocks too early.
-  std::atomic<bool> listening{false};
-  // Set when the transfer's threads have been started, so a repeated PORT starts nothing.
-  std::atomic<bool> started{false};
-
   // Stands for the data connection towards other threads: Stop and a STOP message
   // interrupt it, which breaks the transfer thread's pending or next send or receive.
   SocketInterrupter dataSocket;
@@ -79,9 +70,25 @@ struct TransferRecord {
     return endChanged_.wait_for(lock, limit, [this] { return transferEnded.load(); });
   }
 
+  // A listening transfer thread's data port listens (or could not be opened): the message
+  // that names the port goes out only then, so the peer never knocks too early.
+  void markListening() {
+    {
+      std::lock_guard lock(endMutex_);
+      listening_ = true;
+    }
+    endChanged_.notify_all();
+  }
+  // Waits at most `limit` until the data port listens or the transfer thread has ended.
+  void waitUntilListening(std::chrono::milliseconds limit) {
+    std::unique_lock lock(endMutex_);
+    endChanged_.wait_for(lock, limit, [this] { return listening_ || transferEnded.load(); });
+  }
+
  private:
   std::mutex endMutex_;
   std::condition_variable endChanged_;
+  bool listening_ = false;
 };
 
 }  // namespace brisk

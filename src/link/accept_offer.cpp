@@ -2,21 +2,13 @@
 
 #include "common/settings_store.h"
 #include "common/transfer_record.h"
-#include "link/message_builders.h"
-#include "link/peer.h"
 
 namespace brisk {
 
 namespace {
 
-// Answers the peer that choosing a location failed, then tells the person.
-void reportFailedChoice(Peer& peer, const std::string& dialog, int index) {
-  peer.sendText(replyChoiceFailed(dialog, index));
-  peer.notices().showNoticeModal(dialog + " failed or closed.");
-}
-
-SaveLocation fileLocation(const std::filesystem::path& chosen, int openMode) {
-  return SaveLocation{chosen.parent_path(), chosen.filename().string(), openMode};
+SaveChoice fileLocation(const std::filesystem::path& chosen, int openMode) {
+  return {SaveLocation{chosen.parent_path(), chosen.filename().string(), openMode}, {}};
 }
 
 }  // namespace
@@ -32,28 +24,26 @@ std::string defaultSuffix(const std::string& name) {
   return suffix.find('.') == std::string::npos ? suffix : std::string();
 }
 
-std::optional<SaveLocation> chooseSaveLocation(Peer& peer, int fileCount, PromptAnswer answer,
-                                               const std::string& offerBody, int index) {
-  Frontend& frontend = peer.frontend();
+SaveChoice chooseSaveLocation(Frontend& frontend, int fileCount, PromptAnswer answer,
+                              const std::string& offerBody) {
   if (fileCount == 1 && answer == PromptAnswer::Accept) {
     const std::string name = suggestedName(offerBody);
     if (const auto chosen = frontend.chooseSaveFile(name, defaultSuffix(name))) {
       return fileLocation(*chosen, kOpenModeNew);
     }
-    reportFailedChoice(peer, "GetSaveFileName", index);
-    return std::nullopt;
+    return {std::nullopt, "GetSaveFileName"};
   }
   if (fileCount == 1 && answer == PromptAnswer::Resume) {
     if (const auto chosen = frontend.chooseResumeFile(suggestedName(offerBody))) {
       return fileLocation(*chosen, kOpenModeResume);
     }
-    reportFailedChoice(peer, "GetOpenFileName", index);
-    return std::nullopt;
+    return {std::nullopt, "GetOpenFileName"};
   }
-  if (fileCount == 1) return SaveLocation{};
-  if (const auto folder = frontend.chooseFolder()) return SaveLocation{*folder, std::nullopt, 0};
-  reportFailedChoice(peer, "SHBrowseForFolder", index);
-  return std::nullopt;
+  if (fileCount == 1) return {SaveLocation{}, {}};
+  if (const auto folder = frontend.chooseFolder()) {
+    return {SaveLocation{*folder, std::nullopt, 0}, {}};
+  }
+  return {std::nullopt, "SHBrowseForFolder"};
 }
 
 }  // namespace brisk

@@ -8,13 +8,17 @@
 
 namespace brisk {
 
-class Peer;
-
 // Where an accepted offer goes.
 struct SaveLocation {
   std::filesystem::path folder;           // the save folder
   std::optional<std::string> saveAsName;  // one file: the name to save it under
   int openMode = 0;                       // one file: kOpenModeNew or kOpenModeResume
+};
+
+// The person's choice of a save location, or the dialog that failed or was closed.
+struct SaveChoice {
+  std::optional<SaveLocation> location;
+  std::string failedDialog;  // "GetSaveFileName", "GetOpenFileName" or "SHBrowseForFolder"
 };
 
 // The name a single offered file is suggested under: the offer body's first line up to
@@ -24,10 +28,10 @@ std::string suggestedName(const std::string& offerBody);
 std::string defaultSuffix(const std::string& name);
 
 // Asks the person where an accepted offer goes: a file name for one file (Accept), an
-// existing file to continue (Resume), or a folder for a folder or several items.
-// When the person cancels, the peer is told with a failure answer first, then the person
-// is told; the result is then empty. Runs on the offer's dispatcher thread.
-std::optional<SaveLocation> chooseSaveLocation(Peer& peer, int fileCount, PromptAnswer answer,
-                                               const std::string& offerBody, int index);
+// existing file to continue (Resume), or a folder for a folder or several items. When the
+// person cancels, the choice names the dialog; the caller tells the peer, then the person.
+// Runs on the offer's own thread.
+SaveChoice chooseSaveLocation(Frontend& frontend, int fileCount, PromptAnswer answer,
+                              const std::string& offerBody);
 
 }  // namespace brisk

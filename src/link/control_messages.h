@@ -1,15 +1,16 @@
 #pragma once
 
-#include <string>
+#include "link/control_message.h"
+#include "link/link_context.h"
 
 namespace brisk {
 
-class Peer;
-
-// Acts on one control message (a complete "TRANSFILE:" message as received, GBK bytes).
-// An offer (ASK) is checked against the slot tables here and then waits for the person on
-// a thread of its own; every other message runs on the control receive thread, which reads nothing
-// more until it returns.
-void dispatchControlMessage(Peer& peer, const std::string& message);
+// Acts on one control message, read where the framer handed it over: asks the offer
+// owner for one change of state and says or sends what follows from it. A message that
+// does not fit the state of its Index is reported and changes nothing, or ends the offer.
+// An offer (ASK) is taken here and then waits for the person on a thread of its own;
+// everything else runs on the control receive thread, which reads nothing more until it
+// returns.
+void dispatchControlMessage(LinkContext& link, const ControlMessage& message);
 
 }  // namespace brisk

@@ -5,9 +5,8 @@
 
 namespace brisk {
 
-OutgoingQueue::OutgoingQueue(SendFunction send, std::chrono::milliseconds offerPause,
-                             std::size_t capacity)
-    : send_(std::move(send)), offerPause_(offerPause), capacity_(capacity) {
+OutgoingQueue::OutgoingQueue(SendFunction send, std::size_t capacity, std::function<void()> emptied)
+    : send_(std::move(send)), capacity_(capacity), emptied_(std::move(emptied)) {
   worker_ = std::thread([this] { run(); });
 }
 
@@ -51,7 +50,7 @@ void OutgoingQueue::withdraw(std::uint64_t place) {
 
 void OutgoingQueue::dropWaiting() {
   std::lock_guard lock(mutex_);
-  std::erase_if(waiting_, [](const Entry& e) { return e.ready && !e.message.isOffer; });
+  std::erase_if(waiting_, [](const Entry& e) { return e.ready && e.message.offerIndex == 0; });
 }
 
 bool OutgoingQueue::busy() const {
@@ -74,25 +73,19 @@ void OutgoingQueue::run() {
   for (;;) {
     changed_.wait(lock, [this] { return stopping_ || frontReady(); });
     if (stopping_) return;
-    // The pause after an offer, and before one: what the person did meanwhile waits its
-    // turn. The front may change while the lock is let go, so it is looked at again.
-    const auto allowed = waiting_.front().message.isOffer
-                             ? std::max(nextAllowed_, lastSent_ + offerPause_)
-                             : nextAllowed_;
-    if (std::chrono::steady_clock::now() < allowed) {
-      changed_.wait_until(lock, allowed);
-      continue;
-    }
     Message message = std::move(waiting_.front().message);
     waiting_.pop_front();
     sending_ = true;
     lock.unlock();
     const bool sent = send_(message);
-    if (sent) lastSent_ = std::chrono::steady_clock::now();
-    if (sent && message.isOffer) nextAllowed_ = lastSent_ + offerPause_;
     if (message.done) message.done(sent);
     lock.lock();
     sending_ = false;
+    if (waiting_.empty() && emptied_) {
+      lock.unlock();
+      emptied_();
+      lock.lock();
+    }
   }
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -13,24 +12,26 @@
 namespace brisk {
 
 // The person's messages (chat lines and offers) on their way to the peer, in the order
-// they were made. One worker thread sends them, so the caller (the window's thread) never
-// waits for the network, and keeps the pause after every offer and before it: a peer that
-// takes one read as one message then sees each offer on its own. Messages of the receive,
-// dispatcher, waiting and transfer threads do not pass through here and are never held back.
+// they were made, including offers still being composed. One worker thread hands them to
+// the control writer one at a time, each once the one before it has gone out, so the
+// caller (the window's thread) never waits for the network and the writer never holds more
+// than one of them behind its pauses. Messages of the receive, dispatcher, waiting and
+// transfer threads do not pass through here.
 class OutgoingQueue {
  public:
   struct Message {
-    std::string wire;      // the bytes to send (GBK)
-    std::string logText;   // what the log shows once they went out
-    bool isOffer = false;  // the next message waits out the pause after it
+    std::string wire;     // the bytes to send (GBK)
+    std::string logText;  // what the log shows once they went out
+    int offerIndex = 0;   // the Index of the offer an ASK makes; 0 for a chat line
     // Called on the worker thread after the attempt, with whether the message went out.
     std::function<void(bool sent)> done;
   };
   // Sends one message and echoes it; shows its own notice and returns false on failure.
   using SendFunction = std::function<bool(const Message&)>;
 
-  // Starts the worker. At most `capacity` messages wait at a time.
-  OutgoingQueue(SendFunction send, std::chrono::milliseconds offerPause, std::size_t capacity);
+  // Starts the worker. At most `capacity` messages wait at a time. `emptied` runs on the
+  // worker each time it is done with a message and nothing more waits.
+  OutgoingQueue(SendFunction send, std::size_t capacity, std::function<void()> emptied = {});
   ~OutgoingQueue() { stop(); }
   OutgoingQueue(const OutgoingQueue&) = delete;
   OutgoingQueue& operator=(const OutgoingQueue&) = delete;
@@ -67,8 +68,8 @@ class OutgoingQueue {
   bool frontReady() const { return !waiting_.empty() && waiting_.front().ready; }
 
   const SendFunction send_;
-  const std::chrono::milliseconds offerPause_;
   const std::size_t capacity_;
+  const std::function<void()> emptied_;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
@@ -76,11 +77,6 @@ class OutgoingQueue {
   std::uint64_t lastPlace_ = 0;
   bool sending_ = false;
   bool stopping_ = false;
-  // No message goes out before this: the end of the pause after the last offer.
-  std::chrono::steady_clock::time_point nextAllowed_{};
-  // When the last message went out: an offer keeps the pause from it too, so that a chat
-  // line and the offer behind it never reach the peer in one read.
-  std::chrono::steady_clock::time_point lastSent_{};
   std::thread worker_;
 };
 

@@ -9,7 +9,10 @@
 #include "common/settings_store.h"
 #include "link/chat.h"
 #include "link/control_framer.h"
+#include "link/control_message.h"
 #include "link/control_messages.h"
+#include "link/link_boxes.h"
+#include "link/offer_composition.h"
 #include "platform/text_codec.h"
 
 namespace brisk {
@@ -30,13 +33,12 @@ constexpr std::size_t kMaxUnsentControlMessages = 256;
 
 constexpr const char* kNotConnected = "未连接或者连接已断开！";
 constexpr const char* kTooMuchWaiting = "发送的消息太多，请稍后再试。";
-constexpr const char* kInvalidPort = "端口无效：请填写 1 到 65535 之间的端口号。";
 
 }  // namespace
 
 struct Peer::LinkAttempt {
   Role role = Role::Listen;
-  std::string addressText;
+  std::string host;
   int port = 0;
   // Breaks the attempt's blocking call: the accept, the connect, then the receive loop.
   SocketInterrupter interrupter;
@@ -48,18 +50,15 @@ Peer::Peer(Frontend& frontend, Timing timing)
     : frontend_(frontend),
       timing_(timing),
       notices_(frontend_, timing_),
+      offers_(frontend_),
       personMessages_(
           [this](const OutgoingQueue::Message& message) { return sendPersonMessage(message); },
-          timing_.offerPause, kMaxWaitingMessages) {}
+          kMaxWaitingMessages, [this] { activityChanged(); }) {
+  offers_.setChangeListener([this] { activityChanged(); });
+}
 
 Peer::~Peer() {
   shutdown();
-}
-
-Peer::BusyHold Peer::holdBusy() {
-  ++*busyHolds_;
-  // The count is shared, so a hold released after the Peer is gone still has its counter.
-  return BusyHold(nullptr, [count = busyHolds_](void*) { --*count; });
 }
 
 void Peer::noteControlTraffic() {
@@ -67,9 +66,23 @@ void Peer::noteControlTraffic() {
 }
 
 bool Peer::idle() const {
-  if (*busyHolds_ != 0 || personMessagesPending() || slots_.anyInUse()) return false;
+  if (personMessagesPending() || offers_.anyInUse()) return false;
   // A refusal handed to the writer has not reached the peer until the writer is done.
   return controlDrained();
+}
+
+bool Peer::waitUntilIdle(std::chrono::milliseconds limit) {
+  std::unique_lock lock(idleMutex_);
+  return idleChanged_.wait_for(lock, limit, [this] { return idle(); });
+}
+
+void Peer::activityChanged() {
+  {
+    // Taken so that a waiter between its check and its wait does not miss the change.
+    std::lock_guard lock(idleMutex_);
+  }
+  idleChanged_.notify_all();
+  if (idle()) frontend_.engineIdle();
 }
 
 bool Peer::controlDrained() const {
@@ -77,19 +90,18 @@ bool Peer::controlDrained() const {
   return !writer_ || writer_->drained();
 }
 
-void Peer::onListen(const std::string& portBoxText) {
-  startLink(Role::Listen, {}, portBoxText);
+void Peer::listen(int port) {
+  startLink(Role::Listen, {}, port);
 }
 
-void Peer::onConnect(const std::string& addressBoxText, const std::string& portBoxText) {
-  startLink(Role::Connect, firstCharacters(addressBoxText, kMaxAddressCharacters), portBoxText);
+void Peer::connect(const std::string& host, int port) {
+  startLink(Role::Connect, host, port);
 }
 
-void Peer::startLink(Role role, std::string addressText, const std::string& portBoxText) {
+void Peer::startLink(Role role, std::string host, int port) {
   if (connected_ || stopping_) return;
-  const std::optional<int> port = controlPortFromText(portBoxText);
-  if (!port) {
-    notices_.showNotice(kInvalidPort);
+  if (port < 1 || port > 65535) {
+    notices_.showNotice(kInvalidPortNotice);
     return;
   }
   auto attempt = std::make_shared<LinkAttempt>();
@@ -99,15 +111,15 @@ void Peer::startLink(Role role, std::string addressText, const std::string& port
     link_ = attempt;
   }
   attempt->role = role;
-  attempt->addressText = std::move(addressText);
-  attempt->port = *port;
+  attempt->host = std::move(host);
+  attempt->port = port;
   controlPort_ = attempt->port;
   connectingPeer_ = role == Role::Connect;
   frontend_.showLinkState(role == Role::Listen ? LinkState::Listening : LinkState::Connecting);
   startThread([this, attempt] { runLink(attempt); });
 }
 
-void Peer::onDisconnect() {
+void Peer::disconnect() {
   std::shared_ptr<LinkAttempt> attempt;
   {
     std::lock_guard lock(linkMutex_);
@@ -176,7 +188,7 @@ std::optional<Socket> Peer::listenForPeer(LinkAttempt& attempt) {
 
 std::optional<Socket> Peer::connectToPeer(LinkAttempt& attempt) {
   const std::optional<HostLookup> found = callDetached<HostLookup>(
-      [text = attempt.addressText] { return resolveHost(text); }, attempt.stop.get_token());
+      [host = attempt.host] { return resolveHost(host); }, attempt.stop.get_token());
   if (!found) {
     // Disconnect came while the resolver was still busy: reported as a broken connect.
     std::string text = "连接失败！";
@@ -216,7 +228,7 @@ int Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
   if (attempt.interrupter.arm(socket.fd())) {
     {
       auto writer = std::make_shared<ControlWriter>(
-          socket.fd(), kMaxUnsentControlMessages,
+          socket.fd(), kMaxUnsentControlMessages, timing_.offerPause,
           [this](const ControlWriter::Message& message) {
             noteControlTraffic();
             frontend_.appendLog(message.logText, kBlue);
@@ -224,7 +236,8 @@ int Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
           [this] {
             // On a thread of its own, so that the writer never waits for the person.
             startThread([this] { notices_.showNoticeModal("send failed."); });
-          });
+          },
+          [this] { activityChanged(); });
       std::lock_guard lock(writerMutex_);
       writer_ = std::move(writer);
     }
@@ -252,30 +265,11 @@ int Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
   }
   socket.close();
   connected_ = false;
-  endWaitingOffers();
+  // No answer, prompt or port can come over a connection that has ended, and an offer
+  // left waiting would hold its Index against every offer of the next connection.
+  offers_.endWaitingOffers();
+  activityChanged();
   return endError;
-}
-
-void Peer::endWaitingOffers() {
-  // No answer can come over a connection that has ended, and an offer left waiting would
-  // hold its Index against every offer of the next connection.
-  for (const SlotTables::OpenPrompt& open : slots_.openPrompts()) {
-    // Beside the prompt of the peer's offer the slot may still hold the record of a
-    // transfer that has just ended; only a record that waits for the answer is ours.
-    const bool ownOffer = open.record && open.record->isSender && !open.record->started;
-    if (!ownOffer) {
-      // The peer's offer: its prompt's thread sees the prompt closed without an answer
-      // and frees the slot.
-      open.prompt->close();
-      continue;
-    }
-    // Unless the peer's answer or the person's cancel came first.
-    if (open.record->answered.exchange(true)) continue;
-    slots_.releaseRecord(open.index, open.record.get());
-    slots_.clearPrompt(open.index, open.prompt.get());
-    open.prompt->close();
-    frontend_.offerEnded(OfferEnd{open.index, true, OfferOutcome::Failed});
-  }
 }
 
 void Peer::reportLinkEnd(int error) {
@@ -318,8 +312,8 @@ bool Peer::restArrives(const Socket& socket) const {
 void Peer::handlePiece(std::string bytes, bool isControl, ChatReader& chat) {
   noteControlTraffic();
   chat.show(bytes);
-  // An offer waits for the person on a thread of its own, which the dispatcher starts.
-  if (isControl) dispatchControlMessage(*this, bytes);
+  // Read once, here; an offer then waits for the person on a thread of its own.
+  if (isControl) dispatchControlMessage(*this, parseControlMessage(bytes));
 }
 
 int Peer::sendText(const std::string& text) {
@@ -327,7 +321,7 @@ int Peer::sendText(const std::string& text) {
     notices_.showNoticeModal(kNotConnected);
     return -1;
   }
-  return sendWire(toWire(text), text);
+  return sendWire({toWire(text), text, 0, {}});
 }
 
 int Peer::sendChatLine(const std::string& inputBoxText) {
@@ -338,16 +332,25 @@ int Peer::sendChatLine(const std::string& inputBoxText) {
   if (inputBoxText.empty()) return 0;
   ChatLine line = composeChatLine(inputBoxText);
   const auto size = static_cast<int>(line.wire.size());
-  if (!queuePersonMessage({std::move(line.wire), std::move(line.shown), false, {}})) return -1;
+  if (!queuePersonMessage({std::move(line.wire), std::move(line.shown), 0, {}})) return -1;
   return size;
 }
 
-bool Peer::queueOffer(const std::string& text, std::function<void(bool sent)> done) {
-  if (!connected_) {
-    notices_.showNoticeModal(kNotConnected);
-    return false;
-  }
-  return queuePersonMessage({toWire(text), text, true, std::move(done)});
+void Peer::offerFiles(const std::vector<std::filesystem::path>& items) {
+  offerDropped(*this, items);
+}
+
+void Peer::offerFromDialog() {
+  brisk::offerFromDialog(*this);
+}
+
+void Peer::offerReserved(const OfferKey& key, const std::vector<std::filesystem::path>& items) {
+  offerItems(*this, key, items);
+}
+
+void Peer::offerAnswered(int index) {
+  std::lock_guard lock(writerMutex_);
+  if (writer_) writer_->offerAnswered(index);
 }
 
 std::uint64_t Peer::reserveOfferPlace() {
@@ -360,9 +363,9 @@ std::uint64_t Peer::reserveOfferPlace() {
   return place;
 }
 
-bool Peer::queueOffer(std::uint64_t place, const std::string& text,
+bool Peer::queueOffer(std::uint64_t place, int index, const std::string& text,
                       std::function<void(bool sent)> done) {
-  return personMessages_.fill(place, {toWire(text), text, true, std::move(done)});
+  return personMessages_.fill(place, {toWire(text), text, index, std::move(done)});
 }
 
 bool Peer::queuePersonMessage(OutgoingQueue::Message message) {
@@ -371,18 +374,18 @@ bool Peer::queuePersonMessage(OutgoingQueue::Message message) {
   return false;
 }
 
-int Peer::sendWire(const std::string& wire, const std::string& logText,
-                   std::function<void(bool sent)> done) {
+int Peer::sendWire(ControlWriter::Message message) {
   std::shared_ptr<ControlWriter> writer;
   {
     std::lock_guard lock(writerMutex_);
     writer = writer_;
   }
+  const auto size = static_cast<int>(message.wire.size());
   const ControlWriter::PushResult pushed =
-      writer ? writer->push({wire, logText, std::move(done)}) : ControlWriter::PushResult::Closed;
+      writer ? writer->push(std::move(message)) : ControlWriter::PushResult::Closed;
   switch (pushed) {
     case ControlWriter::PushResult::Queued:
-      return static_cast<int>(wire.size());
+      return size;
     case ControlWriter::PushResult::Full:
       notices_.showNotice(kTooMuchWaiting);
       return -1;
@@ -394,16 +397,21 @@ int Peer::sendWire(const std::string& wire, const std::string& logText,
 }
 
 // The person's message queue waits here until its message has gone out, so that the
-// pause after an offer starts when the peer could see it. Only the queue's worker waits;
-// a stuck peer fills the queue, and Disconnect or the end of the link ends the wait.
+// writer holds at most one of the person's messages behind its pauses and the messages of
+// other threads never wait behind a long row of them. Only the queue's worker waits; a
+// stuck peer fills the queue, and Disconnect or the end of the link ends the wait.
 bool Peer::sendPersonMessage(const OutgoingQueue::Message& message) {
   auto outcome = std::make_shared<std::promise<bool>>();
   std::future<bool> sent = outcome->get_future();
-  if (sendWire(message.wire, message.logText,
-               [outcome](bool wentOut) { outcome->set_value(wentOut); }) < 0) {
+  if (sendWire({message.wire, message.logText, message.offerIndex,
+                [outcome](bool wentOut) { outcome->set_value(wentOut); }}) < 0) {
     return false;
   }
-  return sent.get();
+  const bool wentOut = sent.get();
+  // An offer the writer gave up when the connection ended is not made; the person is
+  // told, as for one made after the end. Chat lines go with their connection silently.
+  if (!wentOut && message.offerIndex != 0 && !stopping_) notices_.showNoticeModal(kNotConnected);
+  return wentOut;
 }
 
 void Peer::logLocalAddress() {
@@ -434,12 +442,9 @@ void Peer::shutdown() {
   }
   // What the person sent last may still wait; it goes with the connection.
   personMessages_.stop();
-  for (const auto& prompt : slots_.takeAllPrompts()) prompt->close();
-  for (int index = SlotTables::kFirstIndex; index <= SlotTables::kLastIndex; ++index) {
-    if (const auto record = slots_.tsf(index)) record->dataSocket.interrupt();
-  }
+  offers_.stop();
   threads_.joinAll();
-  slots_.takeAllRecords();
+  offers_.clear();
 }
 
 }  // namespace brisk

@@ -3,17 +3,13 @@
 #include <memory>
 
 #include "common/prompt_handle.h"
-#include "common/transfer_record.h"
+#include "link/link_context.h"
 
 namespace brisk {
 
-class Peer;
-
-// Shows an offer to the person who made it until the peer answers (the dispatcher then
-// closes the prompt) or the person cancels it, which withdraws the offer: the peer is
-// told with a CANCEL message, then the record and the prompt leave their slots. Runs on a
-// thread of its own.
-void waitingThread(Peer& peer, int index, std::shared_ptr<PromptHandle> prompt,
-                   std::shared_ptr<TransferRecord> record);
+// Shows an offer to the person who made it until the peer answers (the offer's owner then
+// closes the prompt) or the person cancels it, which withdraws the offer: the peer is told
+// with a CANCEL message before the Index is free again. Runs on a thread of its own.
+void waitingThread(LinkContext& link, const OfferKey& key, std::shared_ptr<PromptHandle> prompt);
 
 }  // namespace brisk

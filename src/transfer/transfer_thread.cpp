@@ -59,7 +59,7 @@ std::optional<Socket> connectToPeer(const TransferContext& context, TransferReco
 std::optional<Socket> acceptPeer(const TransferContext& context, TransferRecord& record,
                                  std::uint16_t port) {
   SocketResult listening = listenTcp(port, kDataBacklog);
-  record.listening = true;
+  record.markListening();
   if (!listening.ok()) {
     setupFailure(context, record, listening.failedCall, listening.error);
     return std::nullopt;

@@ -13,7 +13,7 @@
 #include <QResizeEvent>
 #include <QValidator>
 
-#include "link/offer_composition.h"
+#include "link/link_boxes.h"
 #include "link/peer.h"
 #include "ui/address_list.h"
 #include "ui/chat_log.h"
@@ -104,7 +104,7 @@ void MainWindow::createControls() {
   inputBox_ = new InputBox(this);
   placeControl(inputBox_, kIdInputBox, QRect(10, 200, 320, 50));
   inputBox_->setDropHandler(
-      [this](const std::vector<std::filesystem::path>& paths) { offerFromDrop(peer_, paths); });
+      [this](const std::vector<std::filesystem::path>& paths) { peer_.offerFiles(paths); });
   connect(inputBox_, &InputBox::sendRequested, this, [this] { command(kIdSend); });
 
   listenButton_ = makeButton(this, kIdListen, QStringLiteral("监听"), QRect(110, 50, 80, 30));
@@ -205,19 +205,24 @@ void MainWindow::bringToFront() {
 void MainWindow::command(int id) {
   switch (id) {
     case kIdListen:
-      peer_.onListen(portBox_->text().toStdString());
+      if (const auto port = readPortBox(portBox_->text().toStdString(), frontend_)) {
+        peer_.listen(*port);
+      }
       break;
     case kIdConnect:
-      peer_.onConnect(addressBox_->currentText().toStdString(), portBox_->text().toStdString());
+      if (const auto target = readLinkBoxes(addressBox_->currentText().toStdString(),
+                                            portBox_->text().toStdString(), frontend_)) {
+        peer_.connect(target->host, target->port);
+      }
       break;
     case kIdDisconnect:
-      peer_.onDisconnect();
+      peer_.disconnect();
       break;
     case kIdSend:
       sendChatLine();
       break;
     case kIdSendFile:
-      offerFromDialog(peer_);
+      peer_.offerFromDialog();
       break;
     case kCmdStayOnTop:
       setStayOnTop(!stayOnTop_);

@@ -27,7 +27,7 @@ class ControlMessagesTest : public test::Sandbox {
 
   void SetUp() override {
     Sandbox::SetUp();
-    peer.onListen(std::to_string(port));
+    peer.listen(port);
     raw = RawConnection::connectTo(port);
     ASSERT_TRUE(raw.isOpen());
     ASSERT_TRUE(ui.waitForLinkState(LinkState::Connected));
@@ -43,7 +43,7 @@ class ControlMessagesTest : public test::Sandbox {
 TEST_F(ControlMessagesTest, TheListeningOffererNamesTheDataPortAndSendsTheProtocol) {
   const fs::path source = folder("out") / "a.txt";
   test::writeFile(source, test::patternBytes(100));
-  offerFromDrop(peer, {source});
+  peer.offerFiles({source});
   const std::string ask = "TRANSFILE:ASK:Index:1\r\na.txt\t100 bytes\r\n";
   EXPECT_EQ(raw.receive(ask.size()), ask);
 

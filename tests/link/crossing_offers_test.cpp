@@ -29,8 +29,8 @@ using test::RawConnection;
 using test::ScriptedFrontend;
 
 bool slotsEmpty(Peer& peer) {
-  for (int index = SlotTables::kFirstIndex; index <= SlotTables::kLastIndex; ++index) {
-    if (peer.slots().tsf(index) || peer.slots().tsfwnd(index)) return false;
+  for (int index = OfferSlots::kFirstIndex; index <= OfferSlots::kLastIndex; ++index) {
+    if (peer.offers().tsf(index) || peer.offers().tsfwnd(index)) return false;
   }
   return true;
 }
@@ -109,15 +109,16 @@ TEST_F(TwoPeers, OffersCrossingUnderOneIndexEndCleanlyAndTheNextOfferTransfers) 
   std::size_t collisions = 0;
   for (int run = 0; run < 20; ++run) {
     // Both sides take the same lowest Index before either offer has gone out.
-    const std::optional<int> listenerIndex = listener.slots().findFreeIndex();
-    const std::optional<int> connectorIndex = connector.slots().findFreeIndex();
-    ASSERT_EQ(listenerIndex, connectorIndex);
+    const std::optional<OfferKey> listenerKey = listener.offers().reserve();
+    const std::optional<OfferKey> connectorKey = connector.offers().reserve();
+    ASSERT_TRUE(listenerKey && connectorKey);
+    ASSERT_EQ(listenerKey->index, connectorKey->index);
     const std::size_t listenerNotices = listenerUi.notices().size();
     const std::size_t connectorNotices = connectorUi.notices().size();
     const std::size_t listenerWindows = listenerUi.transferWindows().size();
     const std::size_t connectorWindows = connectorUi.transferWindows().size();
-    std::thread other([&] { offerItems(connector, *connectorIndex, {fromConnector}); });
-    offerItems(listener, *listenerIndex, {fromListener});
+    std::thread other([&] { connector.offerReserved(*connectorKey, {fromConnector}); });
+    listener.offerReserved(*listenerKey, {fromListener});
     other.join();
 
     // Each offer ends for its sender, refused by the failure answer or (when the other
@@ -136,7 +137,7 @@ TEST_F(TwoPeers, OffersCrossingUnderOneIndexEndCleanlyAndTheNextOfferTransfers) 
   EXPECT_GT(collisions, 0u);  // runs where each offer was refused at the other side
 
   const std::size_t before = connectorUi.transferWindows().size();
-  offerFromDrop(connector, {fromConnector});
+  connector.offerFiles({fromConnector});
   EXPECT_TRUE(connectorUi.waitFor([&] { return completeSends(connectorUi, before) == 1; }));
 }
 
@@ -147,7 +148,7 @@ TEST_F(TwoPeers, AOneFileTransferWithoutADataConnectionIsNotComplete) {
   // the connecting side reaches a socket that closes at once.
   const RawConnection squatter = RawConnection::listenOn(port + 2);
   std::thread closer([&] { squatter.accept().close(); });
-  offerFromDrop(listener, {source});
+  listener.offerFiles({source});
   ASSERT_TRUE(listenerUi.waitFor([&] { return lastVerdict(listenerUi).has_value(); }));
   ASSERT_TRUE(connectorUi.waitFor([&] { return lastVerdict(connectorUi).has_value(); }));
   closer.join();
@@ -188,7 +189,7 @@ TEST_F(TwoPeers, AFullDiskAtTheReceiverEndsBothSidesStopped) {
   connectorUi.onChooseSaveFile = [&](const std::string& name, const std::string&) {
     return std::optional<fs::path>(folder("full") / name);
   };
-  offerFromDrop(listener, {source});
+  listener.offerFiles({source});
   ASSERT_TRUE(listenerUi.waitFor([&] { return lastVerdict(listenerUi).has_value(); }));
   ASSERT_TRUE(connectorUi.waitFor([&] { return lastVerdict(connectorUi).has_value(); }));
   EXPECT_EQ(lastVerdict(connectorUi)->status, "传送中止！");
@@ -225,7 +226,7 @@ class AwaitedPort : public test::Sandbox {
       return std::optional<fs::path>(folder("in") / name);
     };
     listening = RawConnection::listenOn(port);
-    peer.onConnect("127.0.0.1", std::to_string(port));
+    peer.connect("127.0.0.1", port);
     raw = listening.accept();
     ASSERT_TRUE(raw.isOpen());
     ASSERT_TRUE(ui.waitForLinkState(LinkState::Connected));
@@ -241,8 +242,8 @@ class AwaitedPort : public test::Sandbox {
 
 TEST_F(AwaitedPort, AnAcceptanceWhosePortNeverComesFreesItsSlotAfterTheAcceptLimit) {
   offerAndAccept();
-  ASSERT_TRUE(peer.slots().tsf(1));
-  ASSERT_TRUE(ui.waitFor([&] { return !peer.slots().tsf(1); }));
+  ASSERT_TRUE(peer.offers().tsf(1));
+  ASSERT_TRUE(ui.waitFor([&] { return !peer.offers().tsf(1); }));
 
   // The slot takes the next offer under the same Index, and that one transfers.
   offerAndAccept();
@@ -288,12 +289,12 @@ TEST_F(AwaitedPortWithoutLimit, OffersWaitingWhenTheLinkEndsLeaveTheirSlotsFree)
   };
   const fs::path file = folder("out") / "a.txt";
   test::writeFile(file, "abc");
-  const std::optional<int> own = peer.slots().findFreeIndex();
-  ASSERT_EQ(own, 1);
-  offerItems(peer, *own, {file});
+  const std::optional<OfferKey> own = peer.offers().reserve();
+  ASSERT_EQ(own->index, 1);
+  peer.offerReserved(*own, {file});
   EXPECT_EQ(raw.receiveSome().rfind("TRANSFILE:ASK:Index:1\r\n", 0), 0u);
   ASSERT_TRUE(raw.send("TRANSFILE:ASK:Index:2\r\nb.txt\t3 bytes\r\n"));
-  ASSERT_TRUE(ui.waitFor([&] { return peer.slots().tsfwnd(1) && peer.slots().tsfwnd(2); }));
+  ASSERT_TRUE(ui.waitFor([&] { return peer.offers().tsfwnd(1) && peer.offers().tsfwnd(2); }));
 
   raw.close();
   ASSERT_TRUE(ui.waitForLinkState(LinkState::Idle));
@@ -303,13 +304,13 @@ TEST_F(AwaitedPortWithoutLimit, OffersWaitingWhenTheLinkEndsLeaveTheirSlotsFree)
     EXPECT_EQ(end.outcome, end.ownOffer ? OfferOutcome::Failed : OfferOutcome::Cancelled);
   }
 
-  peer.onConnect("127.0.0.1", std::to_string(port));
+  peer.connect("127.0.0.1", port);
   raw = listening.accept();
   ASSERT_TRUE(ui.waitForLinkState(LinkState::Connected));
   ASSERT_TRUE(raw.send("TRANSFILE:ASK:Index:1\r\na.txt\t3 bytes\r\n"));
-  ASSERT_TRUE(ui.waitFor([&] { return peer.slots().tsfwnd(1) != nullptr; }));
+  ASSERT_TRUE(ui.waitFor([&] { return peer.offers().tsfwnd(1) != nullptr; }));
   ASSERT_TRUE(raw.send("TRANSFILE:ASK:Index:2\r\nb.txt\t3 bytes\r\n"));
-  ASSERT_TRUE(ui.waitFor([&] { return peer.slots().tsfwnd(2) != nullptr; }));
+  ASSERT_TRUE(ui.waitFor([&] { return peer.offers().tsfwnd(2) != nullptr; }));
   EXPECT_EQ(ui.offerEnds().size(), 2u);
 }
 

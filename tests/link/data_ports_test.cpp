@@ -61,7 +61,7 @@ TEST_F(DataPorts, ListeningNearTheTopNamesThePortAbove65535AndListensOnItsLowBit
   if (controlPort == 0 || !canListenOn(6)) {
     GTEST_SKIP() << "ports 6 and 65442-65534 cannot be listened on here (needs root)";
   }
-  peer.onListen(std::to_string(controlPort));
+  peer.listen(controlPort);
   raw = RawConnection::connectTo(controlPort);
   ASSERT_TRUE(raw.isOpen());
   ASSERT_TRUE(ui.waitForLinkState(LinkState::Connected));
@@ -82,7 +82,7 @@ TEST_F(DataPorts, ListeningNearTheTopNamesThePortAbove65535AndListensOnItsLowBit
       "TRANSFILE:REPLY:Invalid data port 65536. Index:" + zeroIndex + "\r\n";
   EXPECT_EQ(raw.receive(refusal.size()), refusal);
   EXPECT_TRUE(ui.waitForNotice("Invalid data port: 65536 (port 0)"));
-  EXPECT_FALSE(peer.slots().tsf(65535 - controlPort));
+  EXPECT_FALSE(peer.offers().tsf(65535 - controlPort));
 }
 
 class ConnectingDataPorts : public DataPorts {
@@ -94,7 +94,7 @@ class ConnectingDataPorts : public DataPorts {
     DataPorts::SetUp();
     listener = RawConnection::listenOn(port);
     ASSERT_TRUE(listener.isOpen());
-    peer.onConnect("127.0.0.1", std::to_string(port));
+    peer.connect("127.0.0.1", port);
     raw = listener.accept();
     ASSERT_TRUE(raw.isOpen());
     ASSERT_TRUE(ui.waitForLinkState(LinkState::Connected));
@@ -106,7 +106,7 @@ TEST_F(ConnectingDataPorts, TheOffererConnectsToTheLowBitsOfTheNamedPort) {
   test::writeFile(source, "abc");
   const int dataPort = port + 2;
   RawConnection dataListener = RawConnection::listenOn(dataPort);
-  offerFromDrop(peer, {source});
+  peer.offerFiles({source});
   const std::string ask = "TRANSFILE:ASK:Index:1\r\na.txt\t3 bytes\r\n";
   EXPECT_EQ(raw.receive(ask.size()), ask);
   // A listening peer whose sum ran past 65535 three times over.
@@ -118,14 +118,40 @@ TEST_F(ConnectingDataPorts, TheOffererConnectsToTheLowBitsOfTheNamedPort) {
 
   // Low bits of 0: refused, the listening peer told to stop waiting, and the offer's slot
   // is free again.
-  offerFromDrop(peer, {source});
+  peer.offerFiles({source});
   const std::string second = "TRANSFILE:ASK:Index:2\r\na.txt\t3 bytes\r\n";
   EXPECT_EQ(raw.receive(second.size()), second);
   ASSERT_TRUE(raw.send("TRANSFILE:REPLY:YES:PORT:131072:Index:2\r\n"));
   EXPECT_TRUE(ui.waitForNotice("Invalid data port: 131072 (port 0)"));
   const std::string stop = "TRANSFILE:STOP:Index:2\r\n";
   EXPECT_EQ(raw.receive(stop.size()), stop);
-  EXPECT_TRUE(ui.waitFor([&] { return !peer.slots().tsf(2); }));
+  EXPECT_TRUE(ui.waitFor([&] { return !peer.offers().tsf(2); }));
+}
+
+// An acceptance that names no port this side can connect to ends the offer at once: the
+// notice, a STOP so that the listening peer stops waiting, the Index free again and the
+// end reported, instead of an offer held until the program ends.
+TEST_F(ConnectingDataPorts, AnAcceptanceWithoutAUsablePortEndsTheOffer) {
+  const fs::path source = folder("out") / "a.txt";
+  test::writeFile(source, "abc");
+  const std::pair<std::string, std::string> cases[] = {
+      {"TRANSFILE:REPLY:YES:Index:1\r\n", "找不到关键字“PORT:”"},
+      {"TRANSFILE:REPLY:YES:PORT:99999999999999999999:Index:1\r\n", "PORT out of range"},
+      {"TRANSFILE:REPLY:YES:PORT:65536:Index:1\r\n", "Invalid data port: 65536 (port 0)"},
+  };
+  for (const auto& [acceptance, notice] : cases) {
+    peer.offerFiles({source});
+    const std::string ask = "TRANSFILE:ASK:Index:1\r\na.txt\t3 bytes\r\n";
+    ASSERT_EQ(raw.receive(ask.size()), ask) << acceptance;
+    ASSERT_TRUE(raw.send(acceptance));
+    const std::string stop = "TRANSFILE:STOP:Index:1\r\n";
+    EXPECT_EQ(raw.receive(stop.size()), stop) << acceptance;
+    EXPECT_TRUE(ui.waitFor([&] { return peer.idle(); })) << acceptance;
+    EXPECT_EQ(ui.notices().back(), notice);
+    const OfferEnd end = ui.offerEnds().back();
+    EXPECT_TRUE(end.ownOffer && end.outcome == OfferOutcome::Failed) << acceptance;
+  }
+  EXPECT_TRUE(ui.transferWindows().empty());
 }
 
 TEST_F(ConnectingDataPorts, TheReceiverTakesTheLowBitsOfAPortMessage) {
@@ -144,11 +170,14 @@ TEST_F(ConnectingDataPorts, TheReceiverTakesTheLowBitsOfAPortMessage) {
   ASSERT_TRUE(raw.send("TRANSFILE:ASK:Index:5\r\nc.bin\t3 bytes\r\n"));
   const std::string yes5 = "TRANSFILE:REPLY:YES:Index:5\r\n";
   EXPECT_EQ(raw.receive(yes5.size()), yes5);
+  // After its acceptance this side sends nothing but PORT, STOP or CANCEL: a peer reads
+  // any REPLY as the answer to its offer, which it has already had.
   ASSERT_TRUE(raw.send("TRANSFILE:PORT:65536:Index:5\r\n"));
-  const std::string refusal = "TRANSFILE:REPLY:Invalid data port 65536. Index:5\r\n";
-  EXPECT_EQ(raw.receive(refusal.size()), refusal);
+  const std::string stop = "TRANSFILE:STOP:Index:5\r\n";
+  EXPECT_EQ(raw.receive(stop.size()), stop);
   EXPECT_TRUE(ui.waitForNotice("Invalid data port: 65536 (port 0)"));
-  EXPECT_FALSE(peer.slots().tsf(5));
+  EXPECT_TRUE(ui.waitFor([&] { return !peer.offers().tsf(5) && peer.idle(); }));
+  EXPECT_EQ(ui.offerEnds().back().outcome, OfferOutcome::Failed);
 }
 
 }  // namespace

@@ -99,9 +99,9 @@ TEST(IsolatedResolver, ALookupThatHangsHoldsNeitherDisconnectNorShutdown) {
         if (!server.ready()) return std::string("no silent name server");
         test::ScriptedFrontend frontend;
         auto peer = std::make_unique<Peer>(frontend, test::fastTiming());
-        peer->onConnect("brisk-test.example", "6000");
+        peer->connect("brisk-test.example", 6000);
         if (!server.waitForQuery("brisk-test")) return std::string("no query for the connect");
-        peer->onDisconnect();
+        peer->disconnect();
         if (!frontend.waitForLog("连接失败！", std::chrono::milliseconds(2000))) {
           return std::string("the connect waited for the lookup");
         }
@@ -125,7 +125,7 @@ TEST(IsolatedResolver, AnUnknownHostNameShowsTheResolversReason) {
   const std::optional<std::string> line = test::runWithoutNetwork([] {
     test::ScriptedFrontend frontend;
     Peer peer(frontend, test::fastTiming());
-    peer.onConnect("brisk-test.invalid", "6000");
+    peer.connect("brisk-test.invalid", 6000);
     if (!frontend.waitForLog("连接失败！")) return std::string("no failure line");
     return frontend.log().back().text;
   });

@@ -42,7 +42,7 @@ void sendMarker(Peer& from, const ScriptedFrontend& fromUi, const ScriptedFronte
 
 bool slotsEmpty(Peer& peer) {
   for (int index = 1; index <= 99; ++index) {
-    if (peer.slots().tsf(index) || peer.slots().tsfwnd(index)) return false;
+    if (peer.offers().tsf(index) || peer.offers().tsfwnd(index)) return false;
   }
   return true;
 }
@@ -104,7 +104,7 @@ TEST_P(OfferRolesTest, OneFileGoesThroughInEitherRole) {
     return std::optional<fs::path>(saveFolder / "renamed.txt");
   };
 
-  offerFromDrop(sender, {source});
+  sender.offerFiles({source});
   ASSERT_TRUE(waitForVerdict(senderUi));
   ASSERT_TRUE(waitForVerdict(receiverUi));
   EXPECT_TRUE(verdictOf(senderUi)->complete);
@@ -147,7 +147,7 @@ TEST_F(OfferExchangeTest, AFolderAndSeveralItemsFromDifferentFoldersArrive) {
 
   const fs::path saveFolder = folder("in");
   listenerUi.onChooseFolder = [&] { return std::optional<fs::path>(saveFolder); };
-  offerFromDrop(connector, {tree, elsewhere});
+  connector.offerFiles({tree, elsewhere});
   ASSERT_TRUE(waitForVerdict(connectorUi));
   ASSERT_TRUE(waitForVerdict(listenerUi));
   EXPECT_TRUE(verdictOf(listenerUi)->complete);
@@ -169,7 +169,7 @@ TEST_F(OfferExchangeTest, ARefusalFreesBothSidesAndTellsTheOfferingPerson) {
   listenerUi.onPrompt = answerOffers(PromptAnswer::Refuse);
   const fs::path source = folder("out") / "a.txt";
   test::writeFile(source, "hello");
-  offerFromDrop(connector, {source});
+  connector.offerFiles({source});
   ASSERT_TRUE(connectorUi.waitForNotice("对方不同意接收文件。"));
   EXPECT_EQ(connectorUi.notices().back(), "对方不同意接收文件。\r\n\r\na.txt\t5 bytes\r\n");
   // The refusing side logs its answer just after sending it.
@@ -204,7 +204,7 @@ TEST_F(OfferExchangeTest, BothSidesReportHowAnOfferEndedAndThenAreIdle) {
       EXPECT_FALSE(connector.idle());
       return row.answer;
     };
-    offerFromDrop(connector, {source});
+    connector.offerFiles({source});
     ++ends;
     ASSERT_TRUE(listenerUi.waitFor([&] {
       return listenerUi.offerEnds().size() == ends && connectorUi.offerEnds().size() == ends;
@@ -233,7 +233,7 @@ TEST_F(OfferExchangeTest, BothSidesReportHowAnOfferEndedAndThenAreIdle) {
 TEST_F(OfferExchangeTest, ACancelledChoiceOfLocationIsAnsweredAsAFailure) {
   const fs::path source = folder("out") / "a.txt";
   test::writeFile(source, "hello");
-  offerFromDrop(connector, {source});  // listenerUi.onChooseSaveFile cancels by default
+  connector.offerFiles({source});  // listenerUi.onChooseSaveFile cancels by default
   ASSERT_TRUE(connectorUi.waitForNotice("对方接收文件出错。"));
   EXPECT_TRUE(listenerUi.waitForNotice("GetSaveFileName failed or closed."));
   EXPECT_TRUE(waitForLogOf(listenerUi, kBlue,
@@ -254,7 +254,7 @@ TEST_F(OfferExchangeTest, TheOfferingPersonCanCancelWhileThePeerIsAsked) {
   };
   const fs::path source = folder("out") / "a.txt";
   test::writeFile(source, "hello");
-  offerFromDrop(connector, {source});
+  connector.offerFiles({source});
   ASSERT_TRUE(listenerUi.waitForNotice("对方已取消文件发送。"));
   EXPECT_EQ(listenerUi.notices().back(), "对方已取消文件发送。\r\n\r\na.txt\t5 bytes\r\n");
   EXPECT_TRUE(
@@ -271,7 +271,10 @@ TEST_F(OfferExchangeTest, TheOfferingPersonCanCancelWhileThePeerIsAsked) {
   }
 }
 
-TEST_F(OfferExchangeTest, ACancelCrossingTheAcceptanceStartsNothingOnTheOfferingSide) {
+// The offer is withdrawn while the receiving person chooses where to save it. The choice
+// made afterwards answers nothing: the peer may already use the Index for its next offer,
+// which such an answer would accept in its place.
+TEST_F(OfferExchangeTest, AnOfferWithdrawnWhileTheSaveDialogIsOpenIsNotAnswered) {
   std::atomic<bool> cancelled{false};
   listenerUi.onChooseSaveFile = [&](const std::string&, const std::string&) {
     EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector); }));
@@ -284,10 +287,15 @@ TEST_F(OfferExchangeTest, ACancelCrossingTheAcceptanceStartsNothingOnTheOffering
   };
   const fs::path source = folder("out") / "a.txt";
   test::writeFile(source, "hello");
-  offerFromDrop(connector, {source});
-  ASSERT_TRUE(connectorUi.waitForNotice("tsfwnd[index]==NULL"));
+  connector.offerFiles({source});
+  ASSERT_TRUE(test::waitFor([&] { return cancelled.load(); }));
+  ASSERT_TRUE(listener.waitUntilIdle(std::chrono::seconds(10)));
+  ASSERT_NO_FATAL_FAILURE(sendMarker(listener, listenerUi, connectorUi));
+  EXPECT_EQ(logOf(listenerUi, kBlue), "marker\r\n");
+  EXPECT_TRUE(listenerUi.transferWindows().empty());
   EXPECT_TRUE(connectorUi.transferWindows().empty());
-  EXPECT_TRUE(cancelled);
+  EXPECT_TRUE(connectorUi.notices().empty());
+  EXPECT_TRUE(listenerUi.waitForNotice("对方已取消文件发送。"));
 }
 
 class StopTest : public OfferExchangeTest, public ::testing::WithParamInterface<bool> {};
@@ -310,10 +318,11 @@ TEST_P(StopTest, StopFromEitherSideEndsBothTransfers) {
         [&] { return listenerUi.logText().find("TRANSFILE:STOP:Index:1") != std::string::npos; }));
     return FileExistsReply{FileExistsAnswer::TransferAgain, false};
   };
-  offerFromDrop(connector, {sources / "one.bin", sources / "two.bin"});
+  connector.offerFiles({sources / "one.bin", sources / "two.bin"});
   ASSERT_TRUE(test::waitFor([&] { return asked.load(); }));
-  Peer& stopper = senderStops ? connector : listener;
-  stopTransfer(stopper, 1, stopper.slots().tsf(1).get());
+  // The Stop button of the stopping side's transfer window.
+  const ScriptedFrontend& stopperUi = senderStops ? connectorUi : listenerUi;
+  stopperUi.transferWindow(stopperUi.transferWindows().front()).setup.onStop();
   ASSERT_TRUE(waitForVerdict(connectorUi));
   ASSERT_TRUE(waitForVerdict(listenerUi));
   EXPECT_FALSE(verdictOf(connectorUi)->complete);
@@ -322,7 +331,6 @@ TEST_P(StopTest, StopFromEitherSideEndsBothTransfers) {
   EXPECT_EQ(test::readFile(saveFolder / "two.bin"), "old");
   EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector) && slotsEmpty(listener); }));
   // The side that pressed Stop shows no notice about the broken connection.
-  const ScriptedFrontend& stopperUi = senderStops ? connectorUi : listenerUi;
   EXPECT_TRUE(stopperUi.notices().empty());
 }
 
@@ -335,7 +343,7 @@ TEST_F(OfferExchangeTest, OneFolderIsOfferedAsMinusOneAndSavedIntoTheChosenFolde
   test::writeFile(tree / "a.jpg", test::patternBytes(1000));
   const fs::path saveFolder = folder("in");
   connectorUi.onChooseFolder = [&] { return std::optional<fs::path>(saveFolder); };
-  offerFromDrop(listener, {tree});
+  listener.offerFiles({tree});
   ASSERT_TRUE(waitForVerdict(listenerUi));
   ASSERT_TRUE(waitForVerdict(connectorUi));
   EXPECT_TRUE(verdictOf(connectorUi)->complete);
@@ -354,44 +362,44 @@ TEST_F(OfferExchangeTest, NinetyNinePendingOffersAreTheMost) {
   };
   const fs::path source = folder("out") / "a.txt";
   test::writeFile(source, "x");
-  for (int i = 0; i < 99; ++i) offerFromDrop(connector, {source});
+  for (int i = 0; i < 99; ++i) connector.offerFiles({source});
   ASSERT_TRUE(listenerUi.waitFor([&] { return listenerUi.prompts().size() == 99; }));
-  offerFromDrop(connector, {source});
+  connector.offerFiles({source});
   EXPECT_EQ(connectorUi.notices().back(), "同时传送的文件太多");
   ASSERT_NO_FATAL_FAILURE(sendMarker(connector, connectorUi, listenerUi));
   EXPECT_EQ(logOf(connectorUi, kBlue).find("TRANSFILE:ASK:Index:100"), std::string::npos);
 }
 
 TEST_F(OfferExchangeTest, OffersNeedAConnection) {
-  connector.onDisconnect();
+  connector.disconnect();
   ASSERT_TRUE(test::waitFor([&] { return !connector.connected(); }));
   const fs::path source = folder("out") / "a.txt";
   test::writeFile(source, "x");
-  offerFromDrop(connector, {source});
+  connector.offerFiles({source});
   EXPECT_EQ(connectorUi.notices().back(), "未连接或连接已断开！");
   EXPECT_TRUE(slotsEmpty(connector));
 }
 
 TEST_F(OfferExchangeTest, ACancelledFileDialogDoesNothingAtAll) {
-  offerFromDialog(connector);  // the scripted dialog is cancelled
+  connector.offerFromDialog();  // the scripted dialog is cancelled
   EXPECT_TRUE(connectorUi.notices().empty());
   ASSERT_NO_FATAL_FAILURE(sendMarker(connector, connectorUi, listenerUi));
   EXPECT_EQ(logOf(connectorUi, kBlue), "marker\r\n");
   EXPECT_TRUE(slotsEmpty(connector));
-  EXPECT_EQ(connector.slots().findFreeIndex(), 1);  // the slot it looked at is free again
+  EXPECT_EQ(connector.offers().reserve()->index, 1);  // the slot it looked at is free again
 }
 
 TEST_F(OfferExchangeTest, ARootHasNoNameToOfferItUnder) {
-  offerFromDrop(connector, {"/"});
+  connector.offerFiles({"/"});
   ASSERT_TRUE(connectorUi.waitForNotice("strrchr failed"));
   EXPECT_EQ(connectorUi.notices().back(), "strrchr failed");
   ASSERT_NO_FATAL_FAILURE(sendMarker(connector, connectorUi, listenerUi));
   EXPECT_EQ(logOf(connectorUi, kBlue), "marker\r\n");
-  EXPECT_EQ(connector.slots().findFreeIndex(), 1);
+  EXPECT_EQ(connector.offers().reserve()->index, 1);
 }
 
 TEST_F(OfferExchangeTest, AnItemThatVanishedIsReportedAndNothingIsSent) {
-  offerFromDrop(connector, {folder("out") / "missing.txt"});
+  connector.offerFiles({folder("out") / "missing.txt"});
   ASSERT_TRUE(connectorUi.waitForNotice("GetFileAttributesEx failed:"));
   ASSERT_NO_FATAL_FAILURE(sendMarker(connector, connectorUi, listenerUi));
   EXPECT_EQ(logOf(connectorUi, kBlue), "marker\r\n");
@@ -440,7 +448,7 @@ TEST_F(ManyOffersTest, AllAcceptedAtOnceComplete) {
   for (int i = 0; i < kOffers; ++i) {
     const fs::path source = folder("out") / ("f" + std::to_string(i));
     test::writeFile(source, test::patternBytes(1000, i));
-    offerFromDrop(connector, {source});
+    connector.offerFiles({source});
   }
   const auto allVerdicts = [](const ScriptedFrontend& ui) {
     const auto windows = ui.transferWindows();

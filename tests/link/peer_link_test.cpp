@@ -46,12 +46,11 @@ class PeerLinkTest : public test::Sandbox {
   Peer listener;
   Peer connector{connectorUi, test::fastTiming()};
   int port = test::freePortRange();
-  std::string portText = std::to_string(port);
   RawConnection raw;
 
   // Starts the listening Peer and connects `raw` to it in the connecting peer's place.
   void listenWithRawPeer() {
-    listener.onListen(portText);
+    listener.listen(port);
     raw = RawConnection::connectTo(port);
     ASSERT_TRUE(raw.isOpen());
     ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Connected));
@@ -81,9 +80,9 @@ TEST_F(PeerLinkTest, RawPeerSeesChatAsGbkBytesAndTheListenerShowsItsAddress) {
 }
 
 TEST_F(PeerLinkTest, TwoPeersChatBothWaysAndEitherSideCanEndIt) {
-  listener.onListen(portText);
+  listener.listen(port);
   ASSERT_TRUE(test::waitFor([&] {
-    connector.onConnect("127.0.0.1", portText);
+    connector.connect("127.0.0.1", port);
     connectorUi.waitFor([&] {
       return connectorUi.linkState() == LinkState::Connected ||
              connectorUi.linkState() == LinkState::Idle;
@@ -102,7 +101,7 @@ TEST_F(PeerLinkTest, TwoPeersChatBothWaysAndEitherSideCanEndIt) {
       [&] { return receivedText(connectorUi).find("good morning\r\n") != std::string::npos; }));
   EXPECT_EQ(connector.sendChatLine(""), 0);
 
-  connector.onDisconnect();
+  connector.disconnect();
   EXPECT_TRUE(connectorUi.waitForLinkState(LinkState::Idle));
   EXPECT_TRUE(listenerUi.waitForLinkState(LinkState::Idle));
   EXPECT_TRUE(listenerUi.waitForLog("\r\n连接中断\r\n"));
@@ -111,14 +110,14 @@ TEST_F(PeerLinkTest, TwoPeersChatBothWaysAndEitherSideCanEndIt) {
 }
 
 TEST_F(PeerLinkTest, TheListeningSideCanEndItToo) {
-  listener.onListen(portText);
+  listener.listen(port);
   ASSERT_TRUE(test::waitFor([&] {
-    connector.onConnect("localhost", portText);  // a host name resolves
+    connector.connect("localhost", port);  // a host name resolves
     connectorUi.waitFor([&] { return connectorUi.linkState() != LinkState::Connecting; });
     return connector.connected();
   }));
   ASSERT_TRUE(listenerUi.waitForLinkState(LinkState::Connected));
-  listener.onDisconnect();
+  listener.disconnect();
   EXPECT_TRUE(connectorUi.waitForLinkState(LinkState::Idle));
   EXPECT_TRUE(listenerUi.waitForLinkState(LinkState::Idle));
   EXPECT_FALSE(connector.connected());
@@ -173,11 +172,11 @@ TEST_F(PatientFraming, CoalescedAndSplitMessagesAreFramedWithoutLoss) {
 TEST_F(PeerLinkTest, ListenWhileConnectedDoesNothingAndASecondPeerIsRefused) {
   ASSERT_NO_FATAL_FAILURE(listenWithRawPeer());
 
-  listener.onListen(portText);
-  listener.onConnect("127.0.0.1", portText);
+  listener.listen(port);
+  listener.connect("127.0.0.1", port);
   EXPECT_EQ(listenerUi.linkState(), LinkState::Connected);
 
-  connector.onConnect("127.0.0.1", portText);
+  connector.connect("127.0.0.1", port);
   ASSERT_TRUE(connectorUi.waitForLog("连接失败！"));
   EXPECT_TRUE(connectorUi.waitForLinkState(LinkState::Idle));
   EXPECT_NE(connectorUi.logText().find("Error code: 111\r\nConnection refused\r\n"),
@@ -189,7 +188,7 @@ TEST_F(PeerLinkTest, APortInUseIsReportedWithTheSystemsText) {
   SocketResult taken = listenTcp(static_cast<std::uint16_t>(port), 1);
   ASSERT_TRUE(taken.ok());
   // SO_REUSEADDR lets a second listener bind only after the first has gone.
-  listener.onListen(portText);
+  listener.listen(port);
   ASSERT_TRUE(listenerUi.waitForNotice("bind failed."));
   EXPECT_EQ(listenerUi.notices().front(),
             "bind failed.\r\nError code: 98\r\nAddress already in use\r\n");
@@ -199,11 +198,11 @@ TEST_F(PeerLinkTest, APortInUseIsReportedWithTheSystemsText) {
 }
 
 TEST_F(PeerLinkTest, DisconnectWhileListeningEndsTheWait) {
-  listener.onListen(portText);
+  listener.listen(port);
   // Reported once the port really listens.
   ASSERT_TRUE(listenerUi.waitFor([&] { return listenerUi.portListenings() == 1; }));
   EXPECT_TRUE(test::isListening(port));
-  listener.onDisconnect();
+  listener.disconnect();
   ASSERT_TRUE(listenerUi.waitForLog("accept failed."));
   EXPECT_TRUE(listenerUi.waitForLinkState(LinkState::Idle));
   listener.shutdown();
@@ -227,20 +226,20 @@ TEST_F(PeerLinkTest, DisconnectWhileConnectingCancelsTheConnect) {
     fillers.push_back(std::move(filler));
   }
 
-  connector.onConnect("127.0.0.1", portText);
+  connector.connect("127.0.0.1", port);
   if (connectorUi.waitFor([&] { return connectorUi.linkState() != LinkState::Connecting; },
                           std::chrono::milliseconds(300))) {
     GTEST_SKIP() << "this system completed or refused the connect at once";
   }
   const auto pressed = std::chrono::steady_clock::now();
-  connector.onDisconnect();
+  connector.disconnect();
   ASSERT_TRUE(connectorUi.waitForLog("连接失败！", std::chrono::seconds(3)));
   EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(3));
   EXPECT_TRUE(connectorUi.waitForLinkState(LinkState::Idle));
 }
 
 TEST_F(PeerLinkTest, AnAddressThatIsNeitherNameNorNumberFailsToConnect) {
-  connector.onConnect("对方IP地址", portText);
+  connector.connect("对方IP地址", port);
   ASSERT_TRUE(connectorUi.waitForLog("连接失败！"));
   EXPECT_TRUE(connectorUi.waitForLinkState(LinkState::Idle));
 }
@@ -279,7 +278,7 @@ TEST_F(PeerLinkTest, APeerThatStopsReadingHoldsNoSender) {
   EXPECT_LT(Clock::now() - start, kPrompt);
 
   start = Clock::now();
-  listener.onDisconnect();
+  listener.disconnect();
   EXPECT_LT(Clock::now() - start, kPrompt);
   EXPECT_TRUE(listenerUi.waitFor([&] { return !listener.connected(); }));
   EXPECT_TRUE(listenerUi.waitForNotice("send failed."));

@@ -14,8 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "common/frontend.h"
-#include "link/offer_composition.h"
+#include "common/silent_frontend.h"
 #include "link/peer.h"
 
 namespace {
@@ -24,20 +23,15 @@ using namespace brisk;
 
 // Shows nothing; waits out the offering prompt until the peer's answer closes it, and
 // counts the own offers that failed and the transfers' verdicts.
-class CountingFrontend : public Frontend {
+class CountingFrontend : public SilentFrontend {
  public:
-  void appendLog(const std::string&, Rgb) override {}
   void showLinkState(LinkState state) override {
     std::lock_guard lock(mutex_);
     connected_ = state == LinkState::Connected;
     changed_.notify_all();
   }
-  void setAddressText(const std::string&) override {}
-  void bringToFront() override {}
-  void beep() override {}
   void showNotice(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
   void showNoticeModal(const std::string& text) override { showNotice(text); }
-  bool askYesNo(const std::string&) override { return false; }
   PromptAnswer showPrompt(PromptHandle& handle, const PromptRequest&) override {
     bool closed = false;
     handle.setCloseHook([&] {
@@ -52,21 +46,7 @@ class CountingFrontend : public Frontend {
     handle.clearCloseHook();
     return PromptAnswer::None;
   }
-  std::vector<std::filesystem::path> chooseFilesToOffer() override { return {}; }
-  std::optional<std::filesystem::path> chooseSaveFile(const std::string&,
-                                                      const std::string&) override {
-    return std::nullopt;
-  }
-  std::optional<std::filesystem::path> chooseResumeFile(const std::string&) override {
-    return std::nullopt;
-  }
-  std::optional<std::filesystem::path> chooseFolder() override { return std::nullopt; }
-  FileExistsReply askFileExists(const std::filesystem::path&) override { return {}; }
   TransferWindowId openTransferWindow(const TransferWindowSetup&) override { return 1; }
-  void setTransferFileName(TransferWindowId, const std::string&) override {}
-  void setTransferStatus(TransferWindowId, const std::string&) override {}
-  void showTransferFigures(TransferWindowId, const TransferFigures&) override {}
-  void showTransferVerdict(TransferWindowId, const TransferVerdict&) override {}
   void offerEnded(const OfferEnd& end) override {
     if (!end.ownOffer || end.outcome == OfferOutcome::Accepted) return;
     std::lock_guard lock(mutex_);
@@ -114,14 +94,9 @@ class CountingFrontend : public Frontend {
   int failedOffers_ = 0;
 };
 
-// Waits until no slot is taken or reserved any more, so the next offer gets Index 1 again.
+// Waits until nothing is under way any more, so the next offer gets Index 1 again.
 bool waitUntilSlotsFree(Peer& peer) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (!peer.slots().anyInUse()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return false;
+  return peer.waitUntilIdle(std::chrono::seconds(30));
 }
 
 long residentKiB(const std::string& pid) {
@@ -175,7 +150,7 @@ int main(int argc, char** argv) {
   const std::string peerPid = argv[4];
   CountingFrontend frontend;
   Peer peer(frontend);
-  peer.onConnect("127.0.0.1", port);
+  peer.connect("127.0.0.1", std::stoi(port));
   if (!frontend.waitConnected()) {
     std::fprintf(stderr, "could not connect\n");
     return 3;
@@ -186,7 +161,7 @@ int main(int argc, char** argv) {
     // sooner is answered with an error and made again.
     for (;;) {
       const int failedBefore = frontend.failedOffers();
-      offerFromDrop(peer, {file});
+      peer.offerFiles({file});
       // The offer is composed on a thread of the Peer: its end, not the slots, tells.
       const bool transferred = frontend.waitForVerdict(done, failedBefore);
       if (!waitUntilSlotsFree(peer) || (!transferred && frontend.failedOffers() == failedBefore)) {

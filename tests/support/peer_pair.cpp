@@ -6,10 +6,9 @@ namespace brisk::test {
 
 bool connectPeers(Peer& listener, ScriptedFrontend& listenerUi, Peer& connector,
                   ScriptedFrontend& connectorUi, int port) {
-  const std::string portText = std::to_string(port);
-  listener.onListen(portText);
+  listener.listen(port);
   const bool connected = waitFor([&] {
-    connector.onConnect("127.0.0.1", portText);
+    connector.connect("127.0.0.1", port);
     connectorUi.waitFor([&] { return connectorUi.linkState() != LinkState::Connecting; });
     return connector.connected();
   });
