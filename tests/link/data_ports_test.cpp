@@ -147,6 +147,7 @@ TEST_F(ConnectingDataPorts, AnAcceptanceWithoutAUsablePortEndsTheOffer) {
     const std::string stop = "TRANSFILE:STOP:Index:1\r\n";
     EXPECT_EQ(raw.receive(stop.size()), stop) << acceptance;
     EXPECT_TRUE(ui.waitFor([&] { return peer.idle(); })) << acceptance;
+    ASSERT_FALSE(ui.offerEnds().empty()) << acceptance;
     EXPECT_EQ(ui.notices().back(), notice);
     const OfferEnd end = ui.offerEnds().back();
     EXPECT_TRUE(end.ownOffer && end.outcome == OfferOutcome::Failed) << acceptance;
@@ -177,6 +178,7 @@ TEST_F(ConnectingDataPorts, TheReceiverTakesTheLowBitsOfAPortMessage) {
   EXPECT_EQ(raw.receive(stop.size()), stop);
   EXPECT_TRUE(ui.waitForNotice("Invalid data port: 65536 (port 0)"));
   EXPECT_TRUE(ui.waitFor([&] { return !peer.offers().tsf(5) && peer.idle(); }));
+  ASSERT_FALSE(ui.offerEnds().empty());
   EXPECT_EQ(ui.offerEnds().back().outcome, OfferOutcome::Failed);
 }
 

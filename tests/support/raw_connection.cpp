@@ -117,4 +117,8 @@ bool RawConnection::waitForClose(std::chrono::milliseconds limit) const {
   return false;
 }
 
+bool RawConnection::endSending() const {
+  return ::shutdown(socket_.fd(), SHUT_WR) == 0;
+}
+
 }  // namespace brisk::test

@@ -43,6 +43,9 @@ class RawConnection {
   }
   // True once the peer has closed within the limit; whatever still comes is dropped.
   bool waitForClose(std::chrono::milliseconds limit = kWireLimit) const;
+  // Ends this side's sending, as a peer that leaves does, while reading goes on: the other
+  // side gets every byte sent before, then the end.
+  bool endSending() const;
   void close() { socket_.close(); }
 
  private:
