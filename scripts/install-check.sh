@@ -5,6 +5,7 @@
 # processes over loopback, and the window program started and ended without a display.
 #
 #   scripts/install-check.sh [PACKAGE.deb]
+#   scripts/install-check.sh --make-root
 #
 # PACKAGE defaults to the one build/package/brisk_*.deb that scripts/package-check.sh builds;
 # this script never builds it. It needs root (debootstrap, chroot, mounts); run otherwise, it
@@ -13,7 +14,10 @@
 # The root is made in build/debian12-root with `debootstrap --variant=minbase` from the
 # mirror the host's own apt sources name (http://deb.debian.org/debian when they name none),
 # so it works wherever the host reaches its mirror. Each run removes it and makes it anew,
-# which downloads about 45 MB and takes a minute or two. While working on this script,
+# which downloads about 45 MB and takes a minute or two. --make-root only makes that fresh
+# root and stops, so that it can be made while the package is still being built (CI runs
+# it in the background); the next run installs into it, as it is the same root that run
+# would have made, nothing installed in it yet. While working on this script,
 # BRISK_KEEP_ROOT=1 reuses a root an earlier run made and only removes the package (and
 # what it pulled in) before installing it again. The root is left in place after the run.
 set -euo pipefail
@@ -30,8 +34,16 @@ fail() {
   exit 1
 }
 
+make_root_only=0
+if [ "${1:-}" = --make-root ]; then
+  make_root_only=1
+  shift
+fi
+
 # --- The package to install
-if [ $# -ge 1 ]; then
+if [ "$make_root_only" = 1 ]; then
+  package=""
+elif [ $# -ge 1 ]; then
   package=$1
 else
   shopt -s nullglob
@@ -43,14 +55,16 @@ else
     fail "several packages in build/package (${candidates[*]}): name the one to check"
   package=${candidates[0]}
 fi
-[ -f "$package" ] || fail "no such package: $package"
-package=$(realpath "$package")
-package_name=$(basename "$package")
-dpkg-deb --field "$package" Package >/dev/null 2>&1 || fail "not a Debian package: $package"
-package_arch=$(dpkg-deb --field "$package" Architecture)
-host_arch=$(dpkg --print-architecture)
-[ "$package_arch" = "$host_arch" ] || [ "$package_arch" = all ] ||
-  fail "$package_name is for $package_arch; this computer makes $host_arch roots"
+if [ -n "$package" ]; then
+  [ -f "$package" ] || fail "no such package: $package"
+  package=$(realpath "$package")
+  package_name=$(basename "$package")
+  dpkg-deb --field "$package" Package >/dev/null 2>&1 || fail "not a Debian package: $package"
+  package_arch=$(dpkg-deb --field "$package" Architecture)
+  host_arch=$(dpkg --print-architecture)
+  [ "$package_arch" = "$host_arch" ] || [ "$package_arch" = all ] ||
+    fail "$package_name is for $package_arch; this computer makes $host_arch roots"
+fi
 
 for tool in debootstrap chroot findmnt mountpoint; do
   command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/install-deps.sh"
@@ -58,6 +72,7 @@ done
 
 root="$PWD/build/debian12-root"
 made_marker="$root/.brisk-root-complete"   # written once debootstrap has finished
+fresh_marker="$root/.brisk-root-fresh"     # --make-root's root, nothing installed in it yet
 work=/tmp/brisk-check                      # inside the root
 host_work="$root$work"
 log="$PWD/build/install-check.log"         # debootstrap's and apt's own output
@@ -190,15 +205,22 @@ show_log_tail() {
   tail -n 30 "$log" >&2
 }
 
-echo "== Package: $package_name ($(du -h "$package" | cut -f1))"
-echo "   Depends: $(dpkg-deb --field "$package" Depends)"
-echo "   Recommends: $(dpkg-deb --field "$package" Recommends)"
+if [ -n "$package" ]; then
+  echo "== Package: $package_name ($(du -h "$package" | cut -f1))"
+  echo "   Depends: $(dpkg-deb --field "$package" Depends)"
+  echo "   Recommends: $(dpkg-deb --field "$package" Recommends)"
+fi
 
 # --- 1. A fresh Debian 12 root
 step=$SECONDS
-if [ "${BRISK_KEEP_ROOT:-}" = 1 ] && [ -f "$made_marker" ]; then
+made_earlier=0
+if [ "$make_root_only" = 0 ] && [ "${BRISK_KEEP_ROOT:-}" = 1 ] && [ -f "$made_marker" ]; then
   echo "== Reusing the Debian 12 root in $root (BRISK_KEEP_ROOT=1)"
   reused=1
+elif [ "$make_root_only" = 0 ] && [ -f "$made_marker" ] && [ -f "$fresh_marker" ]; then
+  echo "== The fresh Debian 12 root that --make-root made in $root"
+  reused=0
+  made_earlier=1
 else
   reused=0
   [ ! -e "$root" ] || remove_root
@@ -211,6 +233,12 @@ else
 fi
 debootstrap_seconds=$((SECONDS - step))
 echo "   took ${debootstrap_seconds} s, $(du -sh --one-file-system "$root" | cut -f1)"
+if [ "$make_root_only" = 1 ]; then
+  touch "$fresh_marker"
+  echo "== A fresh Debian 12 root is ready in $root"
+  exit 0
+fi
+rm -f "$fresh_marker"   # from here on, things are installed in it
 
 # The sources a newly installed Debian 12 has: the release, its updates and its security
 # fixes (the latter two where the host reaches them).
@@ -440,5 +468,9 @@ unmount_all
 size() { du -sh --one-file-system "$@" | cut -f1; }
 echo "== Root: $(size "$root") in $root (kept; the next run remakes it), of which apt's"
 echo "   downloaded packages $(size "$root/var/cache/apt/archives") and package lists $(size "$root/var/lib/apt/lists")"
-echo "   debootstrap ${debootstrap_seconds} s, apt update and install ${apt_seconds} s"
+if [ "$made_earlier" = 1 ]; then
+  echo "   debootstrap earlier (--make-root), apt update and install ${apt_seconds} s"
+else
+  echo "   debootstrap ${debootstrap_seconds} s, apt update and install ${apt_seconds} s"
+fi
 echo "== $package_name installs and runs on a fresh Debian 12 ($((SECONDS - started)) s)"

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
+  ccache                      # a compiler cache: unchanged sources are not compiled again
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   qt6-translations-l10n       # Qt's own dialogs in Chinese
   libgtest-dev libgmock-dev

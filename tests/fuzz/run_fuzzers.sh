@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # Builds the fuzzers (clang, in build/fuzz) and runs each one, either for a fixed time or
-# for a fixed number of executions, starting from the seeds kept in fuzz/corpus/. Prints
-# per fuzzer the executions, the coverage (edges and features), the corpus and the time;
-# exits non-zero when a fuzzer found a crash (its input is kept in build/fuzz/artifacts/).
-#   tests/fuzz/run_fuzzers.sh [--seconds N] [--runs N] [FUZZER...]
-# CI runs it with --seconds 20; --runs 1000000 is the long run (with both, whichever ends
-# first).
+# for a fixed number of executions. Each first runs every input kept in fuzz/corpus/ and
+# every one that earlier runs found (build/fuzz/corpus/), then fuzzes from them. Prints per
+# fuzzer the executions, the coverage (edges and features), the corpus and the time; exits
+# non-zero when a fuzzer found a crash (its input is kept in build/fuzz/artifacts/).
+#   tests/fuzz/run_fuzzers.sh [--seconds N] [--runs N] [--build-only] [FUZZER...]
+# CI runs it with --seconds 5; scripts/full-check.sh with --runs 1000000 (with both,
+# whichever ends first).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 limit=()
+build_only=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --seconds) limit+=(-max_total_time="$2"); shift 2 ;;
     --runs) limit+=(-runs="$2"); shift 2 ;;
+    --build-only) build_only=1; shift ;;
     *) break ;;
   esac
 done
@@ -25,6 +28,7 @@ fuzzers=("${@:-${all[@]}}")
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DBRISK_FUZZ=ON -DBRISK_BUILD_TESTS=OFF -DBRISK_WERROR=ON >/dev/null
 cmake --build "$build" --target "${fuzzers[@]}"
+[ "$build_only" = 0 ] || exit 0
 
 mkdir -p "$build/artifacts"
 failed=0

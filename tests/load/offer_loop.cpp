@@ -1,7 +1,14 @@
-// Offers one file again and again on one control connection, each offer after the last
+// The load script's sending side, on a Peer of its own, in one of two ways:
+//   brisk_offer_loop [--offer-pause MS] PORT FILE COUNT PEER_PID
+// offers one file again and again on one control connection, each offer after the last
 // transfer has ended, and reports the resident memory and open descriptors of this process
-// and of the peer process after the first hundred transfers and at the end.
-//   brisk_offer_loop PORT FILE COUNT PEER_PID
+// and of the peer process after the first hundred transfers and at the end;
+//   brisk_offer_loop [--offer-pause MS] --at-once PORT FILE...
+// offers every FILE at once, each as an offer of its own, waits until each offer that found
+// a free slot has ended, and reports how many transfers completed.
+// MS is the pause after each offer before the next message goes out (the program's own
+// when not given); the pacing has tests of its own, so a short pause makes the load quick
+// without changing what it checks.
 
 #include <dirent.h>
 
@@ -13,8 +20,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/silent_frontend.h"
+#include "common/timing.h"
 #include "link/peer.h"
 
 namespace {
@@ -31,7 +40,14 @@ class CountingFrontend : public SilentFrontend {
     changed_.notify_all();
   }
   void showNotice(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
-  void showNoticeModal(const std::string& text) override { showNotice(text); }
+  void showNoticeModal(const std::string& text) override {
+    showNotice(text);
+    // An offer that found every slot taken: it never had a slot, so no offerEnded follows.
+    if (text == "同时传送的文件太多") {
+      std::lock_guard lock(mutex_);
+      ++tooMany_;
+    }
+  }
   PromptAnswer showPrompt(PromptHandle& handle, const PromptRequest&) override {
     bool closed = false;
     handle.setCloseHook([&] {
@@ -84,6 +100,15 @@ class CountingFrontend : public SilentFrontend {
     std::lock_guard lock(mutex_);
     return complete_;
   }
+  int tooMany() {
+    std::lock_guard lock(mutex_);
+    return tooMany_;
+  }
+  // Waits until `offers` own offers have ended, with a verdict or as failed offers.
+  bool waitForEnds(int offers, std::chrono::seconds limit) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return verdicts_ + failedOffers_ >= offers; });
+  }
 
  private:
   std::mutex mutex_;
@@ -92,6 +117,7 @@ class CountingFrontend : public SilentFrontend {
   int verdicts_ = 0;
   int complete_ = 0;
   int failedOffers_ = 0;
+  int tooMany_ = 0;
 };
 
 // Waits until nothing is under way any more, so the next offer gets Index 1 again.
@@ -137,24 +163,8 @@ void report(const char* when, const std::string& peerPid) {
   std::fflush(stdout);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: brisk_offer_loop PORT FILE COUNT PEER_PID\n");
-    return 2;
-  }
-  const std::string port = argv[1];
-  const std::filesystem::path file = std::filesystem::absolute(argv[2]);
-  const int count = std::stoi(argv[3]);
-  const std::string peerPid = argv[4];
-  CountingFrontend frontend;
-  Peer peer(frontend);
-  peer.connect("127.0.0.1", std::stoi(port));
-  if (!frontend.waitConnected()) {
-    std::fprintf(stderr, "could not connect\n");
-    return 3;
-  }
+int offerOneAfterAnother(Peer& peer, CountingFrontend& frontend, const std::filesystem::path& file,
+                         int count, const std::string& peerPid) {
   int refused = 0;
   for (int done = 1; done <= count; ++done) {
     // The receiving side frees its slot a moment after its verdict; an offer that comes
@@ -182,7 +192,63 @@ int main(int argc, char** argv) {
   }
   std::printf("offers answered with an error and made again: %d\n", refused);
   std::printf("complete: %d/%d\n", frontend.complete(), count);
-  peer.shutdown();
   // One verdict per offer that was transferred, never more.
   return frontend.complete() == count && frontend.verdicts() == count ? 0 : 1;
+}
+
+int offerAtOnce(Peer& peer, CountingFrontend& frontend,
+                const std::vector<std::filesystem::path>& files) {
+  // Each call keeps its slot before it returns; the load script holds the receiving side
+  // stopped meanwhile, so no transfer ends and frees its slot before the last offer.
+  for (const std::filesystem::path& file : files) peer.offerFiles({file});
+  const int made = static_cast<int>(files.size()) - frontend.tooMany();
+  const bool ended =
+      frontend.waitForEnds(made, std::chrono::seconds(120)) && waitUntilSlotsFree(peer);
+  if (!ended) std::fprintf(stderr, "not every offer ended\n");
+  std::printf("offers with a slot: %d; refused for too many transfers: %d\n", made,
+              frontend.tooMany());
+  std::printf("complete: %d/%d\n", frontend.complete(), made);
+  return ended && frontend.complete() == made && frontend.verdicts() == made ? 0 : 1;
+}
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: brisk_offer_loop [--offer-pause MS] PORT FILE COUNT PEER_PID\n"
+               "       brisk_offer_loop [--offer-pause MS] --at-once PORT FILE...\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  Timing timing;
+  if (arguments.size() >= 2 && arguments[0] == "--offer-pause") {
+    timing.offerPause = std::chrono::milliseconds(std::stoi(arguments[1]));
+    arguments.erase(arguments.begin(), arguments.begin() + 2);
+  }
+  const bool atOnce = !arguments.empty() && arguments[0] == "--at-once";
+  if (atOnce) arguments.erase(arguments.begin());
+  if (atOnce ? arguments.size() < 2 : arguments.size() != 4) return usage();
+
+  CountingFrontend frontend;
+  Peer peer(frontend, timing);
+  peer.connect("127.0.0.1", std::stoi(arguments[0]));
+  if (!frontend.waitConnected()) {
+    std::fprintf(stderr, "could not connect\n");
+    return 3;
+  }
+  int status = 0;
+  if (atOnce) {
+    std::vector<std::filesystem::path> files;
+    for (auto it = arguments.begin() + 1; it != arguments.end(); ++it) {
+      files.push_back(std::filesystem::absolute(*it));
+    }
+    status = offerAtOnce(peer, frontend, files);
+  } else {
+    status = offerOneAfterAnother(peer, frontend, std::filesystem::absolute(arguments[1]),
+                                  std::stoi(arguments[2]), arguments[3]);
+  }
+  peer.shutdown();
+  return status;
 }
