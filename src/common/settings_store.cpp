@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QString>
 
+#include "common/diagnostics.h"
 #include "platform/text_codec.h"
 
 namespace brisk {
@@ -54,7 +55,7 @@ int SettingsStore::readSettingNumber(const char* name, int defaultValue) const {
     error = EINVAL;
   }
   if (!number) {
-    std::string text = "RegOpenKeyEx failed";
+    std::string text = kRegOpenKeyExFailed;
     appendErrorText(error, text);
     notices_.showNoticeModal(text);
     return defaultValue;
@@ -77,7 +78,7 @@ std::string SettingsStore::readSettingText(const char* name,
     if (toWire(utf8).size() <= kMaxTextBytes) return utf8;
     error = EOVERFLOW;
   }
-  std::string text = "RegOpenKeyEx failed";
+  std::string text = kRegOpenKeyExFailed;
   appendErrorText(error, text);
   notices_.showNoticeModal(text);
   return defaultValue;
@@ -101,9 +102,9 @@ void SettingsStore::write(const char* name, const Value& value) const {
   if (std::filesystem::exists(file, ec)) {
     if (::access(file.c_str(), W_OK) != 0) {
       if (errno == EACCES) {
-        notices_.showNoticeModal("RegOpenKeyEx failed.\nAccess denied.");
+        notices_.showNoticeModal(kRegOpenKeyExAccessDenied);
       } else {
-        std::string text = "RegOpenKeyEx failed";
+        std::string text = kRegOpenKeyExFailed;
         appendLastErrorText(text);
         notices_.showNoticeModal(text);
       }
@@ -112,7 +113,7 @@ void SettingsStore::write(const char* name, const Value& value) const {
   } else {
     std::filesystem::create_directories(file.parent_path(), ec);
     if (ec) {
-      std::string text = "RegCreateKey failed";
+      std::string text = kRegCreateKeyFailed;
       appendErrorText(ec.value(), text);
       notices_.showNoticeModal(text);
       return;
@@ -122,7 +123,7 @@ void SettingsStore::write(const char* name, const Value& value) const {
   store.setValue(key(name), value);
   store.sync();
   if (store.status() != QSettings::NoError) {
-    std::string text = "RegSetValueEx failed";
+    std::string text = kRegSetValueExFailed;
     appendErrorText(store.status() == QSettings::AccessError ? EACCES : EIO, text);
     notices_.showNoticeModal(text);
   }

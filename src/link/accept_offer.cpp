@@ -1,5 +1,6 @@
 #include "link/accept_offer.h"
 
+#include "common/diagnostics.h"
 #include "common/settings_store.h"
 #include "common/transfer_record.h"
 
@@ -31,19 +32,19 @@ SaveChoice chooseSaveLocation(Frontend& frontend, int fileCount, PromptAnswer an
     if (const auto chosen = frontend.chooseSaveFile(name, defaultSuffix(name))) {
       return fileLocation(*chosen, kOpenModeNew);
     }
-    return {std::nullopt, "GetSaveFileName"};
+    return {std::nullopt, kSaveFileStep};
   }
   if (fileCount == 1 && answer == PromptAnswer::Resume) {
     if (const auto chosen = frontend.chooseResumeFile(suggestedName(offerBody))) {
       return fileLocation(*chosen, kOpenModeResume);
     }
-    return {std::nullopt, "GetOpenFileName"};
+    return {std::nullopt, kResumeFileStep};
   }
   if (fileCount == 1) return {SaveLocation{}, {}};
   if (const auto folder = frontend.chooseFolder()) {
     return {SaveLocation{*folder, std::nullopt, 0}, {}};
   }
-  return {std::nullopt, "SHBrowseForFolder"};
+  return {std::nullopt, kFolderStep};
 }
 
 }  // namespace brisk

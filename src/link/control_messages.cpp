@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "common/data_port.h"
+#include "common/diagnostics.h"
 #include "link/accept_offer.h"
 #include "link/message_builders.h"
 #include "link/transfer_start.h"
@@ -11,12 +12,6 @@
 namespace brisk {
 
 namespace {
-
-constexpr const char* kNoWaitingWindow = "tsfwnd[index]==NULL";
-
-std::string slotName(int index) {
-  return "tsf[" + std::to_string(index) + "]";
-}
 
 // Ends an offer whose data connection cannot be made, telling the peer with a STOP: after
 // an acceptance the peer expects nothing but PORT, STOP or CANCEL, and the STOP ends its
@@ -137,10 +132,9 @@ void askAboutOffer(LinkContext& link, const OfferKey& key, const OfferTerms& ter
   if (!choice.location) {
     // The peer learns of the failure at once; then the person is told.
     const std::string& dialog = choice.failedDialog;
-    offers.end(
-        key, OfferOutcome::Failed,
-        {[&link, &dialog, index] { link.sendText(replyChoiceFailed(dialog, index)); },
-         [&link, &dialog] { link.notices().showNoticeModal(dialog + " failed or closed."); }});
+    offers.end(key, OfferOutcome::Failed,
+               {[&link, &dialog, index] { link.sendText(replyChoiceFailed(dialog, index)); },
+                [&link, &dialog] { link.notices().showNoticeModal(choiceFailed(dialog)); }});
     return;
   }
   acceptOffer(link, key, receivingRecord(link, index, terms, *choice.location));
@@ -152,7 +146,7 @@ void handleReplyYes(LinkContext& link, const ControlMessage& message) {
   const OfferView offer = offers.find(index);
   if (offer.state != OfferState::Offered) {
     // The prompt of the peer's own offer under this Index is not ours to close.
-    link.notices().showNotice(offer.state == OfferState::Asked ? slotName(index) + "为空5"
+    link.notices().showNotice(offer.state == OfferState::Asked ? slotEmpty5(index)
                                                                : kNoWaitingWindow);
     return;
   }
@@ -185,7 +179,7 @@ void handleReplyRefused(LinkContext& link, const ControlMessage& message) {
   const int index = *message.index;
   const bool refused = message.kind == ControlKind::ReplyNo;
   const OfferView offer = link.offers().find(index);
-  const auto notEnded = [&] { link.notices().showNotice(slotName(index) + "为空6"); };
+  const auto notEnded = [&] { link.notices().showNotice(slotEmpty6(index)); };
   if (offer.state != OfferState::Offered) {
     notEnded();
     return;
@@ -206,7 +200,7 @@ void handlePort(LinkContext& link, const ControlMessage& message) {
   const OfferView offer = link.offers().find(index);
   // Only a receiving side that connects waits for a port; anything else is not ours.
   if (offer.state != OfferState::AwaitingPort) {
-    if (!problem) link.notices().showNotice(slotName(index) + "为空7");
+    if (!problem) link.notices().showNotice(slotEmpty7(index));
     return;
   }
   if (problem) {

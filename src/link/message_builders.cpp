@@ -1,11 +1,18 @@
 #include "link/message_builders.h"
 
+#include "common/diagnostics.h"
+
 namespace brisk {
 
 namespace {
 
 std::string indexTail(int index) {
   return "Index:" + std::to_string(index) + "\r\n";
+}
+
+// A failure reply: the reason, then the Index.
+std::string replyFailure(const std::string& reason, int index) {
+  return "TRANSFILE:REPLY:" + reason + " " + indexTail(index);
 }
 
 }  // namespace
@@ -27,15 +34,15 @@ std::string replyNo(int index) {
 }
 
 std::string replySlotInUse(int index) {
-  return "TRANSFILE:REPLY:Slot in use. " + indexTail(index);
+  return replyFailure(kSlotInUse, index);
 }
 
 std::string replyInvalidDataPort(std::int64_t named, int index) {
-  return "TRANSFILE:REPLY:Invalid data port " + std::to_string(named) + ". " + indexTail(index);
+  return replyFailure(invalidDataPort(named), index);
 }
 
 std::string replyChoiceFailed(const std::string& dialog, int index) {
-  return "TRANSFILE:REPLY:" + dialog + " failed or closed. " + indexTail(index);
+  return replyFailure(choiceFailed(dialog), index);
 }
 
 std::string portMessage(std::int64_t dataPort, int index) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "common/diagnostics.h"
 #include "common/notices.h"
 #include "link/offer_body.h"
 #include "link/waiting_thread.h"
@@ -50,12 +51,12 @@ void composeAndQueueOffer(LinkContext& link, const OfferKey& key,
     const std::string name = path.filename().string();
     if (name.empty() || name == "." || name == "..") {
       // A file system root, or a path that names no item: nothing to call it on the wire.
-      giveUp([&link] { link.notices().showNoticeModal("strrchr failed"); });
+      giveUp([&link] { link.notices().showNoticeModal(kStrrchrFailed); });
       return;
     }
     FileAttributeData data;
     if (const int error = readAttributeData(path, data)) {
-      std::string text = "GetFileAttributesEx failed:\r\n" + path.string();
+      std::string text = kGetFileAttributesExFailedLine + path.string();
       appendErrorText(error, text);
       giveUp([&link, &text] { link.notices().showNotice(text); });
       return;

@@ -6,6 +6,7 @@
 #include <poll.h>
 
 #include "common/detached_call.h"
+#include "common/diagnostics.h"
 #include "common/settings_store.h"
 #include "link/chat.h"
 #include "link/control_framer.h"
@@ -160,7 +161,7 @@ void Peer::runLink(const std::shared_ptr<LinkAttempt>& attempt) {
 std::optional<Socket> Peer::listenForPeer(LinkAttempt& attempt) {
   SocketResult listening = listenTcp(static_cast<std::uint16_t>(attempt.port), kControlBacklog);
   if (!listening.ok()) {
-    notices_.showErrorNotice(std::string(listening.failedCall) + " failed.", listening.error);
+    notices_.showErrorNotice(callFailed(listening.failedCall), listening.error);
     return std::nullopt;
   }
   frontend_.showPortListening();
@@ -175,7 +176,7 @@ std::optional<Socket> Peer::listenForPeer(LinkAttempt& attempt) {
   // No second peer is accepted: the listening socket goes as soon as one peer came.
   listening.socket.close();
   if (!accepted.ok()) {
-    std::string text = "accept failed.";
+    std::string text = kAcceptFailed;
     appendErrorText(accepted.error, text);
     frontend_.appendLog(text, kRed);
     return std::nullopt;
@@ -208,7 +209,7 @@ std::optional<Socket> Peer::connectToPeer(LinkAttempt& attempt) {
       connectTcp(*lookup.address, static_cast<std::uint16_t>(attempt.port), attempt.interrupter);
   if (!connected.ok()) {
     if (connected.failedCall == std::string_view("socket")) {
-      notices_.showErrorNotice("socket failed.", connected.error);
+      notices_.showErrorNotice(kSocketFailed, connected.error);
     } else {
       std::string text = "连接失败！";
       appendErrorText(connected.error, text);
@@ -235,7 +236,7 @@ int Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
           },
           [this] {
             // On a thread of its own, so that the writer never waits for the person.
-            startThread([this] { notices_.showNoticeModal("send failed."); });
+            startThread([this] { notices_.showNoticeModal(kSendFailed); });
           },
           [this] { activityChanged(); });
       std::lock_guard lock(writerMutex_);
@@ -423,7 +424,7 @@ void Peer::logLocalAddress() {
     if (!found) return;
     const LocalAddressResult& local = *found;
     if (!local.address) {
-      notices_.showNoticeModal(std::string(local.failedCall) + " failed.\r\n");
+      notices_.showNoticeModal(localAddressFailed(local.failedCall));
       return;
     }
     frontend_.appendLog("本机IP地址：" + local.address->dotted() + "\r\n", kBlack);

@@ -1,5 +1,6 @@
 #include "link/transfer_start.h"
 
+#include "common/diagnostics.h"
 #include "link/message_builders.h"
 #include "transfer/progress.h"
 #include "transfer/transfer_thread.h"
@@ -33,7 +34,7 @@ void startTransfer(LinkContext& link, const OfferKey& key,
 void stopTransfer(LinkContext& link, int index, const TransferRecord* own) {
   const std::shared_ptr<TransferRecord> record = link.offers().tsf(index);
   if (!record) {
-    link.notices().showNotice("tsf[" + std::to_string(index) + "]=NULL2");
+    link.notices().showNotice(slotNull2(index));
     return;
   }
   // The transfer ended and a new one took its Index: that one is not this window's to stop.

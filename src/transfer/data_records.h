@@ -5,12 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "common/diagnostics.h"
 #include "platform/file_attributes.h"
 
 namespace brisk {
 
 // The records and answers of a data connection, as wire bytes. Names inside them are GBK
-// (GB18030) bytes; callers convert with toWire/fromWire.
+// (GB18030) bytes; callers convert with toWire/fromWire. The texts of the fixed records and
+// error lines are in common/diagnostics.h.
 
 inline constexpr std::string_view kFileSizeField = "\r\nFileSize:";
 inline constexpr std::string_view kFileAttrField = "\r\nFileAttr:";
@@ -22,9 +24,6 @@ inline constexpr char kSkipMarker = '-';
 inline constexpr char kGoAheadMarker = '+';
 inline constexpr std::string_view kUpwardRecord = "< upward";
 inline constexpr std::string_view kAcknowledgement = "0";
-inline constexpr std::string_view kEndText = "| Transfer file(s) finished.";
-inline constexpr std::string_view kSkipText = "- Ingnore and continue.";
-inline constexpr std::string_view kStopText = "| Stopped transfer file.";
 
 // A fixed record is always this long: its text, a NUL and zero bytes.
 inline constexpr std::size_t kFixedRecordSize = 30;
@@ -36,8 +35,6 @@ inline constexpr std::size_t kMaxRecordSize = 8192;
 // as the first level. Real trees stay far below it; each open level holds descriptors on
 // both sides, so a tree of unbounded depth would exhaust them (and the peer's patience).
 inline constexpr std::size_t kMaxFolderDepth = 256;
-// The error line of a folder below that depth; the folder's name follows it.
-inline constexpr std::string_view kTooDeepLine = "| 文件夹层数超过256层：\r\n";
 
 // `text` (at most 29 bytes) padded with zero bytes to a fixed record.
 std::string fixedRecord(std::string_view text);

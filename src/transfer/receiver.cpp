@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/diagnostics.h"
 #include "platform/file_system.h"
 #include "platform/text_codec.h"
 #include "transfer/data_records.h"
@@ -14,7 +15,6 @@ namespace brisk {
 
 namespace {
 
-const std::string kMalformedLine = "| 接收文件名出错，首字符不是'\\'：\r\n";
 const std::string kClosedEarlyText = "传送文件连接中断：\r\n对方在传送结束前关闭了连接。";
 
 class Receiver {
@@ -36,7 +36,7 @@ class Receiver {
         return;
       }
       if (status != DataChannel::Status::Ok) {
-        session_.errorNotice("recv failed.8", channel_.error());
+        session_.errorNotice(kRecvFailed8, channel_.error());
         return;
       }
       bool goOn = false;
@@ -110,7 +110,7 @@ class Receiver {
     // shown them already.
     const std::string_view text = recordText(received);
     if (text == kEndText) record_.protocolFinished = true;
-    if (text.find("CreateFile failed") == std::string_view::npos) return;
+    if (text.find(kCreateFileFailedKey) == std::string_view::npos) return;
     session_.joinedNotice("对方打开文件失败：",
                           fromWire(text.substr(std::min<std::size_t>(2, text.size()))));
   }
@@ -120,8 +120,8 @@ class Receiver {
     const std::string_view text = recordText(received);
     std::string wire = toWire(kMalformedLine);
     wire += text;
-    (void)send(wire, "send failed.13");
-    session_.notice(kMalformedLine.substr(2) + fromWire(text));
+    (void)send(wire, kSendFailed13);
+    session_.notice(std::string(kMalformedLine).substr(2) + fromWire(text));
   }
 
   bool enterFolder(std::string_view received) {
@@ -136,7 +136,7 @@ class Receiver {
       return false;
     }
     if (folders_.size() >= kMaxFolderDepth) {
-      giveUp(std::string(kTooDeepLine) + name, "send failed.10", "本地创建打开目录失败：");
+      giveUp(kTooDeepLine + name, kSendFailed10, "本地创建打开目录失败：");
       return false;
     }
     OpenFolder opened;
@@ -152,14 +152,14 @@ class Receiver {
       if (opening == 0) error = 0;
     }
     if (error != 0) {
-      std::string line = "| CreateDirectory failed:\r\n" + pathOf(name).string();
+      std::string line = kCreateDirectoryFailedLine + pathOf(name).string();
       appendErrorText(error, line);
-      giveUp(line, "send failed.10", "本地创建打开目录失败：");
+      giveUp(line, kSendFailed10, "本地创建打开目录失败：");
       return false;
     }
     folders_.push_back(std::move(opened));
     refreshFolderPath();
-    return send(kAcknowledgement, "send failed.11");
+    return send(kAcknowledgement, kSendFailed11);
   }
 
   bool leaveFolder() {
@@ -168,17 +168,17 @@ class Receiver {
       // Only the times: the read-only bit of a folder marks a customised folder on the
       // systems the protocol comes from, not write protection, so folders stay writable.
       if (applyFileTimes(folder.directory.fd(), folder.attributes) != 0) {
-        session_.notice("SetFileTime failed.");
+        session_.notice(kSetFileTimeFailed);
       }
       folders_.pop_back();
       refreshFolderPath();
     }
-    return send(kAcknowledgement, "send failed.12");
+    return send(kAcknowledgement, kSendFailed12);
   }
 
   void applyAttributes(int fd, const FileAttributeData& attributes) {
-    if (applyFileTimes(fd, attributes) != 0) session_.notice("SetFileTime failed.");
-    if (applyReadOnly(fd, attributes) != 0) session_.notice("SetFileAttributes failed.");
+    if (applyFileTimes(fd, attributes) != 0) session_.notice(kSetFileTimeFailed);
+    if (applyReadOnly(fd, attributes) != 0) session_.notice(kSetFileAttributesFailed);
   }
 
   // One file: its header, the file opened here (or skipped), its data and the
@@ -267,9 +267,9 @@ class Receiver {
             mode = OpenMode::Overwrite;
             break;
           case FileExistsAnswer::Skip:
-            return send(fixedRecord(kSkipText), "send failed.14") ? Target::Skipped : Target::End;
+            return send(fixedRecord(kSkipText), kSendFailed14) ? Target::Skipped : Target::End;
           case FileExistsAnswer::Stop:
-            (void)send(fixedRecord(kStopText), "send failed.15");
+            (void)send(fixedRecord(kStopText), kSendFailed15);
             return Target::End;
           case FileExistsAnswer::None:
             break;  // opening it as new fails once more, and says why
@@ -292,23 +292,23 @@ class Receiver {
       return false;
     }
     if (exists) return true;
-    (void)send(fixedRecord(toWire("| 要续传的文件不存在")), "send failed.13.5");
+    (void)send(fixedRecord(toWire(kResumeTargetMissingText)), kSendFailed13_5);
     session_.notice("要续传的文件不存在。");
     return false;
   }
 
   // Gives up on a file that cannot be created or opened here.
   void refuseToCreate(const std::filesystem::path& fullPath, int error) {
-    std::string line = "| CreateFile failed:\r\n" + fullPath.string();
+    std::string line = kCreateFileFailedLine + fullPath.string();
     appendErrorText(error, line);
-    giveUp(line, "send failed.16", "本地创建打开文件失败：");
+    giveUp(line, kSendFailed16, "本地创建打开文件失败：");
   }
 
   // Tells the sender where to start, takes the data in and gives a complete file the
   // sender's times and read-only state. False when the transfer ends.
   bool receiveContents(FileDescriptor& file, std::uint64_t offset, const FileHeader& header) {
     record_.fileDone = offset;
-    if (!send(goAhead(offset), "send failed.17")) return false;
+    if (!send(goAhead(offset), kSendFailed17)) return false;
     const bool complete = receiveData(file.get(), offset, header.size);
     // Only a complete file gets the sender's state: a partial one stays writable and
     // keeps its own times, so that it can be resumed.
@@ -319,7 +319,7 @@ class Receiver {
       record_.fileDone = 0;
     }
     if (!complete) return false;
-    return header.size == 0 || send(kAcknowledgement, "send failed.18");
+    return header.size == 0 || send(kAcknowledgement, kSendFailed18);
   }
 
   // Receives the file's data from `offset` up to `size`, never taking more than is still
@@ -341,7 +341,7 @@ class Receiver {
           session_.errorNotice("传送文件连接中断：", channel_.error());
           return false;
         case DataChannel::FileReceiveStatus::WriteFailed:
-          session_.errorNotice("写入文件失败：\r\nWriteFile failed:", channel_.error());
+          session_.errorNotice(kWriteFileFailed, channel_.error());
           return false;
       }
     }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/diagnostics.h"
 #include "common/file_queue.h"
 #include "platform/file_system.h"
 #include "platform/text_codec.h"
@@ -25,10 +26,8 @@ struct Places {
   const char* openFailureLine;
   const char* dataAnswer;
 };
-constexpr Places kTopLevelPlaces{"send failed.8", "recv failed.6", "send failed.7",
-                                 "recv failed.7"};
-constexpr Places kInFolderPlaces{"send failed.5", "recv failed.3", "send failed.4",
-                                 "recv failed.4"};
+constexpr Places kTopLevelPlaces{kSendFailed8, kRecvFailed6, kSendFailed7, kRecvFailed7};
+constexpr Places kInFolderPlaces{kSendFailed5, kRecvFailed3, kSendFailed4, kRecvFailed4};
 
 // The length of an answer that begins `pending`. Answers are not pipelined, so an answer
 // is all that one receive brings, except that a fixed record is waited for whole and an
@@ -69,8 +68,7 @@ class Sender {
       const std::filesystem::path folderPath = itemFolder.empty() ? session_.basePath : itemFolder;
       const std::filesystem::path fullPath = folderPath / name;
       if (attributes.isDirectory()) {
-        ok = sendFolderRecord(name, attributes, "send failed.2", "recv failed.1") &&
-             walkFolder(fullPath);
+        ok = sendFolderRecord(name, attributes, kSendFailed2, kRecvFailed1) && walkFolder(fullPath);
       } else if (itemFolder.empty()) {
         ok = sendFile(session_.base, name, fullPath, &attributes, kTopLevelPlaces);
       } else {
@@ -82,7 +80,7 @@ class Sender {
     }
     if (!ok) return;
     if (!channel_.send(fixedRecord(kEndText))) {
-      sendFailure("send failed.9");
+      sendFailure(kSendFailed9);
       return;
     }
     record_.protocolFinished = true;
@@ -137,10 +135,10 @@ class Sender {
 
   bool sendUpward() {
     if (!channel_.send(kUpwardRecord)) {
-      sendFailure("send failed.6");
+      sendFailure(kSendFailed6);
       return false;
     }
-    return receiveAcknowledgement("recv failed.5");
+    return receiveAcknowledgement(kRecvFailed5);
   }
 
   // Walks the folder whose record has just been acknowledged, depth first, with an
@@ -172,9 +170,9 @@ class Sender {
         FileAttributeData attributes;
         attributes.attributes = kAttributeDirectory;
         if (const int error = readAttributeDataAt(folder.fd(), entry->name, false, attributes)) {
-          session_.errorNotice("GetFileAttributesEx failed.2", error);
+          session_.errorNotice(kGetFileAttributesExFailed2, error);
         }
-        if (!sendFolderRecord(entry->name, attributes, "send failed.3", "recv failed.2")) {
+        if (!sendFolderRecord(entry->name, attributes, kSendFailed3, kRecvFailed2)) {
           return false;
         }
         Level sub;
@@ -236,7 +234,7 @@ class Sender {
   void showUnreadableAttributes(const Directory& folder, const std::string& name) {
     FileAttributeData ignored;
     if (const int error = readAttributeDataAt(folder.fd(), name, true, ignored)) {
-      session_.errorNotice("GetFileAttributesEx failed.3", error);
+      session_.errorNotice(kGetFileAttributesExFailed3, error);
     }
   }
 
@@ -265,7 +263,7 @@ class Sender {
         }
         [[fallthrough]];
       default:
-        session_.errorNotice("recv no + before file size.", 0);
+        session_.errorNotice(kNoGoAhead, 0);
         return Reply::End;
     }
   }
@@ -273,9 +271,9 @@ class Sender {
   // The receiving side's refusal of a file header, as the person reads it.
   void showRefusal(std::string_view answer) {
     const std::string_view text = recordText(answer);
-    if (text.find("CreateFile failed") != std::string_view::npos) {
+    if (text.find(kCreateFileFailedKey) != std::string_view::npos) {
       session_.notice("对方创建打开文件失败。");
-    } else if (text.find("Stopped transfer file") != std::string_view::npos) {
+    } else if (text.find(kStoppedKey) != std::string_view::npos) {
       session_.notice("对方已终止文件传输。");
     } else {
       session_.joinedNotice(peerText(answer), "对方");
@@ -329,7 +327,7 @@ class Sender {
                         "\r\n文件在发送过程中变短了，传送已中止。");
         return false;
       case DataChannel::FileSendStatus::ReadFailed:
-        session_.errorNotice("读取文件失败：\r\nReadFile failed:", channel_.error());
+        session_.errorNotice(kReadFileFailed, channel_.error());
         return false;
       case DataChannel::FileSendStatus::SendFailed:
         session_.errorNotice("传送文件连接中断：\r\n", channel_.error());
@@ -340,14 +338,14 @@ class Sender {
 
   // A folder nested deeper than either side goes: the peer is told and the transfer ends.
   void refuseTooDeep(const std::filesystem::path& fullPath, const std::string& name) {
-    if (!channel_.send(toWire(std::string(kTooDeepLine) + name))) sendFailure("send failed.3");
-    session_.notice(std::string(kTooDeepLine.substr(2)) + fullPath.string());
+    if (!channel_.send(toWire(kTooDeepLine + name))) sendFailure(kSendFailed3);
+    session_.notice(std::string(kTooDeepLine).substr(2) + fullPath.string());
   }
 
   // A file that cannot be opened: the person may skip it (nothing is sent for it) or end
   // the transfer, which tells the peer why.
   bool skipUnopenedFile(const std::filesystem::path& fullPath, int error, const Places& places) {
-    std::string line = "| CreateFile failed:\r\n" + fullPath.string();
+    std::string line = kCreateFileFailedLine + fullPath.string();
     appendErrorText(error, line);
     if (channel_.stopRequested()) return false;
     if (session_.context.frontend.askYesNo("本地打开文件失败：\r\n" + line.substr(2) +

@@ -1,5 +1,7 @@
 #include "transfer/transfer_session.h"
 
+#include "common/diagnostics.h"
+
 namespace brisk {
 
 void TransferSession::notice(const std::string& text) const {
@@ -16,7 +18,7 @@ void TransferSession::errorNotice(const std::string& text, int code) const {
 
 void TransferSession::channelNotice(const std::string& place, DataChannel::Status status) const {
   if (status == DataChannel::Status::Closed) {
-    errorNotice("recv 0 bytes.", 0);
+    errorNotice(kRecvZeroBytes, 0);
   } else {
     errorNotice(place, channel.error());
   }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/data_port.h"
+#include "common/diagnostics.h"
 #include "platform/directory.h"
 #include "platform/text_codec.h"
 #include "transfer/data_channel.h"
@@ -29,7 +30,7 @@ bool stopRequested(const TransferContext& context, const TransferRecord& record)
 // A failure to set up the connection; none is shown when this side was asked to stop.
 void setupFailure(const TransferContext& context, const TransferRecord& record,
                   const std::string& call, int error) {
-  if (!stopRequested(context, record)) context.notices.showErrorNotice(call + " failed.", error);
+  if (!stopRequested(context, record)) context.notices.showErrorNotice(callFailed(call), error);
 }
 
 std::optional<Socket> connectToPeer(const TransferContext& context, TransferRecord& record,
@@ -108,10 +109,9 @@ void runProtocol(const TransferContext& context, TransferRecord& record, DataCha
   const int error = Directory::open(folder, base);
   TransferSession session{context, record, channel, base, folder};
   if (error != 0) {
-    const std::string line = (error == ENOTDIR ? "| It's not a directory but a file:\r\n"
-                                               : "| Cannot find the path specified:\r\n") +
-                             folder.string();
-    if (!channel.send(toWire(line))) session.errorNotice("send failed.0", channel.error());
+    const std::string line =
+        (error == ENOTDIR ? kNotADirectoryLine : kPathNotFoundLine) + folder.string();
+    if (!channel.send(toWire(line))) session.errorNotice(kSendFailed0, channel.error());
     session.notice(line.substr(2));
     return;
   }
@@ -133,7 +133,7 @@ void releaseTransferData(TransferRecord& record) {
 
 int transferThread(const TransferContext& context, std::shared_ptr<TransferRecord> record) {
   if (!record) {
-    context.notices.showNotice("ptsf=NULL");
+    context.notices.showNotice(kPtsfNull);
     return -1;
   }
   // Declared first, so it runs last: the progress display takes this as the end.
@@ -150,7 +150,7 @@ int transferThread(const TransferContext& context, std::shared_ptr<TransferRecor
   DataChannel channel(std::move(*socket), record->dataSocket, context.stopping, context.timing);
   record->totalDone = 0;
   if (!record->pathBuffer) {
-    context.notices.showNotice("pathname==NULL");
+    context.notices.showNotice(kPathnameNull);
     channel.close();
     releaseTransferData(*record);
     return -1;
