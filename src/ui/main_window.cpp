@@ -66,7 +66,7 @@ MainWindow::MainWindow(Peer& peer, QtFrontend& frontend,
   setObjectName(QStringLiteral("FileTransferWnd"));
   setWindowTitle(QStringLiteral("File Transfer   "));
   applyFontAndBackground(this);
-  frontend_.attachMainWindow(this);
+  frontend_.attachMainWindow(this, store_);
   createControls();
   setKeyboardOrder();
   // Below this client size the fixed top row and the moving bottom row would overlap, and
@@ -81,6 +81,11 @@ MainWindow::MainWindow(Peer& peer, QtFrontend& frontend,
   portBox_->setText(QString::number(settings.port));
   addressList_ = new AddressList(addressBox_, portBox_, store_, std::move(discovery));
 
+  connect(&frontend_, &QtFrontend::logAppended, this, &MainWindow::appendLog);
+  connect(&frontend_, &QtFrontend::linkStateChanged, this, &MainWindow::showLinkState);
+  connect(&frontend_, &QtFrontend::portListening, this, &MainWindow::showPortListening);
+  connect(&frontend_, &QtFrontend::addressTextChanged, this, &MainWindow::setAddressText);
+  connect(&frontend_, &QtFrontend::frontRequested, this, &MainWindow::bringToFront);
   peer_.logLocalAddress();
 }
 

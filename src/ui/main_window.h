@@ -25,7 +25,7 @@ class QtFrontend;
 // Connect and Disconnect with the status label in place of the first two while a link is
 // made or up, the chat log, the input box, Send and Send file. It restores and saves its
 // size and states through the settings store, drives the Peer with its commands and shows
-// what the Peer reports through the QtFrontend. GUI thread only.
+// what the QtFrontend's signals report. GUI thread only.
 class MainWindow : public QWidget {
   Q_OBJECT
 
@@ -40,14 +40,6 @@ class MainWindow : public QWidget {
 
   // Shows the window, maximised if it was left so, and restores stay-on-top.
   void start();
-
-  // What the engine shows; the QtFrontend carries its calls here.
-  void appendLog(const QString& text, const QColor& colour);
-  void showLinkState(LinkState state);
-  // The port listens: the computer is announced until the next state.
-  void showPortListening();
-  void setAddressText(const QString& text);
-  void bringToFront();
 
   // The window's commands: the buttons (7 to 11) and the main context menu (70 to 75).
   void command(int id);
@@ -79,6 +71,14 @@ class MainWindow : public QWidget {
   void sendChatLine();
   void showHelp();
   void showAbout();
+
+  // What the engine reports, connected to the QtFrontend's signals.
+  void appendLog(const QString& text, const QColor& colour);
+  void showLinkState(LinkState state);
+  // The port listens: the computer is announced until the next state.
+  void showPortListening();
+  void setAddressText(const QString& text);
+  void bringToFront();
 
   Peer& peer_;
   QtFrontend& frontend_;
