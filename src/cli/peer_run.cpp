@@ -193,7 +193,7 @@ class PeerRun {
     // The announcement goes first: nobody should find a peer that is leaving.
     discovery_.reset();
     // Questions first: a thread waiting for an answer would hold up the shutdown.
-    frontend_.stop();
+    frontend_.beginShutdown();
     peer_.shutdown();
     console_.finish();
     return *exitStatus;

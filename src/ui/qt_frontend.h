@@ -48,7 +48,7 @@ class QtFrontend : public QObject, public Frontend {
 
   // GUI thread. Releases every waiting question with "no answer", refuses new ones from
   // other threads and closes every window the engine opened.
-  void beginShutdown();
+  void beginShutdown() override;
   bool shuttingDown() const;
 
   bool onInterfaceThread() const override;
