@@ -209,8 +209,8 @@ class Frontend {
   // The program is ending: every question that waits for the person returns at once with
   // "no answer", and questions engine threads ask from now on do not wait either, so that
   // no engine thread is left waiting for a person when the Peer joins its threads. Called
-  // on the interface thread, before Peer::shutdown. A front end whose questions never wait
-  // for a person has nothing to do.
+  // on the interface thread, before Peer::shutdown (see ProgramEnd). A front end whose questions
+  // never wait for a person has nothing to do.
   virtual void beginShutdown() {}
 };
 

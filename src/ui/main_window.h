@@ -19,6 +19,7 @@ class AddressList;
 class ChatLog;
 class InputBox;
 class Peer;
+class ProgramEnd;
 class QtFrontend;
 
 // The program's one main window (class FileTransferWnd): address and port boxes, Listen,
@@ -33,8 +34,9 @@ class MainWindow : public QWidget {
   // Reads the stored size, creates the controls, loads the connection settings and writes
   // this machine's address into the chat log. The window is shown by start(). With a
   // discovery backend the address box lists the computers found on the local network and
-  // this one is announced while it listens.
-  MainWindow(Peer& peer, QtFrontend& frontend,
+  // this one is announced while it listens. Closing the window runs `end`, which withdraws
+  // that announcement first.
+  MainWindow(Peer& peer, QtFrontend& frontend, ProgramEnd& end,
              std::unique_ptr<DiscoveryBackend> discovery = nullptr);
   ~MainWindow() override;
 
@@ -55,7 +57,7 @@ class MainWindow : public QWidget {
   void closeWithoutAsking();
 
  Q_SIGNALS:
-  // The window has saved its state and the Peer has stopped; the program may end.
+  // The window has saved its state and the program's end has run; the program may end.
   void closed();
 
  protected:
@@ -82,6 +84,7 @@ class MainWindow : public QWidget {
 
   Peer& peer_;
   QtFrontend& frontend_;
+  ProgramEnd& end_;
   const SettingsStore store_;
   bool stayOnTop_ = false;
   bool closed_ = false;

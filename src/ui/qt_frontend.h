@@ -30,7 +30,7 @@ class TransferWindow;
 // What the main window shows is emitted as signals instead, on the GUI thread and in the
 // order of the calls, carrying values only: whoever shows it connects to them.
 //
-// The QtFrontend must outlive the Peer that uses it. When the main window closes it calls
+// The QtFrontend must outlive the Peer that uses it. The program's end (ProgramEnd) calls
 // beginShutdown() before the Peer joins its threads: from then on every question from an
 // engine thread is answered at once with "no answer", so no thread waits for a GUI thread
 // that no longer runs its event loop. The GUI thread itself may still ask.
