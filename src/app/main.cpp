@@ -6,6 +6,7 @@
 
 #include "discovery/avahi_discovery.h"
 #include "link/peer.h"
+#include "link/program_end.h"
 #include "ui/main_window.h"
 #include "ui/program_icon.h"
 #include "ui/qt_frontend.h"
@@ -26,7 +27,8 @@ int main(int argc, char* argv[]) {
 
   brisk::QtFrontend frontend;
   brisk::Peer peer(frontend);
-  brisk::MainWindow window(peer, frontend, std::make_unique<brisk::AvahiDiscovery>());
+  brisk::ProgramEnd end(peer, frontend);
+  brisk::MainWindow window(peer, frontend, end, std::make_unique<brisk::AvahiDiscovery>());
   QObject::connect(&window, &brisk::MainWindow::closed, &app, &QApplication::quit);
   // Being terminated, interrupted or logged out closes the window as its close box does,
   // without the question about running transfers, so the settings are saved.
@@ -37,9 +39,8 @@ int main(int argc, char* argv[]) {
                    &brisk::MainWindow::closeWithoutAsking);
   window.start();
   const int code = QApplication::exec();
-  // Normally the window's close did this already; whatever else ended the loop, no engine
+  // Normally the window's close ran it already; whatever else ended the loop, no engine
   // thread may go on waiting for an answer from it.
-  frontend.beginShutdown();
-  peer.shutdown();
+  end.run();
   return code;
 }

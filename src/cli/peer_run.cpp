@@ -25,6 +25,7 @@
 #include "discovery/display_name.h"
 #include "link/link_boxes.h"
 #include "link/peer.h"
+#include "link/program_end.h"
 
 namespace brisk {
 
@@ -171,7 +172,11 @@ class PeerRun {
         console_(*io.output, io.outputIsTerminal, io.columns),
         frontend_(console_, answerPolicyFor(options, io.inputIsTerminal)),
         peer_(frontend_),
-        signals_(blocked_, wake_, [this] { peer_.disconnect(); }) {}
+        signals_(blocked_, wake_, [this] { peer_.disconnect(); }),
+        end_(peer_, frontend_) {
+    // Stopping discovery withdraws the announcement.
+    end_.addFirstStep([this] { discovery_.reset(); });
+  }
 
   int run() {
     frontend_.setStatusListener([this] { wake_.wake(); });
@@ -190,11 +195,7 @@ class PeerRun {
       if (options_.keep) listenAgainOnceThePeerLeft();
       if (discovery_) updateAnnouncement();
     }
-    // The announcement goes first: nobody should find a peer that is leaving.
-    discovery_.reset();
-    // Questions first: a thread waiting for an answer would hold up the shutdown.
-    frontend_.stop();
-    peer_.shutdown();
+    end_.run();
     console_.finish();
     return *exitStatus;
   }
@@ -367,6 +368,7 @@ class PeerRun {
   TerminalFrontend frontend_;
   Peer peer_;
   SignalWatcher signals_;
+  ProgramEnd end_;
 
   bool inputOpen_ = true;
   std::string pendingInput_;

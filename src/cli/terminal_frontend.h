@@ -43,9 +43,6 @@ class TerminalFrontend : public Frontend {
   // No more lines will come: questions asked now or later get no answer and take the
   // cautious way (refuse, cancel, stop, no).
   void closeInput() { desk_.closeInput(); }
-  // The program is ending: every open prompt and question returns at once, and later
-  // ones do not wait.
-  void stop() { desk_.stop(); }
 
   FrontendStatus status() const;
   // Forgets the link that ended, before listening again for the next peer.
@@ -78,6 +75,8 @@ class TerminalFrontend : public Frontend {
   void offerEnded(const OfferEnd& end) override;
   // Wakes the run loop, which then asks the Peer whether its work is done.
   void engineIdle() override;
+  // Every open prompt and question returns at once, and later ones do not wait.
+  void beginShutdown() override { desk_.stop(); }
   void transferEnded(const TransferEnd& end) override;
 
  private:

@@ -205,6 +205,13 @@ class Frontend {
   // Nothing is under way any more (see Peer::idle); may come more than once, and the
   // Peer may be busy again by the time it is handled.
   virtual void engineIdle() {}
+
+  // The program is ending: every question that waits for the person returns at once with
+  // "no answer", and questions engine threads ask from now on do not wait either, so that
+  // no engine thread is left waiting for a person when the Peer joins its threads. Called
+  // on the interface thread, before Peer::shutdown (see ProgramEnd). A front end whose questions
+  // never wait for a person has nothing to do.
+  virtual void beginShutdown() {}
 };
 
 }  // namespace brisk

@@ -9,12 +9,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QValidator>
 
 #include "link/link_boxes.h"
 #include "link/peer.h"
+#include "link/program_end.h"
 #include "ui/address_list.h"
 #include "ui/chat_log.h"
 #include "ui/control_ids.h"
@@ -59,14 +61,14 @@ QPushButton* makeButton(QWidget* parent, int id, const QString& text, const QRec
 
 }  // namespace
 
-MainWindow::MainWindow(Peer& peer, QtFrontend& frontend,
+MainWindow::MainWindow(Peer& peer, QtFrontend& frontend, ProgramEnd& end,
                        std::unique_ptr<DiscoveryBackend> discovery)
-    : peer_(peer), frontend_(frontend), store_(peer.notices()) {
+    : peer_(peer), frontend_(frontend), end_(end), store_(peer.notices()) {
   const WindowPlacement placement = readWindowPlacement(store_);
   setObjectName(QStringLiteral("FileTransferWnd"));
   setWindowTitle(QStringLiteral("File Transfer   "));
   applyFontAndBackground(this);
-  frontend_.attachMainWindow(this);
+  frontend_.attachMainWindow(this, store_);
   createControls();
   setKeyboardOrder();
   // Below this client size the fixed top row and the moving bottom row would overlap, and
@@ -80,7 +82,16 @@ MainWindow::MainWindow(Peer& peer, QtFrontend& frontend,
   addressBox_->setEditText(QString::fromStdString(settings.peerAddress));
   portBox_->setText(QString::number(settings.port));
   addressList_ = new AddressList(addressBox_, portBox_, store_, std::move(discovery));
+  // Whoever ends the program, the window may already be gone by then.
+  end_.addFirstStep([list = QPointer<AddressList>(addressList_)] {
+    if (list) list->shutdown();
+  });
 
+  connect(&frontend_, &QtFrontend::logAppended, this, &MainWindow::appendLog);
+  connect(&frontend_, &QtFrontend::linkStateChanged, this, &MainWindow::showLinkState);
+  connect(&frontend_, &QtFrontend::portListening, this, &MainWindow::showPortListening);
+  connect(&frontend_, &QtFrontend::addressTextChanged, this, &MainWindow::setAddressText);
+  connect(&frontend_, &QtFrontend::frontRequested, this, &MainWindow::bringToFront);
   peer_.logLocalAddress();
 }
 
@@ -309,10 +320,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   closed_ = true;
   saveWindowPlacement(store_, isMaximized(), frameGeometry().size());
   saveStayOnTop(store_, stayOnTop_);
-  // Engine threads waiting for an answer are let go before the Peer joins them.
-  frontend_.beginShutdown();
-  addressList_->shutdown();
-  peer_.shutdown();
+  end_.run();
   saveConnectionSettings(store_, addressBox_->currentText().toStdString(),
                          portBox_->text().toStdString(), peer_.autoClose());
   Q_EMIT closed();

@@ -19,13 +19,14 @@ class AddressList;
 class ChatLog;
 class InputBox;
 class Peer;
+class ProgramEnd;
 class QtFrontend;
 
 // The program's one main window (class FileTransferWnd): address and port boxes, Listen,
 // Connect and Disconnect with the status label in place of the first two while a link is
 // made or up, the chat log, the input box, Send and Send file. It restores and saves its
 // size and states through the settings store, drives the Peer with its commands and shows
-// what the Peer reports through the QtFrontend. GUI thread only.
+// what the QtFrontend's signals report. GUI thread only.
 class MainWindow : public QWidget {
   Q_OBJECT
 
@@ -33,21 +34,14 @@ class MainWindow : public QWidget {
   // Reads the stored size, creates the controls, loads the connection settings and writes
   // this machine's address into the chat log. The window is shown by start(). With a
   // discovery backend the address box lists the computers found on the local network and
-  // this one is announced while it listens.
-  MainWindow(Peer& peer, QtFrontend& frontend,
+  // this one is announced while it listens. Closing the window runs `end`, which withdraws
+  // that announcement first.
+  MainWindow(Peer& peer, QtFrontend& frontend, ProgramEnd& end,
              std::unique_ptr<DiscoveryBackend> discovery = nullptr);
   ~MainWindow() override;
 
   // Shows the window, maximised if it was left so, and restores stay-on-top.
   void start();
-
-  // What the engine shows; the QtFrontend carries its calls here.
-  void appendLog(const QString& text, const QColor& colour);
-  void showLinkState(LinkState state);
-  // The port listens: the computer is announced until the next state.
-  void showPortListening();
-  void setAddressText(const QString& text);
-  void bringToFront();
 
   // The window's commands: the buttons (7 to 11) and the main context menu (70 to 75).
   void command(int id);
@@ -63,7 +57,7 @@ class MainWindow : public QWidget {
   void closeWithoutAsking();
 
  Q_SIGNALS:
-  // The window has saved its state and the Peer has stopped; the program may end.
+  // The window has saved its state and the program's end has run; the program may end.
   void closed();
 
  protected:
@@ -80,8 +74,17 @@ class MainWindow : public QWidget {
   void showHelp();
   void showAbout();
 
+  // What the engine reports, connected to the QtFrontend's signals.
+  void appendLog(const QString& text, const QColor& colour);
+  void showLinkState(LinkState state);
+  // The port listens: the computer is announced until the next state.
+  void showPortListening();
+  void setAddressText(const QString& text);
+  void bringToFront();
+
   Peer& peer_;
   QtFrontend& frontend_;
+  ProgramEnd& end_;
   const SettingsStore store_;
   bool stayOnTop_ = false;
   bool closed_ = false;

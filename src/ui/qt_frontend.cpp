@@ -12,10 +12,10 @@
 #include <QScreen>
 #include <QThread>
 
+#include "common/settings_store.h"
 #include "ui/control_ids.h"
 #include "ui/engine_text.h"
 #include "ui/file_exists_dialog.h"
-#include "ui/main_window.h"
 #include "ui/notice_box.h"
 #include "ui/prompt_window.h"
 #include "ui/save_folder.h"
@@ -63,8 +63,9 @@ QtFrontend::~QtFrontend() {
   for (const QPointer<QWidget>& window : std::as_const(windows_)) delete window.data();
 }
 
-void QtFrontend::attachMainWindow(MainWindow* window) {
+void QtFrontend::attachMainWindow(QWidget* window, const SettingsStore& store) {
   mainWindow_ = window;
+  store_ = &store;
 }
 
 void QtFrontend::beginShutdown() {
@@ -156,7 +157,7 @@ void QtFrontend::placeCascaded(QWidget* window) {
 std::optional<std::filesystem::path> QtFrontend::chooseSaveLocation(
     const std::function<QString(const QString& startFolder)>& dialog, bool choosesFolder) {
   if (!mainWindow_) return chosenPath(dialog(QString()));
-  const SettingsStore& store = mainWindow_->settingsStore();
+  const SettingsStore& store = *store_;
   const QString chosen = dialog(saveDialogFolder(store));
   if (chosen.isEmpty()) return std::nullopt;
   rememberSaveFolder(store, choosesFolder ? chosen : QFileInfo(chosen).absolutePath());
@@ -165,36 +166,30 @@ std::optional<std::filesystem::path> QtFrontend::chooseSaveLocation(
 
 // --- Main window
 
+// Emitted from queued work, so that they keep their order with each other and with
+// everything else this front end queues (notices, transfer windows), and a call on the GUI
+// thread does not overtake one an engine thread made before it.
+
 void QtFrontend::appendLog(const std::string& text, Rgb colour) {
-  post([this, text, colour] {
-    if (mainWindow_) {
-      mainWindow_->appendLog(fromEngineText(text), QColor(colour.red, colour.green, colour.blue));
-    }
+  post([this, text = fromEngineText(text), colour = QColor(colour.red, colour.green, colour.blue)] {
+    Q_EMIT logAppended(text, colour);
   });
 }
 
 void QtFrontend::showLinkState(LinkState state) {
-  post([this, state] {
-    if (mainWindow_) mainWindow_->showLinkState(state);
-  });
+  post([this, state] { Q_EMIT linkStateChanged(state); });
 }
 
 void QtFrontend::showPortListening() {
-  post([this] {
-    if (mainWindow_) mainWindow_->showPortListening();
-  });
+  post([this] { Q_EMIT portListening(); });
 }
 
 void QtFrontend::setAddressText(const std::string& text) {
-  post([this, text] {
-    if (mainWindow_) mainWindow_->setAddressText(QString::fromStdString(text));
-  });
+  post([this, text = QString::fromStdString(text)] { Q_EMIT addressTextChanged(text); });
 }
 
 void QtFrontend::bringToFront() {
-  post([this] {
-    if (mainWindow_) mainWindow_->bringToFront();
-  });
+  post([this] { Q_EMIT frontRequested(); });
 }
 
 void QtFrontend::beep() {
@@ -405,7 +400,7 @@ void QtFrontend::showTransferVerdict(TransferWindowId window, const TransferVerd
     const QString title = shown->windowTitle();
     shown->showVerdict(verdict);
     // A window that closed itself after the transfer leaves the main window to show.
-    QWidget* target = verdict.closeWindow ? static_cast<QWidget*>(mainWindow_.data()) : shown;
+    QWidget* target = verdict.closeWindow ? mainWindow_.data() : shown;
     attention_.call(target, QString::fromStdString(verdict.status), title);
   });
 }

@@ -6,9 +6,11 @@
 #include <mutex>
 #include <set>
 
+#include <QColor>
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QWidget>
 
 #include "common/frontend.h"
@@ -17,7 +19,7 @@
 
 namespace brisk {
 
-class MainWindow;
+class SettingsStore;
 class TransferWindow;
 
 // The Frontend of the Qt program. Every operation may be called from any thread and is
@@ -25,8 +27,10 @@ class TransferWindow;
 // order of the calls) and return at once; the ones that ask the person block the calling
 // thread until the answer, or run their own event loop when called on the GUI thread.
 // Windows the engine opens (notices, prompts, dialogs, transfer windows) are owned here.
+// What the main window shows is emitted as signals instead, on the GUI thread and in the
+// order of the calls, carrying values only: whoever shows it connects to them.
 //
-// The QtFrontend must outlive the Peer that uses it. When the main window closes it calls
+// The QtFrontend must outlive the Peer that uses it. The program's end (ProgramEnd) calls
 // beginShutdown() before the Peer joins its threads: from then on every question from an
 // engine thread is answered at once with "no answer", so no thread waits for a GUI thread
 // that no longer runs its event loop. The GUI thread itself may still ask.
@@ -37,13 +41,14 @@ class QtFrontend : public QObject, public Frontend {
   QtFrontend();
   ~QtFrontend() override;
 
-  // GUI thread. The window that receives log lines, link states and the address, and owns
-  // the file dialogs.
-  void attachMainWindow(MainWindow* window);
+  // GUI thread. The main window: the file dialogs' parent, the place new windows cascade
+  // from and the one to call attention to when a finished transfer's window closed itself.
+  // `store` keeps the folder the save dialogs open in; it lives as long as `window`.
+  void attachMainWindow(QWidget* window, const SettingsStore& store);
 
   // GUI thread. Releases every waiting question with "no answer", refuses new ones from
   // other threads and closes every window the engine opened.
-  void beginShutdown();
+  void beginShutdown() override;
   bool shuttingDown() const;
 
   bool onInterfaceThread() const override;
@@ -85,6 +90,16 @@ class QtFrontend : public QObject, public Frontend {
   // GUI thread: how many transfer windows show a transfer that still runs.
   int runningTransfers() const;
 
+ Q_SIGNALS:
+  // What the engine reports for the main window, emitted on the GUI thread in the order
+  // of the calls, whichever threads made them.
+  void logAppended(const QString& text, const QColor& colour);
+  void linkStateChanged(brisk::LinkState state);
+  // The control port listens for the peer, until the next link state.
+  void portListening();
+  void addressTextChanged(const QString& text);
+  void frontRequested();
+
  private:
   // Runs `work` on the GUI thread after everything queued before it.
   void post(std::function<void()> work);
@@ -108,7 +123,9 @@ class QtFrontend : public QObject, public Frontend {
   std::optional<std::filesystem::path> chooseSaveLocation(
       const std::function<QString(const QString& startFolder)>& dialog, bool choosesFolder);
 
-  QPointer<MainWindow> mainWindow_;
+  QPointer<QWidget> mainWindow_;
+  // Valid while mainWindow_ is.
+  const SettingsStore* store_ = nullptr;
   QList<QPointer<QWidget>> windows_;
   std::map<TransferWindowId, QPointer<TransferWindow>> transferWindows_;
   TransferWindowId lastTransferWindow_ = 0;

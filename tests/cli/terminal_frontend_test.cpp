@@ -263,7 +263,7 @@ TEST_F(TerminalFrontendTest, OwnOfferWaitsUntilThePeerAnswers) {
   result = waiting(forgotten);
   ASSERT_TRUE(test::waitFor([&] { return frontend->status().openPrompts == 1; }));
   ending = true;
-  frontend->stop();  // the program ends
+  frontend->beginShutdown();  // the program ends
   EXPECT_EQ(result.get(), PromptAnswer::None);
 }
 

@@ -181,9 +181,10 @@ class AddressListTest : public QObject {
   void theWindowAnnouncesWhileItListensAndWithdrawsOnQuit() {
     QtFrontend frontend;
     Peer peer(frontend, fastTiming());
+    ProgramEnd end(peer, frontend);
     auto backend = std::make_unique<FakeDiscovery>();
     FakeDiscovery* fake = backend.get();
-    MainWindow window(peer, frontend, std::move(backend));
+    MainWindow window(peer, frontend, end, std::move(backend));
     const int port = freePortRange(1);
     control<QLineEdit>(&window, kIdPortBox)->setText(QString::number(port));
     {
@@ -202,11 +203,17 @@ class AddressListTest : public QObject {
     QCOMPARE(fake->announced()->port, port);
     window.command(kIdDisconnect);
     QTRY_VERIFY(!fake->announced().has_value());
-    // On quit the backend goes, and with it the announcement.
+    // On quit the backend goes, and with it the announcement, before anything else stops.
     bool stopped = false;
-    fake->onDestroyed = [&stopped] { stopped = true; };
+    bool stoppedFirst = false;
+    fake->onDestroyed = [&] {
+      stopped = true;
+      stoppedFirst = !frontend.shuttingDown() && !peer.stopping();
+    };
     window.close();
     QVERIFY(stopped);
+    QVERIFY(stoppedFirst);
+    QVERIFY(frontend.shuttingDown() && peer.stopping());
   }
 
   void theDisplayNameIsEditedInADialog() {

@@ -1,8 +1,10 @@
 // The QtFrontend's crossing of threads: workers wait for answers given in windows, the GUI
-// thread asks without deadlocking itself, and the shutdown lets every waiting worker go.
+// thread asks without deadlocking itself, the shutdown lets every waiting worker go, and
+// what the main window shows arrives on the GUI thread in the order it was reported.
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <iterator>
 #include <string>
@@ -19,6 +21,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include "ui/control_ids.h"
 #include "ui/file_exists_dialog.h"
@@ -152,6 +155,75 @@ class QtFrontendTest : public QObject {
     auto late = std::async(std::launch::async, [&] { return frontend.askYesNo("late"); });
     QVERIFY(late.wait_for(std::chrono::seconds(5)) == std::future_status::ready);
     QCOMPARE(late.get(), false);
+  }
+
+  // The engine reports from its link thread and, for Listen and Connect, from the GUI
+  // thread itself; the window must hear every report in the order it was made, or it
+  // would show a state the link has already left.
+  void mainWindowEventsKeepTheirOrderAcrossThreads() {
+    QtFrontend frontend;
+    QStringList heard;
+    QStringList offGuiThread;
+    const auto hear = [&](const QString& event) {
+      if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
+        offGuiThread.append(event);
+      }
+      heard.append(event);
+    };
+    // Connected directly, so each handler runs on the thread that emits.
+    connect(
+        &frontend, &QtFrontend::logAppended, this,
+        [&](const QString& text, const QColor& colour) {
+          hear(QStringLiteral("log %1 %2").arg(text, colour.name()));
+        },
+        Qt::DirectConnection);
+    connect(
+        &frontend, &QtFrontend::linkStateChanged, this,
+        [&](LinkState state) { hear(QStringLiteral("state %1").arg(int(state))); },
+        Qt::DirectConnection);
+    connect(
+        &frontend, &QtFrontend::portListening, this,
+        [&] { hear(QStringLiteral("port listening")); }, Qt::DirectConnection);
+    connect(
+        &frontend, &QtFrontend::addressTextChanged, this,
+        [&](const QString& text) { hear(QStringLiteral("address %1").arg(text)); },
+        Qt::DirectConnection);
+    connect(
+        &frontend, &QtFrontend::frontRequested, this, [&] { hear(QStringLiteral("front")); },
+        Qt::DirectConnection);
+
+    struct Report {
+      bool fromGuiThread;
+      std::function<void()> call;
+      QString heard;
+    };
+    const Report reports[] = {
+        {false, [&] { frontend.appendLog("本机IP地址：127.0.0.1\r\n", kBlack); },
+         QStringLiteral("log 本机IP地址：127.0.0.1\n #000000")},
+        {true, [&] { frontend.showLinkState(LinkState::Listening); }, QStringLiteral("state 1")},
+        {false, [&] { frontend.showPortListening(); }, QStringLiteral("port listening")},
+        {false, [&] { frontend.setAddressText("127.0.0.1"); }, QStringLiteral("address 127.0.0.1")},
+        {false, [&] { frontend.bringToFront(); }, QStringLiteral("front")},
+        {false, [&] { frontend.showLinkState(LinkState::Connected); }, QStringLiteral("state 3")},
+        {false, [&] { frontend.appendLog("你好\r", kBlue); }, QStringLiteral("log 你好\n #0000ff")},
+        {false, [&] { frontend.showLinkState(LinkState::Idle); }, QStringLiteral("state 0")},
+        {true, [&] { frontend.showLinkState(LinkState::Connecting); }, QStringLiteral("state 2")},
+        {false, [&] { frontend.appendLog("\r\n连接中断\r\n", kRed); },
+         QStringLiteral("log \n连接中断\n #ff0000")},
+        {false, [&] { frontend.showLinkState(LinkState::Idle); }, QStringLiteral("state 0")},
+    };
+    QStringList expected;
+    for (const Report& report : reports) {
+      // Each report is made after the one before it returned, on the thread it names.
+      if (report.fromGuiThread) {
+        report.call();
+      } else {
+        std::thread(report.call).join();
+      }
+      expected.append(report.heard);
+    }
+    QTRY_COMPARE(heard, expected);
+    QCOMPARE(offGuiThread, QStringList());
   }
 
   void promptAnswersWithTheButtonPressed() {

@@ -33,6 +33,7 @@ const QString kTooMuchWaiting = QStringLiteral("发送的消息太多，请稍�
 struct ProgramWithNoticePause {
   QtFrontend frontend;
   Peer peer;
+  ProgramEnd end;
   MainWindow window;
 
   static Timing timing() {
@@ -40,12 +41,10 @@ struct ProgramWithNoticePause {
     timing.noticePause = Timing{}.noticePause;
     return timing;
   }
-  ProgramWithNoticePause() : peer(frontend, timing()), window(peer, frontend) {}
+  ProgramWithNoticePause()
+      : peer(frontend, timing()), end(peer, frontend), window(peer, frontend, end) {}
   // As main() ends: no engine thread may wait for an answer from a window that is gone.
-  ~ProgramWithNoticePause() {
-    frontend.beginShutdown();
-    peer.shutdown();
-  }
+  ~ProgramWithNoticePause() { end.run(); }
 };
 
 // Ticks every 10 ms on the GUI thread and keeps the longest time between two ticks: how

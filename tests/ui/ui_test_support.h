@@ -11,6 +11,7 @@
 #include <QVariant>
 
 #include "link/peer.h"
+#include "link/program_end.h"
 #include "support/test_support.h"
 #include "ui/control_ids.h"
 #include "ui/main_window.h"
@@ -32,13 +33,15 @@ void writeSettings(const std::map<QString, QVariant>& values = {});
 // One stored value, or a null QVariant.
 QVariant storedSetting(const QString& name);
 
-// The program as main() builds it: front end, Peer (with short pauses) and main window.
+// The program as main() builds it: front end, Peer (with short pauses), its end and the
+// main window.
 struct Program {
   QtFrontend frontend;
   Peer peer;
+  ProgramEnd end;
   MainWindow window;
 
-  Program() : peer(frontend, fastTiming()), window(peer, frontend) {}
+  Program() : peer(frontend, fastTiming()), end(peer, frontend), window(peer, frontend, end) {}
 };
 
 // While it lives, answers every message box that appears with its first button (or OK),
