@@ -148,15 +148,15 @@ bool OfferSlots::end(const OfferKey& key, OfferOutcome outcome, const OfferEndSt
     prompt = std::exchange(slots_[at(key.index)].prompt, nullptr);
   }
   if (prompt) prompt->close();
-  // The Index stays taken while the person is told, so that nothing counts as idle
-  // before they have been.
+  // The Index stays taken while the person is told and the end is reported, so that
+  // nothing counts as idle before they have been.
   if (steps.tellPerson) steps.tellPerson();
+  report(key.index, ownOffer, outcome);
   {
     std::lock_guard lock(mutex_);
     slots_[at(key.index)] = Slot{};
   }
   changed();
-  report(key.index, ownOffer, outcome);
   return true;
 }
 

@@ -50,7 +50,7 @@ struct OfferEndSteps {
   // While the slot is still held: the message the peer must get before the Index can be
   // used again (a refusal, a CANCEL, a STOP), so that no new offer overtakes it.
   std::function<void()> tellPeer;
-  // Once the prompt is closed and before the slot is freed: what the person is told.
+  // Once the prompt is closed and before the end is reported: what the person is told.
   std::function<void()> tellPerson;
 };
 
@@ -97,8 +97,8 @@ class OfferSlots {
   [[nodiscard]] bool move(const OfferKey& key, OfferState from, OfferState to,
                           std::shared_ptr<TransferRecord> record = nullptr);
   // Ends the offer unless it has already ended or its transfer has started: the slot is
-  // held (Ending) while `steps.tellPeer` runs, the prompt is closed and `steps.tellPerson`
-  // runs; then the slot is freed and offerEnded is reported. True when this call ended it.
+  // held (Ending) while `steps.tellPeer` runs, the prompt is closed, `steps.tellPerson`
+  // runs and offerEnded is reported; then the slot is freed. True when this call ended it.
   bool end(const OfferKey& key, OfferOutcome outcome, const OfferEndSteps& steps = {});
   // The transfer's end has been shown: its record leaves the slot (the Index is free).
   void releaseTransfer(const OfferKey& key);

@@ -184,6 +184,9 @@ TEST_P(OfferInvariants, EveryOfferEndsOnceAndEveryIndexIsFreeOnceTheLinkHasEnded
       ASSERT_TRUE(ui.waitForLog(message)) << message;
     }
   }
+  // Everything sent has been read before the end: a Disconnect leaves unread bytes unread.
+  ASSERT_TRUE(raw.send("the last line\r\n"));
+  ASSERT_TRUE(ui.waitForLog("the last line\r\n"));
   // The peer leaves, or the person disconnects.
   if (dice.roll(2) == 0) {
     ASSERT_TRUE(raw.endSending());
