@@ -63,6 +63,29 @@ TEST(ControlFramer, AnOfferOfOneFileEndsAfterItsItemLine) {
             (Flat{{ask, true}, {"TRANSFILE:CANCEL:Index:1\r\n", true}}));
 }
 
+// What follows an offer at once: a chat line (it has no tab, so it is no item line) or the
+// next control message, which ends an offer still missing its totals. Neither becomes part
+// of the offer.
+TEST(ControlFramer, WhatFollowsAnOfferAtOnceIsNotSwallowedByIt) {
+  const std::string ask = "TRANSFILE:ASK:Index:1\r\na.txt\t100 bytes\r\n";
+  ControlFramer framer;
+  EXPECT_EQ(flatten(framer.feed(ask + "hello\r\nTRANSFILE:CANCEL:Index:1\r\n")),
+            (Flat{{ask, true}, {"hello\r\n", false}, {"TRANSFILE:CANCEL:Index:1\r\n", true}}));
+
+  // An offer whose totals never come ends where the next message begins; the totals of
+  // an offer after it are not taken for its own.
+  const std::string folder = toWire(
+      "TRANSFILE:ASK:Index:4\r\nd\t文件夹\t1 KB\r\n\r\n总计 文件个数：-1\r\n　　 文件大小：0 "
+      "Bytes = 1 KB\r\n");
+  const std::string cut = "TRANSFILE:ASK:Index:3\r\nb.txt\t1 bytes\r\nc.txt\t1 bytes\r\n";
+  EXPECT_EQ(flatten(framer.feed(cut + folder)), (Flat{{cut, true}, {folder, true}}));
+
+  const std::string items = ask + "b.txt\tno totals come\r\n";
+  EXPECT_EQ(flatten(framer.feed(items + "TRANSFILE:STOP:Index:2\r\n")),
+            (Flat{{items, true}, {"TRANSFILE:STOP:Index:2\r\n", true}}));
+  EXPECT_FALSE(framer.holdsPartialMessage());
+}
+
 TEST(ControlFramer, AnOfferWithTotalsWaitsForThemAcrossReads) {
   const std::string ask = toWire(
       "TRANSFILE:ASK:Index:2\r\na.txt\t100 bytes\r\nb\t文件夹\t2 KB\r\n\r\n总计 文件个数：2\r\n"
