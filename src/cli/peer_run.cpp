@@ -75,7 +75,7 @@ class WakePipe {
   std::array<int, 2> fds_{-1, -1};
 };
 
-// Blocks SIGINT and SIGTERM in the calling thread for its lifetime. Made before any other
+// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread for its lifetime. Made before any other
 // thread starts (the Peer starts threads as it is built), so that every thread inherits
 // the block and only the SignalWatcher takes these signals.
 class TerminationSignalsBlocked {
@@ -84,6 +84,8 @@ class TerminationSignalsBlocked {
     sigemptyset(&signals_);
     sigaddset(&signals_, SIGINT);
     sigaddset(&signals_, SIGTERM);
+    // A closed terminal or an ending session: the same clean end.
+    sigaddset(&signals_, SIGHUP);
     ::pthread_sigmask(SIG_BLOCK, &signals_, &oldMask_);
   }
   ~TerminationSignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &oldMask_, nullptr); }
@@ -97,7 +99,7 @@ class TerminationSignalsBlocked {
   sigset_t oldMask_{};
 };
 
-// SIGINT and SIGTERM are taken by a thread of their own rather than by a handler: the
+// SIGINT, SIGTERM and SIGHUP are taken by a thread of their own rather than by a handler: the
 // main thread may be blocked in a send to a peer that reads nothing, and a handler cannot
 // break that off (the send starts again after it). The first signal is recorded, wakes
 // the run loop and calls `interrupt`, which fails such a send; a second one ends the

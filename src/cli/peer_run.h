@@ -22,7 +22,7 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitLinkFailed = 3;
 
 // Runs brisk-peer with checked options (see resolvePaths) until it ends, and returns its
-// exit status. While it runs, SIGINT and SIGTERM end it cleanly and SIGPIPE is ignored.
+// exit status. While it runs, SIGINT, SIGTERM and SIGHUP end it cleanly and SIGPIPE is ignored.
 int runPeer(const PeerOptions& options, const PeerIo& io);
 
 }  // namespace brisk

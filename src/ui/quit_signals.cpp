@@ -12,7 +12,8 @@ namespace brisk {
 
 namespace {
 
-constexpr std::array kQuitSignals = {SIGTERM, SIGINT};
+// SIGHUP comes when the terminal Brisk was started from closes, or with some session ends.
+constexpr std::array kQuitSignals = {SIGTERM, SIGINT, SIGHUP};
 
 // A signal handler may do almost nothing; it writes the signal's number into a pipe that
 // the event loop watches (the self-pipe pattern).

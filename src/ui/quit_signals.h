@@ -6,7 +6,7 @@ class QSocketNotifier;
 
 namespace brisk {
 
-// Turns SIGTERM and SIGINT into the Qt signal received() on the thread that made this
+// Turns SIGTERM, SIGINT and SIGHUP into the Qt signal received() on the thread that made this
 // object, so the program closes its window the normal way (saving its settings) instead
 // of being cut off. One per process; the handlers stay installed while it lives.
 class QuitSignals : public QObject {

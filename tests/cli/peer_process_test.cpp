@@ -240,7 +240,7 @@ TEST_F(BriskPeerProcess, TerminationSignalEndsAProgramBlockedSendingChatWithinAS
   for (int line = 0; line < 4096; ++line) lines += std::string(4095, 'x') + "\n";
   const std::filesystem::path input = root() / "chat.txt";
   test::writeFile(input, lines);
-  for (const int number : {SIGTERM, SIGINT}) {
+  for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
     const int port = test::freePortRange();
     const test::RawConnection silent = test::RawConnection::listenOn(port);
     ChildProcess talker(BRISK_PEER_PROGRAM,

@@ -226,11 +226,12 @@ class DesktopTest : public QObject {
     program.window.closeWithoutAsking();
   }
 
-  // SIGTERM and SIGINT close the window the normal way: the settings are written.
+  // SIGTERM, SIGINT and SIGHUP close the window the normal way: the settings are written.
   void signalsSaveTheSettings_data() {
     QTest::addColumn<int>("signalNumber");
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGHUP") << SIGHUP;
   }
 
   void signalsSaveTheSettings() {
