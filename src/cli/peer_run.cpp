@@ -1,5 +1,6 @@
 #include "cli/peer_run.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <thread>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include <fcntl.h>
@@ -182,6 +184,10 @@ class PeerRun {
 
   int run() {
     frontend_.setStatusListener([this] { wake_.wake(); });
+    frontend_.judgeOwnOffers(std::any_of(options_.actions.begin(), options_.actions.end(),
+                                         [](const PeerOptions::Action& action) {
+                                           return std::holds_alternative<PeerOptions::Send>(action);
+                                         }));
     if (options_.role == PeerOptions::Role::Listen && options_.announce) startDiscovery();
     peer_.logLocalAddress();
     startLink();

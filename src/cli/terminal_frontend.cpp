@@ -188,11 +188,16 @@ void TerminalFrontend::showTransferVerdict(TransferWindowId window,
 
 // --- Events
 
+void TerminalFrontend::judgeOwnOffers(bool own) {
+  std::lock_guard lock(mutex_);
+  judgeOwn_ = own;
+}
+
 void TerminalFrontend::offerEnded(const OfferEnd& end) {
   // An accepted offer's outcome is its transfer's.
   if (end.outcome == OfferOutcome::Accepted) return;
-  changeStatus([](FrontendStatus& status) {
-    if (!status.firstOutcome) status.firstOutcome = false;
+  changeStatus([this, &end](FrontendStatus& status) {
+    if (end.ownOffer == judgeOwn_ && !status.firstOutcome) status.firstOutcome = false;
   });
 }
 
@@ -201,9 +206,10 @@ void TerminalFrontend::engineIdle() {
 }
 
 void TerminalFrontend::transferEnded(const TransferEnd& end) {
-  changeStatus([&end](FrontendStatus& status) {
+  // This side sends what it offered.
+  changeStatus([this, &end](FrontendStatus& status) {
     --status.openTransfers;
-    if (!status.firstOutcome) status.firstOutcome = end.complete;
+    if (end.isSender == judgeOwn_ && !status.firstOutcome) status.firstOutcome = end.complete;
   });
 }
 

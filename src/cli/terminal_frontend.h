@@ -23,8 +23,9 @@ struct FrontendStatus {
   int openPrompts = 0;     // offers, ours or the peer's, that wait for an answer
   int openQuestions = 0;   // save locations, existing files and the like being decided
   int openTransfers = 0;   // transfers begun and not yet ended
-  // How the first offer ended: its transfer's outcome (complete or not), or false for an
-  // offer that ended without a transfer (refused, cancelled or failed).
+  // How the first offer of the judged side ended (see judgeOwnOffers): its transfer's
+  // outcome (complete or not), or false for an offer that ended without a transfer
+  // (refused, cancelled or failed).
   std::optional<bool> firstOutcome;
 };
 
@@ -45,6 +46,10 @@ class TerminalFrontend : public Frontend {
   void closeInput() { desk_.closeInput(); }
 
   FrontendStatus status() const;
+  // Whose offers decide the first outcome: this side's own (a run that offers something)
+  // or the peer's (a run that only receives). The others, crossing or unrelated, are left
+  // out. The peer's, unless told otherwise.
+  void judgeOwnOffers(bool own);
   // Forgets the link that ended, before listening again for the next peer.
   void startNewLink();
   // Called after every change of the status, on the thread that changed it.
@@ -91,6 +96,7 @@ class TerminalFrontend : public Frontend {
 
   mutable std::mutex mutex_;
   FrontendStatus status_;
+  bool judgeOwn_ = false;
   std::function<void()> listener_;
 };
 

@@ -1,6 +1,7 @@
 #include <chrono>
 #include <clocale>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -182,6 +183,40 @@ TEST_F(BriskPeerProcess, OffersMadeAtTheSameMomentNeverLeaveEitherProgramWaiting
           << output;
     }
   }
+}
+
+// A --once run that offers something is judged by its own offer and that offer's transfer
+// only: the peer's offer, refused on the way, is not its outcome.
+TEST_F(BriskPeerProcess, OnceJudgesOnlyItsOwnOfferAndItsTransfer) {
+  const int port = test::freePortRange(100);
+  const test::RawConnection listening = test::RawConnection::listenOn(port);
+  const std::filesystem::path file = root() / "send" / "a.txt";
+  test::writeFile(file, "abc");
+  auto child = startConnector(port, {"--send", file.string(), "--once", "--refuse"});
+  const test::RawConnection raw = listening.accept();
+  ASSERT_TRUE(raw.isOpen());
+  ASSERT_TRUE(raw.send("TRANSFILE:ASK:Index:7\r\nx.txt\t1 bytes\r\n"));
+  const std::string refusal = "TRANSFILE:REPLY:NO:Index:7\r\n";
+  const std::string ask = "TRANSFILE:ASK:Index:1\r\na.txt\t3 bytes\r\n";
+  std::string received;
+  while (received.size() < refusal.size() + ask.size()) {
+    const std::string more = raw.receiveSome();
+    ASSERT_FALSE(more.empty()) << received << child->output();
+    received += more;
+  }
+  EXPECT_NE(received.find(refusal), std::string::npos) << received;
+  EXPECT_NE(received.find(ask), std::string::npos) << received;
+
+  const test::RawConnection dataListener = test::RawConnection::listenOn(port + 2);
+  ASSERT_TRUE(raw.send("TRANSFILE:REPLY:YES:PORT:" + std::to_string(port + 2) + ":Index:1\r\n"));
+  const test::RawConnection data = dataListener.accept();
+  ASSERT_TRUE(data.isOpen()) << child->output();
+  EXPECT_TRUE(data.receiveSome().starts_with("\\a.txt\r\nFileSize:3\r\n"));
+  ASSERT_TRUE(data.send("+0"));
+  EXPECT_EQ(data.receive(3), "abc");
+  ASSERT_TRUE(data.send("0"));
+  EXPECT_EQ(data.receive(30), std::string("| Transfer file(s) finished.") + std::string(2, '\0'));
+  EXPECT_EQ(child->waitForExit(kRunLimit), 0) << child->output();
 }
 
 TEST_F(BriskPeerProcess, ExitStatusTellsUsageErrorsAndFailedLinksApart) {

@@ -311,6 +311,11 @@ TEST_F(TerminalFrontendTest, TheFirstOfferEndsAsTheEngineReportsIt) {
        {OfferOutcome::Refused, OfferOutcome::Cancelled, OfferOutcome::Failed}) {
     for (const bool own : {false, true}) {
       auto frontend = make(AnswerPolicy::Offers::Refuse);
+      frontend->judgeOwnOffers(own);
+      // The other side's offer, crossing or unrelated, decides nothing.
+      frontend->offerEnded({7, !own, outcome});
+      frontend->transferEnded({8, !own, false});
+      EXPECT_FALSE(frontend->status().firstOutcome);
       frontend->offerEnded({1, own, outcome});
       EXPECT_EQ(frontend->status().firstOutcome, false);
       // A later transfer does not change how the first offer ended.
@@ -319,13 +324,16 @@ TEST_F(TerminalFrontendTest, TheFirstOfferEndsAsTheEngineReportsIt) {
     }
   }
 
-  // An accepted offer ends as its transfer does.
-  for (const bool complete : {false, true}) {
-    auto frontend = make(AnswerPolicy::Offers::Accept);
-    frontend->offerEnded({1, false, OfferOutcome::Accepted});
-    EXPECT_FALSE(frontend->status().firstOutcome);
-    frontend->transferEnded({1, false, complete});
-    EXPECT_EQ(frontend->status().firstOutcome, complete);
+  // An accepted offer ends as its transfer does: this side sends its own offers.
+  for (const bool own : {false, true}) {
+    for (const bool complete : {false, true}) {
+      auto frontend = make(AnswerPolicy::Offers::Accept);
+      frontend->judgeOwnOffers(own);
+      frontend->offerEnded({1, own, OfferOutcome::Accepted});
+      EXPECT_FALSE(frontend->status().firstOutcome);
+      frontend->transferEnded({1, own, complete});
+      EXPECT_EQ(frontend->status().firstOutcome, complete);
+    }
   }
 }
 
