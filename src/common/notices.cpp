@@ -18,11 +18,25 @@ void appendLastErrorText(std::string& text) {
   appendErrorText(code, text);
 }
 
+namespace {
+thread_local bool noticesPauseHere = true;
+}  // namespace
+
+NoNoticePauseHere::NoNoticePauseHere() : previous_(noticesPauseHere) {
+  noticesPauseHere = false;
+}
+
+NoNoticePauseHere::~NoNoticePauseHere() {
+  noticesPauseHere = previous_;
+}
+
 void Notices::showNotice(const std::string& text) const {
   frontend_.showNotice(text);
   // The pause spaces out a worker's burst of notices; the window's own thread shows one
-  // notice per command of the person and must never stall.
-  if (!frontend_.onInterfaceThread()) std::this_thread::sleep_for(timing_.noticePause);
+  // notice per command of the person and must never stall, nor may the link thread.
+  if (noticesPauseHere && !frontend_.onInterfaceThread()) {
+    std::this_thread::sleep_for(timing_.noticePause);
+  }
 }
 
 void Notices::showNoticeModal(const std::string& text) const {

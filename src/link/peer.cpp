@@ -141,6 +141,7 @@ Ipv4Address Peer::controlPeerAddress() const {
 // The link thread: listens or connects and then, on success, runs the receive loop of the
 // connection. One thread does both, so the main window always shows the states in order.
 void Peer::runLink(const std::shared_ptr<LinkAttempt>& attempt) {
+  const NoNoticePauseHere readsOn;
   std::optional<Socket> socket =
       attempt->role == Role::Listen ? listenForPeer(*attempt) : connectToPeer(*attempt);
   const bool linked = socket.has_value();

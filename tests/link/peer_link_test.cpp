@@ -244,6 +244,27 @@ TEST_F(PeerLinkTest, AnAddressThatIsNeitherNameNorNumberFailsToConnect) {
   EXPECT_TRUE(connectorUi.waitForLinkState(LinkState::Idle));
 }
 
+// Notices keep their pause on other threads; the link thread never waits for it, so a peer
+// that sends malformed message after malformed message cannot hold the connection.
+class LongNoticePause : public PeerLinkTest {
+ protected:
+  static Timing longPause() {
+    Timing timing = test::fastTiming();
+    timing.noticePause = std::chrono::seconds(30);
+    return timing;
+  }
+  LongNoticePause() : PeerLinkTest(longPause()) {}
+};
+
+TEST_F(LongNoticePause, MalformedMessagesNeverHoldTheLinkThread) {
+  ASSERT_NO_FATAL_FAILURE(listenWithRawPeer());
+  std::string flood;
+  for (int i = 0; i < 200; ++i) flood += "TRANSFILE:STOP:\r\nTRANSFILE:REPLY:NO:Index:5\r\n";
+  ASSERT_TRUE(raw.send(flood + "after the flood\r\n"));
+  ASSERT_TRUE(listenerUi.waitForLog("after the flood\r\n"));
+  EXPECT_EQ(listenerUi.notices().size(), 400u);
+}
+
 TEST_F(PeerLinkTest, SendingWhileNotConnectedTellsThePerson) {
   EXPECT_EQ(listener.sendText("TRANSFILE:STOP:Index:1\r\n"), -1);
   EXPECT_EQ(listener.sendChatLine("hello"), -1);
