@@ -11,7 +11,8 @@
 #    and a full disk, against the plain debug brisk-peer;
 #  - 100 offers of 4 MiB at once and 1,000 in a row, one second apart as the program spaces
 #    them, against the plain debug brisk-peer;
-#  - the installation and the Debian package, installed into a fresh Debian 12 root.
+#  - the installation and the Debian package, installed into a fresh Debian 12 root, and
+#    the package's brisk-peer reading 1 MiB of malformed control messages in under 2 s;
 # .ci/run runs short forms of the same.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -47,3 +48,5 @@ step "load: 99 at once, 1,000 in a row" \
   build/debug/tests/load/brisk_offer_loop 4 1000
 step "package: release build, installation, .deb" scripts/package-check.sh
 step "install the .deb into a fresh Debian 12 root and run it" scripts/install-check.sh
+step "a flood of malformed control messages" \
+  tests/load/malformed_flood.sh build/package/src/app/brisk-peer 1 2
