@@ -3,6 +3,7 @@
 #include <system_error>
 #include <utility>
 
+#include "common/size_text.h"
 #include "platform/file_system.h"
 
 namespace brisk {
@@ -42,6 +43,7 @@ AnswerPolicy answerPolicyFor(const PeerOptions& options, bool inputIsTerminal) {
   policy.resume = options.resume;
   policy.exists = options.existsAnswer;
   policy.interactive = inputIsTerminal;
+  policy.maxSize = options.maxSize;
   return policy;
 }
 
@@ -56,6 +58,11 @@ bool PolicyAnswers::yesNo() {
 PromptAnswer PolicyAnswers::offer(PromptHandle& handle, const PromptRequest& request,
                                   const std::string& firstName) {
   const bool singleFile = request.kind == PromptKind::PeerSingleFileOffer;
+  if (policy_.maxSize && request.offeredBytes > *policy_.maxSize) {
+    console_.printLine("→ 拒绝：" + sizeText(request.offeredBytes) + " 超过 --max-size " +
+                       sizeText(*policy_.maxSize));
+    return PromptAnswer::Refuse;
+  }
   switch (policy_.offers) {
     case AnswerPolicy::Offers::Accept:
       if (singleFile && !isValidReceivedName(firstName)) {

@@ -20,8 +20,9 @@ struct AnswerPolicy {
   std::filesystem::path saveTo;  // where Accept puts everything
   bool resume = false;           // Accept takes a single file as a resumption if it can
   std::optional<FileExistsAnswer>
-      exists;                // the answer to every existing file; nothing: ask or stop
-  bool interactive = false;  // questions may be asked on the terminal
+      exists;                            // the answer to every existing file; nothing: ask or stop
+  bool interactive = false;              // questions may be asked on the terminal
+  std::optional<std::uint64_t> maxSize;  // larger offers are refused without asking
 
   // Offers are answered without the person: brisk-peer can serve unattended.
   bool answersOffers() const { return offers != Offers::Ask; }

@@ -131,6 +131,8 @@ class CommandLineReader {
           error_ = "--exists takes resume, again, skip or stop, not " + *word;
         }
       }
+    } else if (argument == "--max-size") {
+      if (const auto size = value()) readMaxSize(*size);
     } else if (argument == "--say") {
       if (const auto text = value()) options_.actions.emplace_back(PeerOptions::Say{*text});
     } else if (argument == "--send") {
@@ -157,6 +159,24 @@ class CommandLineReader {
       return;
     }
     options_.waitSeconds = std::stoi(text);
+  }
+
+  // Bytes, or with K, M or G after the number, that many KiB, MiB or GiB.
+  void readMaxSize(const std::string& text) {
+    const std::size_t digits = text.find_first_not_of("0123456789");
+    const std::string unit = digits == std::string::npos ? "" : text.substr(digits);
+    const int shift = unit.empty()  ? 0
+                      : unit == "K" ? 10
+                      : unit == "M" ? 20
+                      : unit == "G" ? 30
+                                    : -1;
+    const std::string number = text.substr(0, text.size() - unit.size());
+    if (number.empty() || shift < 0 || number.size() > 19 ||
+        std::stoull(number) > (UINT64_MAX >> shift)) {
+      error_ = "--max-size takes a number of bytes, or of K, M or G: " + text;
+      return;
+    }
+    options_.maxSize = std::stoull(number) << shift;
   }
 
   // "--send" takes every following argument up to the next option.
@@ -243,6 +263,8 @@ Options:
   --port N          the control connection's port (default 6000)
   --save-to DIR     accept every offer into DIR (a single file under its offered name)
   --refuse          refuse every offer
+  --max-size SIZE   refuse every offer larger than SIZE bytes (or K, M, G: KiB, MiB,
+                    GiB); offers that do not fit the save folder's disk are always refused
   --resume          with --save-to: accept a single-file offer as the resumption of the
                     file of that name in DIR (received whole if DIR does not hold it)
   --exists WORD     what to do with a file that already exists: resume, again, skip or

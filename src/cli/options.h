@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -29,6 +30,7 @@ struct PeerOptions {
   bool refuse = false;
   bool resume = false;
   std::optional<FileExistsAnswer> existsAnswer;  // nothing means the default
+  std::optional<std::uint64_t> maxSize;          // offers larger than this are refused
   std::vector<Action> actions;
   bool once = false;
   bool keep = false;  // listen: listen again after each peer leaves

@@ -195,6 +195,9 @@ inline constexpr char kSlotInUse[] = "Slot in use.";
 inline std::string invalidDataPort(std::int64_t named) {
   return "Invalid data port " + std::to_string(named) + ".";
 }
+// Wire, control message: the reason of a failure reply to an offer that does not fit the
+// free space of the save folder's file system. A Brisk peer tells its person so.
+inline constexpr char kNotEnoughSpace[] = "Not enough disk space.";
 
 // The settings store.
 

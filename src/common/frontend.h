@@ -47,6 +47,9 @@ struct PromptRequest {
   std::string text;
   std::vector<std::string> captions;
   PromptKind kind = PromptKind::PeerItemsOffer;
+  // The peer's offers: the fewest bytes the offer stands for (its total, or one file's
+  // size as its item line names it).
+  std::uint64_t offeredBytes = 0;
 };
 
 // The person's answer to a prompt. None: the prompt was closed without one (by another

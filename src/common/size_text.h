@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace brisk {
 
@@ -9,5 +11,9 @@ namespace brisk {
 // "1.9 MB", "1.0 GB" (one decimal, cut off, never rounded into the next unit).
 // Units are powers of 1024.
 std::string sizeText(std::uint64_t bytes);
+
+// The fewest bytes a size text as sizeText writes it can stand for ("2 KB": 1025, "1.9 MB":
+// 1.9 MiB); nothing for a text that is no size.
+std::optional<std::uint64_t> leastBytesOf(std::string_view text);
 
 }  // namespace brisk

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/frontend.h"
+#include "link/control_message.h"
 
 namespace brisk {
 
@@ -26,6 +27,12 @@ struct SaveChoice {
 std::string suggestedName(const std::string& offerBody);
 // The suggested name's extension when it ends in a dot and exactly three other characters.
 std::string defaultSuffix(const std::string& name);
+
+// The notice for an offer that does not fit where it is to be saved: the bytes it still
+// needs there (its size, less what already lies under its names, which a resume keeps)
+// exceed the free space of that file system. Nothing when it fits or the free space
+// cannot be told.
+std::optional<std::string> spaceShortage(const OfferTerms& terms, const SaveLocation& location);
 
 // Asks the person where an accepted offer goes: a file name for one file (Accept), an
 // existing file to continue (Resume), or a folder for a folder or several items. When the

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/data_port.h"
+#include "common/size_text.h"
 #include "link/offer_slots.h"
 #include "link/wire_keys.h"
 #include "platform/text_codec.h"
@@ -77,6 +78,17 @@ void readOffer(std::string_view wire, ControlMessage& message) {
     }
     terms.totalSize = static_cast<std::uint64_t>(total.value);
   }
+  if (totals == std::string_view::npos) {
+    // One file: "name<tab>size", the size written as the person reads it.
+    const std::string_view firstLine =
+        wire.substr(headerEnd + 2, wire.find("\r\n", headerEnd + 2) - headerEnd - 2);
+    const std::size_t tab = firstLine.rfind('\t');
+    if (tab != std::string_view::npos) {
+      terms.offeredBytes = leastBytesOf(firstLine.substr(tab + 1)).value_or(0);
+    }
+  } else {
+    terms.offeredBytes = terms.totalSize;
+  }
   // An offer may carry no item line, its totals starting with the header's own line
   // break; cutting the totals off then leaves no body at all.
   const std::size_t bodyStart = std::min(headerEnd + 2, shown.size());
@@ -96,6 +108,11 @@ ControlMessage parseControlMessage(std::string_view wire) {
     message.port = PortField{port.found, port.overflow, port.value};
   }
   if (message.kind == ControlKind::Ask) readOffer(wire, message);
+  if (message.kind == ControlKind::ReplyFailed) {
+    const std::size_t start = std::min(kReplyMessage.size(), wire.size());
+    const std::size_t end = wire.find(" Index:", start);
+    message.reason = fromWire(wire.substr(start, end == std::string_view::npos ? 0 : end - start));
+  }
   return message;
 }
 

@@ -13,7 +13,10 @@ namespace brisk {
 struct OfferTerms {
   int fileCount = 1;            // 1: one file; -1: one folder; else the number of items
   std::uint64_t totalSize = 0;  // 0: the offer names no total (one file)
-  std::string body;             // UTF-8, without a single item's totals
+  // The fewest bytes the offer stands for: its total, or for one file the size its item
+  // line names.
+  std::uint64_t offeredBytes = 0;
+  std::string body;  // UTF-8, without a single item's totals
 };
 
 // What follows "PORT:" in a PORT message or in an acceptance that names the data port.
@@ -33,8 +36,9 @@ struct ControlMessage {
   // The notice for a message that cannot be acted on at all (no usable Index, an offer
   // whose totals cannot be read); empty when the message can be handled.
   std::string problem;
-  PortField port;    // PORT and REPLY YES
-  OfferTerms offer;  // ASK
+  PortField port;      // PORT and REPLY YES
+  std::string reason;  // a failure reply: its reason, as sent (before " Index:")
+  OfferTerms offer;    // ASK
 };
 
 // Reads a complete control message (GBK bytes as received, beginning "TRANSFILE:").

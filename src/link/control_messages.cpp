@@ -115,7 +115,8 @@ void askAboutOffer(LinkContext& link, const OfferKey& key, const OfferTerms& ter
   const PromptAnswer answer = link.frontend().showPrompt(
       *prompt,
       PromptRequest{"对方要发送文件给你，你要接收吗？", terms.body, captions,
-                    singleFile ? PromptKind::PeerSingleFileOffer : PromptKind::PeerItemsOffer});
+                    singleFile ? PromptKind::PeerSingleFileOffer : PromptKind::PeerItemsOffer,
+                    terms.offeredBytes});
 
   if (answer == PromptAnswer::Refuse) {
     offers.end(key, OfferOutcome::Refused, {[&link, index] { link.sendText(replyNo(index)); }, {}});
@@ -135,6 +136,13 @@ void askAboutOffer(LinkContext& link, const OfferKey& key, const OfferTerms& ter
     offers.end(key, OfferOutcome::Failed,
                {[&link, &dialog, index] { link.sendText(replyChoiceFailed(dialog, index)); },
                 [&link, &dialog] { link.notices().showNoticeModal(choiceFailed(dialog)); }});
+    return;
+  }
+  // An offer that cannot fit is refused before anything is written.
+  if (const auto shortage = spaceShortage(terms, *choice.location)) {
+    offers.end(key, OfferOutcome::Failed,
+               {[&link, index] { link.sendText(replyNotEnoughSpace(index)); },
+                [&link, &shortage] { link.notices().showNotice(*shortage); }});
     return;
   }
   acceptOffer(link, key, receivingRecord(link, index, terms, *choice.location));
@@ -185,8 +193,10 @@ void handleReplyRefused(LinkContext& link, const ControlMessage& message) {
     return;
   }
   link.offerAnswered(index);
-  const std::string notice = refused ? "对方不同意接收文件。\r\n\r\n" + offer.prompt->text()
-                                     : std::string("对方接收文件出错。");
+  std::string notice = refused ? "对方不同意接收文件。\r\n\r\n" + offer.prompt->text()
+                               : std::string("对方接收文件出错。");
+  // A Brisk peer says why; other failures are shown in the chat log as they came.
+  if (message.reason == kNotEnoughSpace) notice += "\r\n对方保存位置的磁盘空间不足。";
   const bool ended =
       link.offers().end(offer.key, refused ? OfferOutcome::Refused : OfferOutcome::Failed,
                         {{}, [&link, &notice] { link.notices().showNotice(notice); }});

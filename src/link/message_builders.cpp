@@ -41,6 +41,10 @@ std::string replyInvalidDataPort(std::int64_t named, int index) {
   return replyFailure(invalidDataPort(named), index);
 }
 
+std::string replyNotEnoughSpace(int index) {
+  return replyFailure(kNotEnoughSpace, index);
+}
+
 std::string replyChoiceFailed(const std::string& dialog, int index) {
   return replyFailure(choiceFailed(dialog), index);
 }

@@ -21,6 +21,8 @@ std::string replyNo(int index);
 std::string replySlotInUse(int index);
 // The data port `named` cannot be used (its low 16 bits are 0).
 std::string replyInvalidDataPort(std::int64_t named, int index);
+// The offer does not fit the free space where it was to be saved.
+std::string replyNotEnoughSpace(int index);
 // Choosing where to save failed or was closed; `dialog` names the step.
 std::string replyChoiceFailed(const std::string& dialog, int index);
 // The offering side listens for the data on `dataPort`: the connecting receiver may start.

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include "platform/directory.h"
 
@@ -155,6 +156,12 @@ std::uint64_t folderSize(const std::filesystem::path& folder,
     }
   }
   return total;
+}
+
+std::optional<std::uint64_t> freeBytesAt(const std::filesystem::path& folder) {
+  struct statvfs info {};
+  if (::statvfs(folder.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
 }  // namespace brisk

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include <time.h>
@@ -60,5 +61,9 @@ bool isValidReceivedName(std::string_view name);
 // `stopped`, asked before each entry, ends the walk early (the sum is then partial).
 std::uint64_t folderSize(const std::filesystem::path& folder,
                          const std::function<bool()>& stopped = {});
+
+// The bytes an unprivileged writer may still put on the file system that holds `folder`;
+// nothing when it cannot be told.
+std::optional<std::uint64_t> freeBytesAt(const std::filesystem::path& folder);
 
 }  // namespace brisk

@@ -31,9 +31,9 @@ TEST(PeerOptions, ListenAloneTakesTheDefaults) {
 }
 
 TEST(PeerOptions, ConnectReadsEveryOptionAndKeepsTheActionsInOrder) {
-  const PeerOptions options =
-      parsed({"connect", "10.0.0.2", "--port", "7000", "--save-to", "in", "--resume", "--exists",
-              "again", "--send", "a", "b c", "--say", "你好", "--send", "d", "--once"});
+  const PeerOptions options = parsed(
+      {"connect", "10.0.0.2", "--port", "7000", "--save-to", "in", "--resume", "--exists", "again",
+       "--send", "a", "b c", "--say", "你好", "--send", "d", "--once", "--max-size", "2G"});
   EXPECT_EQ(options.role, PeerOptions::Role::Connect);
   EXPECT_EQ(options.address, "10.0.0.2");
   EXPECT_EQ(options.port, "7000");
@@ -41,6 +41,7 @@ TEST(PeerOptions, ConnectReadsEveryOptionAndKeepsTheActionsInOrder) {
   EXPECT_TRUE(options.resume);
   EXPECT_EQ(options.existsAnswer, FileExistsAnswer::TransferAgain);
   EXPECT_TRUE(options.once);
+  EXPECT_EQ(options.maxSize, 2ULL << 30);
   ASSERT_EQ(options.actions.size(), 3u);
   const auto* first = std::get_if<PeerOptions::Send>(&options.actions[0]);
   ASSERT_NE(first, nullptr);
@@ -98,6 +99,11 @@ TEST(PeerOptions, MistakesAreUsageErrors) {
       {"listen", "--refuse", "--save-to", "in"},
       {"listen", "--refuse", "--resume", "--save-to", "in"},
       {"listen", "--resume"},
+      {"listen", "--max-size"},
+      {"listen", "--max-size", "ten"},
+      {"listen", "--max-size", "10T"},
+      {"listen", "--max-size", "K"},
+      {"listen", "--max-size", "17179869184G"},
   };
   for (const Args& args : mistakes) {
     std::string joined;

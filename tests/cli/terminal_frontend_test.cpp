@@ -139,6 +139,29 @@ TEST_F(TerminalFrontendTest, RefusesWhenToldToOrWhenNobodyCanBeAsked) {
   EXPECT_FALSE(unattended->askYesNo("您要忽略跳过此文件以继续吗？"));
 }
 
+// --max-size: an unattended inbox takes offers up to that size and refuses larger ones,
+// whatever else it would do with them.
+TEST_F(TerminalFrontendTest, OffersLargerThanTheMaximumAreRefused) {
+  const struct {
+    std::uint64_t offered;
+    PromptAnswer answer;
+  } rows[] = {{1000, PromptAnswer::Accept},
+              {1024, PromptAnswer::Accept},
+              {1025, PromptAnswer::Refuse},
+              {UINT64_MAX, PromptAnswer::Refuse}};
+  for (const auto& [offered, answer] : rows) {
+    AnswerPolicy policy;
+    policy.offers = AnswerPolicy::Offers::Accept;
+    policy.saveTo = saveTo_;
+    policy.maxSize = 1024;
+    TerminalFrontend frontend(console_, policy);
+    PromptRequest offer = kFolderOffer;
+    offer.offeredBytes = offered;
+    EXPECT_EQ(show(frontend, offer), answer) << offered;
+  }
+  EXPECT_NE(output().find("超过 --max-size 1 KB"), std::string::npos) << output();
+}
+
 TEST_F(TerminalFrontendTest, ExistingFilesGetTheCommandLinesAnswerForTheWholeTransfer) {
   for (const FileExistsAnswer answer : {FileExistsAnswer::Resume, FileExistsAnswer::TransferAgain,
                                         FileExistsAnswer::Skip, FileExistsAnswer::Stop}) {

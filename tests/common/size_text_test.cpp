@@ -1,5 +1,7 @@
 #include "common/size_text.h"
 
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace brisk {
@@ -23,6 +25,28 @@ TEST(SizeText, DecimalIsCutOffNeverRounded) {
   EXPECT_EQ(sizeText((2ULL << 20) - 1), "1.9 MB");
   EXPECT_EQ(sizeText((1ULL << 32) + 1), "4.0 GB");
   EXPECT_EQ(sizeText((1ULL << 32) + (1ULL << 30) - 1), "4.9 GB");
+}
+
+// An offer of one file names its size only as text: the least it can stand for is what
+// a free-space check may count on, and it must read back as the same text.
+TEST(SizeText, TheLeastBytesATextStandsForReadBackAsTheSameText) {
+  std::vector<std::uint64_t> sizes = {0,       1,          1023,       1024,
+                                      1025,    1047553,    1048575,    1048576,
+                                      2000000, 1073741823, 1073741824, UINT64_MAX};
+  for (std::uint64_t bytes = 7; bytes < (1ULL << 62); bytes = bytes * 3 + 1) sizes.push_back(bytes);
+  for (const std::uint64_t bytes : sizes) {
+    const std::string text = sizeText(bytes);
+    const std::optional<std::uint64_t> least = leastBytesOf(text);
+    ASSERT_TRUE(least) << text;
+    EXPECT_LE(*least, bytes) << text;
+    EXPECT_EQ(sizeText(*least), text) << bytes;
+    if (*least > 0) {
+      EXPECT_NE(sizeText(*least - 1), text) << bytes;
+    }
+  }
+  for (const char* notASize : {"", "bytes", "12", "1.5 TB", "2 kb", "1.x MB", "x bytes"}) {
+    EXPECT_FALSE(leastBytesOf(notASize)) << notASize;
+  }
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -181,15 +183,28 @@ class SmallFileSystem {
   std::string reason_;
 };
 
+// The disk fills while the transfer runs (the offer fitted when it was accepted): both
+// sides end stopped, and the receiver says why.
 TEST_F(TwoPeers, AFullDiskAtTheReceiverEndsBothSidesStopped) {
   const SmallFileSystem full(folder("full"));
   if (!full.reason().empty()) GTEST_SKIP() << full.reason();
-  const fs::path source = folder("out") / "big.bin";
-  test::writeFile(source, test::patternBytes(1 << 20));
-  connectorUi.onChooseSaveFile = [&](const std::string& name, const std::string&) {
-    return std::optional<fs::path>(folder("full") / name);
+  const fs::path tree = folder("out") / "tree";
+  test::writeFile(tree / "a.txt", "a");
+  test::writeFile(tree / "b.bin", test::patternBytes(32 << 10));
+  // The first existing file holds the transfer still while something else fills the disk.
+  test::writeFile(folder("full") / "tree" / "a.txt", "old");
+  test::writeFile(folder("full") / "tree" / "b.bin", "old");
+  connectorUi.onChooseFolder = [&] { return std::optional<fs::path>(folder("full")); };
+  connectorUi.onFileExists = [&](const fs::path&) {
+    const int filler =
+        ::open((folder("full") / "filler").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const std::string block(4096, 'f');
+    while (::write(filler, block.data(), block.size()) > 0) {
+    }
+    ::close(filler);
+    return FileExistsReply{FileExistsAnswer::TransferAgain, false};
   };
-  listener.offerFiles({source});
+  listener.offerFiles({tree});
   ASSERT_TRUE(listenerUi.waitFor([&] { return lastVerdict(listenerUi).has_value(); }));
   ASSERT_TRUE(connectorUi.waitFor([&] { return lastVerdict(connectorUi).has_value(); }));
   EXPECT_EQ(lastVerdict(connectorUi)->status, "传送中止！");
@@ -198,6 +213,32 @@ TEST_F(TwoPeers, AFullDiskAtTheReceiverEndsBothSidesStopped) {
   EXPECT_TRUE(connectorUi.notices().front().starts_with("写入文件失败："))
       << connectorUi.notices().front();
   EXPECT_FALSE(listenerUi.notices().empty());  // the sending side says what broke off
+}
+
+// An offer that cannot fit the save folder's disk is refused before anything is written,
+// a single file (whose size only its item line names) and a folder alike; both people are
+// told why.
+TEST_F(TwoPeers, AnOfferThatCannotFitIsRefusedBeforeAnythingIsWritten) {
+  const SmallFileSystem small(folder("small"));
+  if (!small.reason().empty()) GTEST_SKIP() << small.reason();
+  test::writeFile(folder("out") / "big.bin", test::patternBytes(1 << 20));
+  test::writeFile(folder("out") / "tree" / "big.bin", test::patternBytes(1 << 20));
+  connectorUi.onChooseSaveFile = [&](const std::string& name, const std::string&) {
+    return std::optional<fs::path>(folder("small") / name);
+  };
+  connectorUi.onChooseFolder = [&] { return std::optional<fs::path>(folder("small")); };
+  for (const fs::path& item : {folder("out") / "big.bin", folder("out") / "tree"}) {
+    const std::size_t ends = listenerUi.offerEnds().size();
+    listener.offerFiles({item});
+    ASSERT_TRUE(listenerUi.waitFor([&] { return listenerUi.offerEnds().size() > ends; }));
+    EXPECT_EQ(listenerUi.offerEnds().back().outcome, OfferOutcome::Failed);
+    EXPECT_EQ(listenerUi.notices().back(), "对方接收文件出错。\r\n对方保存位置的磁盘空间不足。");
+    ASSERT_TRUE(connectorUi.waitForNotice("保存位置的磁盘空间不足，无法接收："));
+    EXPECT_TRUE(connectorUi.waitForLog("TRANSFILE:REPLY:Not enough disk space. Index:1\r\n"));
+  }
+  EXPECT_TRUE(fs::is_empty(folder("small")));
+  EXPECT_TRUE(listenerUi.transferWindows().empty());
+  EXPECT_TRUE(connectorUi.transferWindows().empty());
 }
 
 // The receiving side connects; the raw socket plays the offering, listening peer.
