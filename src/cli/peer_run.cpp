@@ -184,6 +184,8 @@ class PeerRun {
 
   int run() {
     frontend_.setStatusListener([this] { wake_.wake(); });
+    // Unattended, the inbox must not let a silent stranger hold its one connection.
+    peer_.setCloseSilentPeers(options_.keep);
     frontend_.judgeOwnOffers(std::any_of(options_.actions.begin(), options_.actions.end(),
                                          [](const PeerOptions::Action& action) {
                                            return std::holds_alternative<PeerOptions::Send>(action);

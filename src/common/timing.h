@@ -30,6 +30,8 @@ struct Timing {
   // so that a transfer the peer stopped on purpose shows no notice here.
   ms peerStopWait{500};
   ms offerPause{1000};  // after an offer, before the person's next message goes out
+  // An unattended inbox lets go of a peer that connects and sends nothing this long.
+  ms silentPeerLimit{30000};
 };
 
 }  // namespace brisk

@@ -34,6 +34,7 @@ constexpr std::size_t kMaxUnsentControlMessages = 256;
 
 constexpr const char* kNotConnected = "未连接或者连接已断开！";
 constexpr const char* kTooMuchWaiting = "发送的消息太多，请稍后再试。";
+constexpr const char* kSilentPeerLetGo = "对方连接后一直没有发送任何内容，已断开。\r\n";
 
 }  // namespace
 
@@ -289,8 +290,14 @@ int Peer::readControlStream(const Socket& socket) {
     for (auto& piece : pieces) handlePiece(std::move(piece.bytes), piece.isControl, chat);
   };
   int endError = 0;
+  bool heard = false;
   for (;;) {
-    if (framer.holdsPartialMessage() && !restArrives(socket)) {
+    if (!heard && closeSilentPeers_ && !bytesArrive(socket, timing_.silentPeerLimit)) {
+      frontend_.appendLog(kSilentPeerLetGo, kRed);
+      endError = ETIMEDOUT;
+      break;
+    }
+    if (framer.holdsPartialMessage() && !bytesArrive(socket, timing_.controlRestWait)) {
       // A message cut by the network whose rest did not come: take it as it is.
       handle(framer.flush());
       continue;
@@ -300,15 +307,16 @@ int Peer::readControlStream(const Socket& socket) {
       endError = n < 0 ? errno : 0;
       break;
     }
+    heard = true;
     handle(framer.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n))));
   }
   handle(framer.flush());
   return endError;
 }
 
-bool Peer::restArrives(const Socket& socket) const {
+bool Peer::bytesArrive(const Socket& socket, std::chrono::milliseconds limit) {
   pollfd pfd{socket.fd(), POLLIN, 0};
-  return ::poll(&pfd, 1, static_cast<int>(timing_.controlRestWait.count())) != 0;
+  return ::poll(&pfd, 1, static_cast<int>(limit.count())) != 0;
 }
 
 void Peer::handlePiece(std::string bytes, bool isControl, ChatReader& chat) {

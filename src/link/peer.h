@@ -100,6 +100,10 @@ class Peer : private LinkContext {
   bool connected() const override { return connected_; }
   bool connectingPeer() const override { return connectingPeer_; }
   int controlPort() const override { return controlPort_; }
+  // For an unattended inbox: a peer that connects and sends nothing within the silent
+  // peer limit is let go, so that it cannot hold the one connection for ever. Off by
+  // default (a person at the window may take their time). Before listening.
+  void setCloseSilentPeers(bool on) { closeSilentPeers_ = on; }
   bool autoClose() const override { return autoClose_; }
   void setAutoClose(bool on) override { autoClose_ = on; }
   bool stopping() const override { return stopping_; }
@@ -131,8 +135,8 @@ class Peer : private LinkContext {
   // Reads and dispatches the control connection until it ends; returns the errno that
   // ended it (0: the peer closed).
   int readControlStream(const Socket& socket);
-  // Whether more bytes come within controlRestWait, for a message cut by the network.
-  bool restArrives(const Socket& socket) const;
+  // Whether bytes come within `limit` (or the connection ends).
+  static bool bytesArrive(const Socket& socket, std::chrono::milliseconds limit);
   // Tells the person that the connection ended, and why when an error ended it.
   void reportLinkEnd(int error);
   void handlePiece(std::string bytes, bool isControl, class ChatReader& chat);
@@ -152,6 +156,7 @@ class Peer : private LinkContext {
   std::atomic<bool> connectingPeer_{true};
   std::atomic<int> controlPort_{0};
   std::atomic<bool> autoClose_{false};
+  std::atomic<bool> closeSilentPeers_{false};
   std::atomic<bool> stopping_{false};
   std::atomic<std::chrono::steady_clock::rep> lastControlTraffic_{0};
   // Lets the start-up lookup's waiter go at shutdown; the lookup itself runs on.

@@ -265,6 +265,43 @@ TEST_F(LongNoticePause, MalformedMessagesNeverHoldTheLinkThread) {
   EXPECT_EQ(listenerUi.notices().size(), 400u);
 }
 
+// An unattended inbox lets go of a peer that connects and says nothing, so a stranger
+// cannot hold its one connection; one that talks at once is served, and nothing is let go
+// when nobody asked for it.
+class SilentPeers : public PeerLinkTest {
+ protected:
+  static constexpr auto kLimit = std::chrono::milliseconds(300);
+  static Timing shortLimit() {
+    Timing timing = test::fastTiming();
+    timing.silentPeerLimit = kLimit;
+    return timing;
+  }
+  SilentPeers() : PeerLinkTest(shortLimit()) {}
+};
+
+TEST_F(SilentPeers, AnInboxLetsGoOfAPeerThatSaysNothing) {
+  listener.setCloseSilentPeers(true);
+  ASSERT_NO_FATAL_FAILURE(listenWithRawPeer());
+  EXPECT_TRUE(raw.waitForClose());
+  EXPECT_TRUE(listenerUi.waitForLinkState(LinkState::Idle));
+  EXPECT_TRUE(listenerUi.waitForLog("对方连接后一直没有发送任何内容，已断开。"));
+
+  // The next peer talks at once and stays, well past the limit.
+  listener.listen(port);
+  raw = RawConnection::connectTo(port);
+  ASSERT_TRUE(raw.isOpen());
+  ASSERT_TRUE(raw.send("hello\r\n"));
+  ASSERT_TRUE(listenerUi.waitForLog("hello\r\n"));
+  EXPECT_FALSE(raw.waitForClose(kLimit * 3));
+  EXPECT_TRUE(listener.connected());
+}
+
+TEST_F(SilentPeers, APersonAtTheWindowMayTakeTheirTime) {
+  ASSERT_NO_FATAL_FAILURE(listenWithRawPeer());
+  EXPECT_FALSE(raw.waitForClose(kLimit * 3));
+  EXPECT_TRUE(listener.connected());
+}
+
 TEST_F(PeerLinkTest, SendingWhileNotConnectedTellsThePerson) {
   EXPECT_EQ(listener.sendText("TRANSFILE:STOP:Index:1\r\n"), -1);
   EXPECT_EQ(listener.sendChatLine("hello"), -1);
