@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "link/wire_keys.h"
+
 namespace brisk {
 
 namespace {
@@ -10,6 +12,15 @@ namespace {
 constexpr std::size_t kMaxChatBytes = 61439;
 
 }  // namespace
+
+bool readAsControlMessage(std::string_view text) {
+  for (std::size_t at = 0; at != std::string_view::npos;) {
+    if (text.substr(at).starts_with(kControlMarker)) return true;
+    at = text.find('\n', at);
+    if (at != std::string_view::npos) ++at;
+  }
+  return false;
+}
 
 ChatLine composeChatLine(const std::string& inputBoxText) {
   std::string wire = toWire(inputBoxText);

@@ -14,6 +14,10 @@ struct ChatLine {
   std::string shown;  // what the log echoes once it went out (UTF-8), ending in "\r\n"
 };
 
+// Whether the peer would read the text as a control message rather than chat: one of its
+// lines begins with "TRANSFILE:" (as the chat log shows such messages, pasting one is easy).
+bool readAsControlMessage(std::string_view text);
+
 // The input box's text (UTF-8, not empty) as a chat line. A text too long for one line is
 // cut on the wire at a character boundary; the echo then shows what was actually sent.
 ChatLine composeChatLine(const std::string& inputBoxText);

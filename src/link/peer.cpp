@@ -34,6 +34,8 @@ constexpr std::size_t kMaxUnsentControlMessages = 256;
 
 constexpr const char* kNotConnected = "未连接或者连接已断开！";
 constexpr const char* kTooMuchWaiting = "发送的消息太多，请稍后再试。";
+constexpr const char* kLooksLikeControl =
+    "没有发送：以“TRANSFILE:”开头的一行会被对方当作控制命令。请修改后再发送。";
 constexpr const char* kSilentPeerLetGo = "对方连接后一直没有发送任何内容，已断开。\r\n";
 
 }  // namespace
@@ -340,6 +342,10 @@ int Peer::sendChatLine(const std::string& inputBoxText) {
     return -1;
   }
   if (inputBoxText.empty()) return 0;
+  if (readAsControlMessage(inputBoxText)) {
+    notices_.showNotice(kLooksLikeControl);
+    return -1;
+  }
   ChatLine line = composeChatLine(inputBoxText);
   const auto size = static_cast<int>(line.wire.size());
   if (!queuePersonMessage({std::move(line.wire), std::move(line.shown), 0, {}})) return -1;

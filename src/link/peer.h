@@ -53,7 +53,8 @@ class Peer : private LinkContext {
   int sendText(const std::string& text) override;
   // Queues the input box's text as a chat line ("\r\n" is added) behind the person's
   // earlier messages and returns at once: the bytes that will go out, 0 for an empty text
-  // (nothing sent), or -1 after a notice (not connected, or too much waiting already).
+  // (nothing sent), or -1 after a notice (not connected, too much waiting already, or a
+  // line the peer would take for a control message: the caller keeps the text).
   // On success the caller empties the input box; a send that fails later shows the same
   // notices as sendText. Line breaks inside the text are "\r\n".
   int sendChatLine(const std::string& inputBoxText);

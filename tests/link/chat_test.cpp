@@ -28,5 +28,22 @@ TEST(ChatLine, IsCutAtACharacterBoundaryAndEchoedAsSent) {
   }
 }
 
+// A line the peer would take for a control message is never sent as chat: typing one stopped
+// a running transfer. The marker anywhere but at a line's start is chat.
+TEST(ChatLine, ALineThePeerWouldReadAsAControlMessageIsRecognised) {
+  const std::pair<const char*, bool> rows[] = {
+      {"TRANSFILE:STOP:Index:1", true},
+      {"hello\r\nTRANSFILE:STOP:Index:1", true},
+      {"hello\nTRANSFILE:ASK:Index:1", true},
+      {"TRANSFILE:", true},
+      {"see TRANSFILE:STOP:Index:1", false},
+      {" TRANSFILE:STOP:Index:1", false},
+      {"TRANSFILE", false},
+      {"transfile:STOP", false},
+      {"", false},
+  };
+  for (const auto& [text, control] : rows) EXPECT_EQ(readAsControlMessage(text), control) << text;
+}
+
 }  // namespace
 }  // namespace brisk

@@ -302,6 +302,14 @@ TEST_F(SilentPeers, APersonAtTheWindowMayTakeTheirTime) {
   EXPECT_TRUE(listener.connected());
 }
 
+TEST_F(PeerLinkTest, AChatLineThePeerWouldTakeForACommandIsNotSentAndSaysWhy) {
+  ASSERT_NO_FATAL_FAILURE(listenWithRawPeer());
+  EXPECT_EQ(listener.sendChatLine("ok\r\nTRANSFILE:STOP:Index:1"), -1);
+  EXPECT_TRUE(listenerUi.waitForNotice("没有发送：以“TRANSFILE:”开头的一行"));
+  EXPECT_EQ(listener.sendChatLine("after"), 7);
+  EXPECT_EQ(raw.receiveSome(), "after\r\n");  // nothing went out before it
+}
+
 TEST_F(PeerLinkTest, SendingWhileNotConnectedTellsThePerson) {
   EXPECT_EQ(listener.sendText("TRANSFILE:STOP:Index:1\r\n"), -1);
   EXPECT_EQ(listener.sendChatLine("hello"), -1);
