@@ -1,4 +1,6 @@
 #include <clocale>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include <QApplication>
@@ -13,7 +15,34 @@
 #include "ui/qt_translations.h"
 #include "ui/quit_signals.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: brisk [--help] [--version] [Qt options such as -platform NAME]\n"
+    "\n"
+    "Brisk connects two computers directly over TCP: chat, and send each other files and\n"
+    "whole folders. The window program; brisk-peer does the same from a terminal.\n"
+    "See man brisk.\n";
+
+// Answered before anything needs a display, so that they work in a terminal without one.
+int answerInformationOptions(int argc, char* argv[]) {
+  for (int at = 1; at < argc; ++at) {
+    if (std::strcmp(argv[at], "--help") == 0 || std::strcmp(argv[at], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[at], "--version") == 0) {
+      std::printf("brisk %s\n", BRISK_PROGRAM_VERSION);
+      return 0;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+  if (const int answered = answerInformationOptions(argc, argv); answered >= 0) return answered;
   // System error texts in notices follow the person's language, as the system's own do.
   // The wire text codec does not depend on the C locale.
   std::setlocale(LC_ALL, "");

@@ -226,6 +226,31 @@ class DesktopTest : public QObject {
     program.window.closeWithoutAsking();
   }
 
+  // --help and --version answer in a terminal without any display.
+  void informationOptionsNeedNoDisplay_data() {
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("--help") << QStringLiteral("--help") << QStringLiteral("Usage: brisk");
+    QTest::newRow("-h") << QStringLiteral("-h") << QStringLiteral("Usage: brisk");
+    QTest::newRow("--version") << QStringLiteral("--version") << QStringLiteral("brisk 1.");
+  }
+
+  void informationOptionsNeedNoDisplay() {
+    QFETCH(QString, option);
+    QFETCH(QString, expected);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+      environment.remove(QString::fromLatin1(name));
+    }
+    QProcess brisk;
+    brisk.setProcessEnvironment(environment);
+    brisk.start(QStringLiteral(BRISK_PROGRAM), {option});
+    QVERIFY(brisk.waitForFinished(10000));
+    QCOMPARE(brisk.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(brisk.exitCode(), 0);
+    QVERIFY(QString::fromUtf8(brisk.readAllStandardOutput()).startsWith(expected));
+  }
+
   // SIGTERM, SIGINT and SIGHUP close the window the normal way: the settings are written.
   void signalsSaveTheSettings_data() {
     QTest::addColumn<int>("signalNumber");
