@@ -91,12 +91,20 @@ bool isValidReceivedName(std::string_view name) {
     if (byte == 0xC2 && rest.size() >= 2 && static_cast<unsigned char>(rest[1]) <= 0x9F) {
       return false;
     }
-    // Bidirectional embeddings and overrides (U+202A to U+202E) and isolates (U+2066 to
-    // U+2069) make a name display as something else: E2 80 AA-AE and E2 81 A6-A9.
+    // The Arabic letter mark (U+061C, D8 9C) reorders the text around it like the marks
+    // below.
+    if (byte == 0xD8 && rest.size() >= 2 && static_cast<unsigned char>(rest[1]) == 0x9C) {
+      return false;
+    }
+    // Bidirectional marks (U+200E, U+200F), embeddings and overrides (U+202A to U+202E)
+    // and isolates (U+2066 to U+2069) make a name display as something else; the line and
+    // paragraph separators (U+2028, U+2029) break it over lines: E2 80 8E-8F, E2 80 A8-AE
+    // and E2 81 A6-A9.
     if (byte == 0xE2 && rest.size() >= 3) {
       const auto second = static_cast<unsigned char>(rest[1]);
       const auto third = static_cast<unsigned char>(rest[2]);
-      if (second == 0x80 && third >= 0xAA && third <= 0xAE) return false;
+      if (second == 0x80 && (third == 0x8E || third == 0x8F)) return false;
+      if (second == 0x80 && third >= 0xA8 && third <= 0xAE) return false;
       if (second == 0x81 && third >= 0xA6 && third <= 0xA9) return false;
     }
   }

@@ -41,7 +41,8 @@ FileAttributeData attributeDataFromStatx(const struct statx& status, std::string
 
 // Whether a name received from the peer may be created in the save folder: not empty,
 // not "." or "..", and without "/", "\\", NUL or other control characters (C0, DEL, C1),
-// nor the bidirectional overrides and isolates that make a name read as another. `name` is
+// nor the bidirectional marks, overrides and isolates that make a name read as another,
+// nor the line and paragraph separators (the characters display names drop). `name` is
 // UTF-8, so a GBK trail byte that happens to equal "\\" has already become part of its
 // character.
 bool isValidReceivedName(std::string_view name);

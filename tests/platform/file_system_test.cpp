@@ -70,12 +70,15 @@ TEST_F(FileSystem, AttributeBlocksFollowTheFileModeAndName) {
 }
 
 TEST(ReceivedNames, OnlyPlainNamesPass) {
-  for (const char* good : {"a", "文件.txt", ".hidden", "...", "a b", "名字 (1).jpg"}) {
+  // The neighbours of the refused format characters stay: joiners (U+200C, U+200D), the
+  // hyphenation point U+2027, the narrow no-break space U+202F, the Arabic semicolon U+061B.
+  for (const char* good : {"a", "文件.txt", ".hidden", "...", "a b", "名字 (1).jpg", "a\u200Cb",
+                           "a\u200Db", "a\u2027b", "1\u202FkB", "a\u061Bb"}) {
     EXPECT_TRUE(isValidReceivedName(good)) << good;
   }
-  for (const std::string& bad :
-       std::vector<std::string>{"", ".", "..", "a/b", "/", "a\\b", "\\", "tab\tx", "line\nx",
-                                std::string("nul\0x", 5), "del\x7f"}) {
+  for (const std::string& bad : std::vector<std::string>{
+           "", ".", "..", "a/b", "/", "a\\b", "\\", "tab\tx", "line\nx", std::string("nul\0x", 5),
+           "del\x7f", "a\u200Eb", "a\u200Fb", "a\u061Cb", "a\u2028b", "a\u2029b", "\u200F"}) {
     EXPECT_FALSE(isValidReceivedName(bad)) << bad;
   }
 }

@@ -205,6 +205,11 @@ TEST_F(HostileNames, UnicodeControlsAndDirectionOverridesAreRefused) {
            {"C1 CSI", gbk("csi\u009b31m")},
            {"right-to-left override", gbk("invoice\u202Etxt.exe")},
            {"right-to-left isolate", gbk("a\u2067b")},
+           {"left-to-right mark", gbk("\u200Ename")},
+           {"right-to-left mark", gbk("gpj\u200F.exe")},
+           {"Arabic letter mark", gbk("a\u061Cb")},
+           {"line separator", gbk("two\u2028lines")},
+           {"paragraph separator", gbk("two\u2029paragraphs")},
        }) {
     const std::vector<Row> more = everywhere(label, name);
     rows.insert(rows.end(), more.begin(), more.end());
