@@ -190,6 +190,10 @@ inline std::string choiceFailed(std::string_view step) {
 // Wire, control message: the reason of a failure reply to an offer under an Index this
 // side uses itself.
 inline constexpr char kSlotInUse[] = "Slot in use.";
+// Wire, control message: the reason of a failure reply to a single-file offer whose file
+// name could not be saved as sent (bytes that are no GBK text, a path separator, a control
+// or direction character, or no name at all).
+inline constexpr char kInvalidFileName[] = "Invalid file name.";
 // Wire, control message: the reason of a failure reply to an offer whose data port,
 // named from the control port and the Index, cannot be used.
 inline std::string invalidDataPort(std::int64_t named) {

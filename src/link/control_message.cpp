@@ -91,8 +91,9 @@ void readOffer(std::string_view wire, ControlMessage& message) {
   }
   // An offer may carry no item line, its totals starting with the header's own line
   // break; cutting the totals off then leaves no body at all.
-  const std::size_t bodyStart = std::min(headerEnd + 2, shown.size());
-  terms.body = fromWire(shown.substr(bodyStart));
+  const std::string_view bodyWire = shown.substr(std::min(headerEnd + 2, shown.size()));
+  terms.firstNameWire = bodyWire.substr(0, bodyWire.find_first_of("\t\r\n"));
+  terms.body = fromWire(bodyWire);
 }
 
 }  // namespace

@@ -17,6 +17,9 @@ struct OfferTerms {
   // line names.
   std::uint64_t offeredBytes = 0;
   std::string body;  // UTF-8, without a single item's totals
+  // The first item's name as sent (GBK bytes), up to its tab or line break: the name a
+  // single file is saved under is checked on these bytes, before anything is decoded.
+  std::string firstNameWire;
 };
 
 // What follows "PORT:" in a PORT message or in an acceptance that names the data port.

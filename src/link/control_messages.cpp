@@ -8,10 +8,15 @@
 #include "link/accept_offer.h"
 #include "link/message_builders.h"
 #include "link/transfer_start.h"
+#include "platform/file_system.h"
 
 namespace brisk {
 
 namespace {
+
+const char kInvalidFileNameNotice[] =
+    "对方要发送的文件的名字不能用于保存（含有无效的字节、控制字符、路径分隔符或改变文字方向"
+    "的字符，或者为空），已拒绝接收。";
 
 // Ends an offer whose data connection cannot be made, telling the peer with a STOP: after
 // an acceptance the peer expects nothing but PORT, STOP or CANCEL, and the STOP ends its
@@ -39,6 +44,15 @@ void handleAsk(LinkContext& link, const ControlMessage& message) {
       offers.endUnclaimed(index, OfferOutcome::Failed);
       return;
     }
+  }
+  // A single file is saved under its offered name unless the person chooses another: a
+  // name that could not be saved as sent is refused before anything of it is shown, so
+  // that no two different names are ever saved as one.
+  if (message.offer.fileCount == 1 && !isValidReceivedWireName(message.offer.firstNameWire)) {
+    link.sendText(replyInvalidFileName(index));
+    link.notices().showNotice(kInvalidFileNameNotice);
+    offers.endUnclaimed(index, OfferOutcome::Failed);
+    return;
   }
   auto prompt = std::make_shared<PromptHandle>(message.offer.body);
   // Decided here, on the receive thread, in the order the messages came: an answer to

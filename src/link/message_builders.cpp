@@ -45,6 +45,10 @@ std::string replyNotEnoughSpace(int index) {
   return replyFailure(kNotEnoughSpace, index);
 }
 
+std::string replyInvalidFileName(int index) {
+  return replyFailure(kInvalidFileName, index);
+}
+
 std::string replyChoiceFailed(const std::string& dialog, int index) {
   return replyFailure(choiceFailed(dialog), index);
 }

@@ -23,6 +23,8 @@ std::string replySlotInUse(int index);
 std::string replyInvalidDataPort(std::int64_t named, int index);
 // The offer does not fit the free space where it was to be saved.
 std::string replyNotEnoughSpace(int index);
+// The single offered file's name cannot be saved as sent.
+std::string replyInvalidFileName(int index);
 // Choosing where to save failed or was closed; `dialog` names the step.
 std::string replyChoiceFailed(const std::string& dialog, int index);
 // The offering side listens for the data on `dataPort`: the connecting receiver may start.

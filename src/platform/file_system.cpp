@@ -8,6 +8,7 @@
 #include <sys/statvfs.h>
 
 #include "platform/directory.h"
+#include "platform/text_codec.h"
 
 namespace brisk {
 
@@ -109,6 +110,10 @@ bool isValidReceivedName(std::string_view name) {
     }
   }
   return true;
+}
+
+bool isValidReceivedWireName(std::string_view wire) {
+  return isValidWireText(wire) && isValidReceivedName(fromWire(wire));
 }
 
 int applyFileTimes(int fd, const FileAttributeData& data) {

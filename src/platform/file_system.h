@@ -46,6 +46,11 @@ FileAttributeData attributeDataFromStatx(const struct statx& status, std::string
 // UTF-8, so a GBK trail byte that happens to equal "\\" has already become part of its
 // character.
 bool isValidReceivedName(std::string_view name);
+// The same check on a name as the peer sent it (wire bytes): it must also be text the wire
+// encoding defines to its last byte, since bytes that are no character decode to U+FFFD
+// and two different names would become one. Every name received from the peer, the single
+// file's name of an offer included, goes through this before it is decoded for display.
+bool isValidReceivedWireName(std::string_view wire);
 
 // Gives an open file or folder the last access and last write times of `data`. Linux
 // changes them on every write, so this comes after the data. The creation time cannot be

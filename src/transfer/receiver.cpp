@@ -130,11 +130,11 @@ class Receiver {
       session_.joinedNotice("Can not find \\r\\nFileAttr:\r\n", fromWire(recordText(received)));
       return false;
     }
-    const std::string name = fromWire(folder->wireName);
-    if (!isValidWireText(folder->wireName) || !isValidReceivedName(name)) {
+    if (!isValidReceivedWireName(folder->wireName)) {
       refuseMalformed(received);
       return false;
     }
+    const std::string name = fromWire(folder->wireName);
     if (folders_.size() >= kMaxFolderDepth) {
       giveUp(kTooDeepLine + name, kSendFailed10, "本地创建打开目录失败：");
       return false;
@@ -219,15 +219,18 @@ class Receiver {
         refuseMalformed(received);
         return std::nullopt;
     }
-    name = fromWire(header.wireName);
-    bool wireNameValid = isValidWireText(header.wireName);
+    bool nameValid = false;
     if (record_.fileCount == 1 && record_.saveAsName) {
-      // Only the one file of a single-file offer takes the name chosen when accepting it.
+      // Only the one file of a single-file offer takes the name chosen when accepting it
+      // (its name as offered was checked before the person was asked).
       name = *record_.saveAsName;
       record_.saveAsName.reset();
-      wireNameValid = true;
+      nameValid = isValidReceivedName(name);
+    } else {
+      nameValid = isValidReceivedWireName(header.wireName);
+      name = fromWire(header.wireName);
     }
-    if (!wireNameValid || !isValidReceivedName(name)) {
+    if (!nameValid) {
       refuseMalformed(received);
       return std::nullopt;
     }

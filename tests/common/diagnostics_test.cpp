@@ -75,8 +75,8 @@ TEST(DiagnosticsTest, DataConnectionTextsReadAsTheirKind) {
 // message early, and an "Index:" in it would be read as the Index.
 TEST(DiagnosticsTest, ReplyReasonsLeaveTheIndexToBeFound) {
   for (const std::string& reason :
-       {std::string(kSlotInUse), invalidDataPort(65536), choiceFailed(kSaveFileStep),
-        choiceFailed(kResumeFileStep), choiceFailed(kFolderStep)}) {
+       {std::string(kSlotInUse), std::string(kInvalidFileName), invalidDataPort(65536),
+        choiceFailed(kSaveFileStep), choiceFailed(kResumeFileStep), choiceFailed(kFolderStep)}) {
     SCOPED_TRACE(reason);
     EXPECT_EQ(reason.find_first_of("\r\n"), std::string::npos);
     EXPECT_EQ(reason.find("Index:"), std::string::npos);

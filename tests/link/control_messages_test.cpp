@@ -133,17 +133,75 @@ TEST_F(ControlMessagesTest, AnOfferOfOneFolderIsAskedWithTwoButtonsAndWithoutTot
 }
 
 TEST_F(ControlMessagesTest, AnOfferWhoseTotalsFollowItsFirstLineIsAskedWithAnEmptyText) {
-  // No item line at all: the totals begin with the header's own line break.
+  // No item line at all: the totals begin with the header's own line break. A single file
+  // without a name has nothing to be saved under and is refused unasked.
   ui.onPrompt = [](PromptHandle&, const PromptRequest&) { return PromptAnswer::Refuse; };
   for (const char* count : {"-1", "1", "3"}) {
     SCOPED_TRACE(count);
     ASSERT_TRUE(raw.send(toWire(std::string("TRANSFILE:ASK:Index:4\r\n\r\n总计 文件个数：") +
                                 count + "\r\n　　 文件大小：5 Bytes = 5 B\r\n")));
-    const std::string refusal = "TRANSFILE:REPLY:NO:Index:4\r\n";
-    EXPECT_EQ(raw.receive(refusal.size()), refusal);
+    const std::string answer = std::string_view(count) == "1"
+                                   ? "TRANSFILE:REPLY:Invalid file name. Index:4\r\n"
+                                   : "TRANSFILE:REPLY:NO:Index:4\r\n";
+    EXPECT_EQ(raw.receive(answer.size()), answer);
   }
-  ASSERT_EQ(ui.prompts().size(), 3u);
+  ASSERT_EQ(ui.prompts().size(), 2u);
   EXPECT_EQ(ui.prompts().at(0).request.text, "");
+}
+
+// A single file is saved under its offered name unless the person picks another, so a name
+// that could not be saved as sent is refused before the person sees anything of it; the
+// peer reads the usual failure reply. Names that differ only in bytes that are no GBK text
+// (y\xff.txt, y\xfe.txt) would otherwise be saved as one.
+TEST_F(ControlMessagesTest, ASingleFileWhoseNameCannotBeSavedAsSentIsRefusedUnasked) {
+  ui.onPrompt = [](PromptHandle&, const PromptRequest&) { return PromptAnswer::Refuse; };
+  struct Case {
+    const char* what;
+    std::string wireName;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"byte 0xFF",
+       "a\xff"
+       "b.txt",
+       true},
+      {"byte 0xFE", "y\xfe.txt", true},
+      {"a lead byte at the end", "y\x81", true},
+      {"right-to-left mark", toWire("gpj\u200F.exe"), true},
+      {"line separator", toWire("two\u2028lines"), true},
+      {"parent folder", "..", true},
+      {"a path", "../x", true},
+      {"backslash", "a\\b", true},
+      {"escape", "a\x1b[2Jb", true},
+      {"no name", "", true},
+      {"GBK whose trail byte is a backslash", toWire("乗.txt"), false},
+      {"GBK", toWire("报告 2024.txt"), false},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string slot = std::to_string(++index);
+    const std::size_t notices = ui.notices().size();
+    ASSERT_TRUE(raw.send("TRANSFILE:ASK:Index:" + slot + "\r\n" + c.wireName + "\t3 bytes\r\n"));
+    const std::string answer = c.refused
+                                   ? "TRANSFILE:REPLY:Invalid file name. Index:" + slot + "\r\n"
+                                   : "TRANSFILE:REPLY:NO:Index:" + slot + "\r\n";
+    EXPECT_EQ(raw.receive(answer.size()), answer);
+    if (c.refused) {
+      ASSERT_TRUE(ui.waitFor([&] { return ui.notices().size() > notices; }));
+      EXPECT_TRUE(ui.notices().back().starts_with("对方要发送的文件的名字不能用于保存"));
+    }
+  }
+  EXPECT_EQ(ui.prompts().size(), 2u);
+  EXPECT_TRUE(ui.transferWindows().empty());
+
+  // A folder's name is checked in its record, with every name inside it: its offer is asked.
+  ASSERT_TRUE(
+      raw.send("TRANSFILE:ASK:Index:50\r\nd\xff" +
+               toWire("\t文件夹\t1 KB\r\n\r\n总计 文件个数：-1\r\n　　 文件大小：5 Bytes\r\n")));
+  const std::string refusal = "TRANSFILE:REPLY:NO:Index:50\r\n";
+  EXPECT_EQ(raw.receive(refusal.size()), refusal);
+  EXPECT_EQ(ui.prompts().size(), 3u);
 }
 
 TEST_F(ControlMessagesTest, AnUnknownCommandIsOnlyShown) {

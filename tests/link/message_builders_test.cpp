@@ -34,6 +34,8 @@ TEST(MessageBuilders, EachMessageReadsBackAsComposed) {
       // The refused port is named in the text, not under the PORT key.
       {replyInvalidDataPort(65536, 4), "TRANSFILE:REPLY:Invalid data port 65536. Index:4\r\n",
        ControlKind::ReplyFailed, 4, std::nullopt},
+      {replyInvalidFileName(6), "TRANSFILE:REPLY:Invalid file name. Index:6\r\n",
+       ControlKind::ReplyFailed, 6, std::nullopt},
       {replyChoiceFailed("GetSaveFileName", 5),
        "TRANSFILE:REPLY:GetSaveFileName failed or closed. Index:5\r\n", ControlKind::ReplyFailed, 5,
        std::nullopt},
