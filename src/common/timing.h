@@ -11,7 +11,14 @@ struct Timing {
 
   ms noticePause{200};   // after a notice, so that bursts of notices are spaced out
   ms messagePause{100};  // after starting a transfer, before reading on
-  ms acceptLimit{8000};  // a data connection's peer must connect within this
+  // A data connection's peer must connect within this, and send its first record within
+  // this once connected.
+  ms acceptLimit{8000};
+  // A data connection on which nothing moves this long while this side waits for the peer
+  // (for a record, an answer, file data, or room to send) ends its transfer. The protocol
+  // has no way to say "still here", so a peer whose person is slow to answer looks like
+  // one that has gone; time this side spends asking its own person does not count.
+  ms idleDataLimit{60000};
   ms progressTick{100};  // the progress bars move at every tick, the texts every 10th
   // Before connecting a data connection again when the peer does not listen yet.
   ms connectRetryWait{20};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <vector>
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace brisk {
@@ -97,6 +99,17 @@ DataChannel::DataChannel(Socket socket, SocketInterrupter& interrupter,
   // wait for their acknowledgement.
   const int on = 1;
   (void)::setsockopt(socket_.fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  // Every blocking send and receive, sendfile and splice included, gives up once nothing
+  // has moved for the idle limit; a call that moved something returns what it moved.
+  const auto limit = timing_.idleDataLimit;
+  if (limit.count() > 0) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(limit);
+    const auto micro = std::chrono::duration_cast<std::chrono::microseconds>(limit - seconds);
+    const timeval time{static_cast<time_t>(seconds.count()),
+                       static_cast<suseconds_t>(micro.count())};
+    (void)::setsockopt(socket_.fd(), SOL_SOCKET, SO_RCVTIMEO, &time, sizeof time);
+    (void)::setsockopt(socket_.fd(), SOL_SOCKET, SO_SNDTIMEO, &time, sizeof time);
+  }
 }
 
 DataChannel::~DataChannel() {
@@ -144,6 +157,23 @@ bool DataChannel::stopFollows() const {
   return stopRequested() || interrupter_.waitForInterrupt(timing_.peerStopWait);
 }
 
+bool DataChannel::peerGone() const {
+  pollfd pfd{socket_.fd(), POLLIN | POLLRDHUP, 0};
+  for (;;) {
+    const int ready = ::poll(&pfd, 1, 0);
+    if (ready < 0 && errno == EINTR) continue;
+    return ready > 0 && (pfd.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+  }
+}
+
+bool DataChannel::failedWith(int error) {
+  error_ = error;
+  // A blocking socket says EAGAIN only when its send or receive time-out has passed.
+  if (error != EAGAIN && error != EWOULDBLOCK) return false;
+  timedOutAfter_ = timing_.idleDataLimit;
+  return true;
+}
+
 bool DataChannel::sendBlock(const char* data, std::size_t size) {
   std::size_t sent = 0;
   while (sent < size) {
@@ -151,7 +181,7 @@ bool DataChannel::sendBlock(const char* data, std::size_t size) {
     const ssize_t n = ::send(socket_.fd(), data + sent, size - sent, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
-      error_ = errno;
+      (void)failedWith(errno);
       return false;
     }
     sent += static_cast<std::size_t>(n);
@@ -163,19 +193,19 @@ bool DataChannel::send(std::string_view bytes) {
   return sendBlock(bytes.data(), bytes.size());
 }
 
-DataChannel::Status DataChannel::receiveMore(std::size_t limit,
-                                             std::optional<std::chrono::milliseconds> wait) {
+DataChannel::Status DataChannel::receiveMore(std::size_t limit, std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
   for (;;) {
-    if (wait) {
-      pollfd pfd{socket_.fd(), POLLIN, 0};
-      const int ready = ::poll(&pfd, 1, static_cast<int>(wait->count()));
-      if (ready < 0) {
-        if (errno == EINTR) continue;
-        error_ = errno;
-        return Status::Failed;
-      }
-      if (ready == 0) return Status::TimedOut;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd pfd{socket_.fd(), POLLIN, 0};
+    const int ready = ::poll(&pfd, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return Status::Failed;
     }
+    if (ready == 0) return Status::TimedOut;
     // Received into a buffer kept for the channel's life and appended from there: growing
     // `pending_` by `limit` first would fill that many bytes with zeros on every receive,
     // which costs more than everything else a small file takes.
@@ -190,14 +220,13 @@ DataChannel::Status DataChannel::receiveMore(std::size_t limit,
     }
     if (n == 0) return Status::Closed;
     if (errno == EINTR) continue;
-    error_ = errno;
-    return Status::Failed;
+    return failedWith(errno) ? Status::TimedOut : Status::Failed;
   }
 }
 
 DataChannel::Status DataChannel::readMessage(
     const std::function<std::optional<std::size_t>(std::string_view)>& complete, std::size_t cap,
-    std::string& message) {
+    std::string& message, std::chrono::milliseconds firstByteLimit) {
   for (;;) {
     if (!pending_.empty()) {
       const std::optional<std::size_t> length = complete(pending_);
@@ -210,8 +239,7 @@ DataChannel::Status DataChannel::readMessage(
     }
     const bool started = !pending_.empty();
     const std::size_t room = cap - pending_.size();
-    const Status status =
-        receiveMore(room, started ? std::optional(timing_.recordRestWait) : std::nullopt);
+    const Status status = receiveMore(room, started ? timing_.recordRestWait : firstByteLimit);
     if (status == Status::Ok) continue;
     if (started && (status == Status::Closed || status == Status::TimedOut)) {
       // The rest is not coming: the message is what came.
@@ -219,6 +247,7 @@ DataChannel::Status DataChannel::readMessage(
       pending_.clear();
       return Status::Ok;
     }
+    if (status == Status::TimedOut) timedOutAfter_ = firstByteLimit;
     return status;
   }
 }
@@ -292,8 +321,7 @@ DataChannel::FileReceiveStatus DataChannel::spliceIntoFile(int fileFd, std::uint
       pipeWrite_.close();
       return FileReceiveStatus::Ok;
     }
-    error_ = errno;
-    return FileReceiveStatus::ReceiveFailed;
+    return failedWith(errno) ? FileReceiveStatus::TimedOut : FileReceiveStatus::ReceiveFailed;
   }
   auto offset = static_cast<loff_t>(position);
   auto left = static_cast<std::size_t>(in);
@@ -326,8 +354,7 @@ DataChannel::FileReceiveStatus DataChannel::copyIntoFile(int fileFd, std::uint64
     }
     if (n == 0) return FileReceiveStatus::Closed;
     if (errno == EINTR) continue;
-    error_ = errno;
-    return FileReceiveStatus::ReceiveFailed;
+    return failedWith(errno) ? FileReceiveStatus::TimedOut : FileReceiveStatus::ReceiveFailed;
   }
 }
 
@@ -351,7 +378,7 @@ DataChannel::FileSendStatus DataChannel::sendFile(
       // A file system that cannot feed sendfile: read and send instead.
       return sendFileByReading(fileFd, offset, count, progress);
     }
-    error_ = errno;
+    if (failedWith(errno)) return FileSendStatus::TimedOut;
     return isSocketError(error_) ? FileSendStatus::SendFailed : FileSendStatus::ReadFailed;
   }
   return FileSendStatus::Done;
@@ -371,7 +398,9 @@ DataChannel::FileSendStatus DataChannel::sendFileByReading(
       return FileSendStatus::ReadFailed;
     }
     if (n == 0) return FileSendStatus::FileShrank;
-    if (!sendBlock(buffer.data(), static_cast<std::size_t>(n))) return FileSendStatus::SendFailed;
+    if (!sendBlock(buffer.data(), static_cast<std::size_t>(n))) {
+      return timedOutAfter_ ? FileSendStatus::TimedOut : FileSendStatus::SendFailed;
+    }
     sent += static_cast<std::uint64_t>(n);
     progress(sent);
   }

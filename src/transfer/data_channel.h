@@ -20,6 +20,11 @@ namespace brisk {
 // blocking one (as connectTcp and acceptTcp give it), so no call on it ever would block
 // and return instead: each waits until it can go on, fails, or is interrupted.
 //
+// Limits: every wait for the peer ends after timing.idleDataLimit without a byte moving
+// (the system's send and receive time-outs of the socket carry it into the file data
+// calls), and a record's first byte is waited for no longer than its caller says. A wait
+// that ended so makes the call fail with timedOutAfter() set.
+//
 // Stopping: the socket is armed in the record's SocketInterrupter for as long as it is
 // open, so that another thread (Stop, a STOP message, shutdown) can break any send or
 // receive at any moment. Once a stop was requested, every failure is the expected result
@@ -59,6 +64,12 @@ class DataChannel {
   // its STOP on the control connection, so the close usually comes first.
   bool stopFollows() const;
   int error() const { return error_; }
+  // The limit that passed when a call failed because nothing moved within it; nothing
+  // for every other failure.
+  std::optional<std::chrono::milliseconds> timedOutAfter() const { return timedOutAfter_; }
+  // Whether the peer has ended its sending direction, or the connection has failed:
+  // nothing it might still send can come. Takes nothing from the stream, never waits.
+  [[nodiscard]] bool peerGone() const;
 
   // Sends all of `bytes` (with one send as far as the system allows). False on failure.
   [[nodiscard]] bool send(std::string_view bytes);
@@ -66,22 +77,22 @@ class DataChannel {
   // Receives until `complete` tells the length of the message that begins `pending`,
   // then takes that message out into `message`. A message cut short by the peer closing,
   // by `cap` pending bytes, or by `timing.recordRestWait` without a further byte is
-  // taken as it is. The first byte is waited for without limit.
+  // taken as it is. The first byte is waited for at most `firstByteLimit` (TimedOut).
   [[nodiscard]] Status readMessage(
       const std::function<std::optional<std::size_t>(std::string_view)>& complete, std::size_t cap,
-      std::string& message);
+      std::string& message, std::chrono::milliseconds firstByteLimit);
 
   // Moves at most `count` bytes of the stream (pending bytes first) into the open file
   // `fileFd` at `position`; `moved` tells how many. The bytes go from the socket to the
   // file through a pipe (splice), so they are copied once; where the system cannot do
   // that, through a bounded buffer.
-  enum class FileReceiveStatus { Ok, Closed, ReceiveFailed, WriteFailed };
+  enum class FileReceiveStatus { Ok, Closed, ReceiveFailed, WriteFailed, TimedOut };
   [[nodiscard]] FileReceiveStatus receiveIntoFile(int fileFd, std::uint64_t position,
                                                   std::uint64_t count, std::size_t& moved);
 
   // Sends `count` bytes of the open file `fileFd` from `offset`, calling `progress` with
   // the bytes sent so far after every block.
-  enum class FileSendStatus { Done, FileShrank, ReadFailed, SendFailed };
+  enum class FileSendStatus { Done, FileShrank, ReadFailed, SendFailed, TimedOut };
   [[nodiscard]] FileSendStatus sendFile(int fileFd, std::uint64_t offset, std::uint64_t count,
                                         const std::function<void(std::uint64_t)>& progress);
 
@@ -94,8 +105,8 @@ class DataChannel {
  private:
   class SigpipeGuard;
 
-  // One receive appended to pending_, waiting at most `wait` for it to begin.
-  Status receiveMore(std::size_t limit, std::optional<std::chrono::milliseconds> wait);
+  // One receive appended to pending_, waiting at most `wait` for it to begin (TimedOut).
+  Status receiveMore(std::size_t limit, std::chrono::milliseconds wait);
   FileSendStatus sendFileByReading(int fileFd, std::uint64_t offset, std::uint64_t count,
                                    const std::function<void(std::uint64_t)>& progress);
   bool sendBlock(const char* data, std::size_t size);
@@ -104,6 +115,9 @@ class DataChannel {
   FileReceiveStatus copyIntoFile(int fileFd, std::uint64_t position, std::size_t count,
                                  std::size_t& moved);
   bool writeAt(int fileFd, const char* data, std::size_t count, std::uint64_t position);
+  // Takes the errno of a failed send or receive; true when it only says that the socket's
+  // time-out passed, which is then remembered as the idle limit.
+  bool failedWith(int error);
 
   std::unique_ptr<SigpipeGuard> sigpipeGuard_;
   Socket socket_;
@@ -115,6 +129,7 @@ class DataChannel {
   std::unique_ptr<char[]> receiveBuffer_;  // what one receive brings, before pending_
   std::size_t receiveCapacity_ = 0;
   int error_ = 0;
+  std::optional<std::chrono::milliseconds> timedOutAfter_;
   // The pipe that file data passes through on its way from the socket to the file;
   // closed when splicing is not possible here.
   FileDescriptor pipeRead_;

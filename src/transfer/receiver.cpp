@@ -1,6 +1,7 @@
 #include "transfer/receiver.h"
 
 #include <cerrno>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@ namespace brisk {
 namespace {
 
 const std::string kClosedEarlyText = "传送文件连接中断：\r\n对方在传送结束前关闭了连接。";
+const std::string kLeftWhileAskedText =
+    "传送文件连接中断：\r\n对方没有等到回答就关闭了连接，文件保持原样：\r\n";
 
 class Receiver {
  public:
@@ -27,16 +30,21 @@ class Receiver {
         folderPath_(session.basePath) {}
 
   void run() {
+    // A peer that connects and then sends nothing must not hold the transfer (and its
+    // Index): the first record is due within the accept limit, every later one within the
+    // idle limit.
+    std::chrono::milliseconds limit = session_.context.timing.acceptLimit;
     for (;;) {
       std::string received;
       const DataChannel::Status status =
-          channel_.readMessage(completeRecordLength, kMaxRecordSize, received);
+          channel_.readMessage(completeRecordLength, kMaxRecordSize, received, limit);
+      limit = session_.context.timing.idleDataLimit;
       if (status == DataChannel::Status::Closed) {
         reportEarlyClose();  // the end record would have ended the loop
         return;
       }
       if (status != DataChannel::Status::Ok) {
-        session_.errorNotice(kRecvFailed8, channel_.error());
+        session_.channelNotice(kRecvFailed8, status);
         return;
       }
       bool goOn = false;
@@ -85,7 +93,7 @@ class Receiver {
   // Sends `bytes`; a failure shows the place's notice.
   bool send(std::string_view bytes, const char* place) {
     if (channel_.send(bytes)) return true;
-    session_.errorNotice(place, channel_.error());
+    session_.sendNotice(place);
     return false;
   }
 
@@ -277,8 +285,13 @@ class Receiver {
           case FileExistsAnswer::None:
             break;  // opening it as new fails once more, and says why
         }
-        // A stop while the person was asked: leave the file exactly as it is.
+        // A stop while the person was asked: leave the file exactly as it is. The same when
+        // the peer gave up waiting for the answer meanwhile: no data can come any more.
         if (channel_.stopRequested()) return Target::End;
+        if (mode != OpenMode::New && channel_.peerGone()) {
+          session_.notice(kLeftWhileAskedText + fullPath.string());
+          return Target::End;
+        }
         continue;
       }
       refuseToCreate(fullPath, error);
@@ -345,6 +358,9 @@ class Receiver {
           return false;
         case DataChannel::FileReceiveStatus::WriteFailed:
           session_.errorNotice(kWriteFileFailed, channel_.error());
+          return false;
+        case DataChannel::FileReceiveStatus::TimedOut:
+          session_.idleNotice();
           return false;
       }
     }

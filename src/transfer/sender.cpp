@@ -104,12 +104,13 @@ class Sender {
     return path;
   }
 
-  void sendFailure(const char* place) { session_.errorNotice(place, channel_.error()); }
+  void sendFailure(const char* place) { session_.sendNotice(place); }
 
   // Receives the answer to what was just sent. False after a failure, which is shown.
   bool receiveAnswer(const char* place, std::string& answer) {
     channel_.discardPending();
-    const DataChannel::Status status = channel_.readMessage(answerLength, kAnswerCapacity, answer);
+    const DataChannel::Status status = channel_.readMessage(answerLength, kAnswerCapacity, answer,
+                                                            session_.context.timing.idleDataLimit);
     if (status == DataChannel::Status::Ok) return true;
     session_.channelNotice(place, status);
     return false;
@@ -331,6 +332,9 @@ class Sender {
         return false;
       case DataChannel::FileSendStatus::SendFailed:
         session_.errorNotice("传送文件连接中断：\r\n", channel_.error());
+        return false;
+      case DataChannel::FileSendStatus::TimedOut:
+        session_.idleNotice();
         return false;
     }
     return false;

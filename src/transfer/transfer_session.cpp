@@ -19,9 +19,26 @@ void TransferSession::errorNotice(const std::string& text, int code) const {
 void TransferSession::channelNotice(const std::string& place, DataChannel::Status status) const {
   if (status == DataChannel::Status::Closed) {
     errorNotice(kRecvZeroBytes, 0);
+  } else if (status == DataChannel::Status::TimedOut || channel.timedOutAfter()) {
+    idleNotice();
   } else {
     errorNotice(place, channel.error());
   }
+}
+
+void TransferSession::sendNotice(const std::string& place) const {
+  if (channel.timedOutAfter()) {
+    idleNotice();
+  } else {
+    errorNotice(place, channel.error());
+  }
+}
+
+void TransferSession::idleNotice() const {
+  const auto limit = channel.timedOutAfter().value_or(context.timing.idleDataLimit).count();
+  const std::string span =
+      limit % 1000 == 0 ? std::to_string(limit / 1000) + "秒" : std::to_string(limit) + "毫秒";
+  notice("传送文件连接中断：\r\n对方已经" + span + "没有任何动静，传送已中止。");
 }
 
 void TransferSession::showFileName(const std::filesystem::path& path) const {

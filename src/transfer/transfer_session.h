@@ -25,8 +25,14 @@ struct TransferSession {
   void joinedNotice(const std::string& first, const std::string& second) const;
   void errorNotice(const std::string& text, int code) const;
   // The notice of a send or receive that failed (the call's place in `place`); the peer
-  // closing where an answer or record was due counts as a failure too.
+  // closing where an answer or record was due counts as a failure too. A wait that passed
+  // its limit says so instead (idleNotice).
   void channelNotice(const std::string& place, DataChannel::Status status) const;
+  // The same for a send of the channel that failed.
+  void sendNotice(const std::string& place) const;
+  // The notice of a transfer given up because nothing moved on its connection for as long
+  // as the channel's limit allowed.
+  void idleNotice() const;
 
   // Shows `path` as the file being transferred, when there is a window to show it in.
   void showFileName(const std::filesystem::path& path) const;

@@ -111,7 +111,7 @@ void runProtocol(const TransferContext& context, TransferRecord& record, DataCha
   if (error != 0) {
     const std::string line =
         (error == ENOTDIR ? kNotADirectoryLine : kPathNotFoundLine) + folder.string();
-    if (!channel.send(toWire(line))) session.errorNotice(kSendFailed0, channel.error());
+    if (!channel.send(toWire(line))) session.sendNotice(kSendFailed0);
     session.notice(line.substr(2));
     return;
   }
