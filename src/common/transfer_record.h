@@ -34,8 +34,9 @@ struct TransferRecord {
   std::atomic<bool> transferEnded{false};
   // Set by the transfer thread when this side's protocol ran to its end: the end record
   // sent after every file was acknowledged (sending side), or received after every file
-  // got all the bytes its header announced (receiving side), with no error line. The
-  // counters alone cannot tell: a transfer that never began has no bytes to miss.
+  // got all the bytes its header announced (receiving side), with no error line, and
+  // every offered item went through whole (none skipped, none missing). The counters
+  // alone cannot tell: a transfer that never began has no bytes to miss.
   std::atomic<bool> protocolFinished{false};
 
   // Stands for the data connection towards other threads: Stop and a STOP message

@@ -79,6 +79,13 @@ class Receiver {
     std::string name;
   };
 
+  // Whether what arrived is what was offered: as many items whole at the top of the save
+  // folder as the offer counts (a single file must be a file, a single folder a folder).
+  // A sender that sends its end record at once has delivered nothing of its offer.
+  bool offeredItemsArrived() const {
+    return itemsWhole_ == (record_.fileCount == -1 ? 1 : record_.fileCount);
+  }
+
   const Directory& currentFolder() const {
     return folders_.empty() ? session_.base : folders_.back().directory;
   }
@@ -117,7 +124,7 @@ class Receiver {
     // The end record and the sender's own failures show nothing here: the sender has
     // shown them already.
     const std::string_view text = recordText(received);
-    if (text == kEndText) record_.protocolFinished = true;
+    if (text == kEndText) record_.protocolFinished = offeredItemsArrived();
     if (text.find(kCreateFileFailedKey) == std::string_view::npos) return;
     session_.joinedNotice("对方打开文件失败：",
                           fromWire(text.substr(std::min<std::size_t>(2, text.size()))));
@@ -171,6 +178,9 @@ class Receiver {
   }
 
   bool leaveFolder() {
+    // An offered folder is whole once its upward record comes (what is missing inside it
+    // shows in the bytes).
+    if (folders_.size() == 1 && record_.fileCount != 1) ++itemsWhole_;
     if (!folders_.empty()) {
       const OpenFolder& folder = folders_.back();
       // Only the times: the read-only bit of a folder marks a customised folder on the
@@ -207,7 +217,10 @@ class Receiver {
       case Target::End:
         return false;
     }
-    return receiveContents(file, offset, *header);
+    const bool topLevel = folders_.empty();
+    if (!receiveContents(file, offset, *header)) return false;
+    if (topLevel && record_.fileCount != -1) ++itemsWhole_;
+    return true;
   }
 
   // Reads a file header and the name to save it under; nothing when the header is refused
@@ -373,6 +386,7 @@ class Receiver {
   FileExistsDecision decision_;
   std::vector<OpenFolder> folders_;
   std::filesystem::path folderPath_;  // the current folder's full path
+  int itemsWhole_ = 0;                // offered items that arrived whole
 };
 
 }  // namespace

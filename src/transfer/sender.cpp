@@ -58,6 +58,9 @@ class Sender {
 
   void run() {
     bool ok = true;
+    // The transfer is complete only when every offered item went through whole; an item
+    // skipped (here, or by the peer) leaves it incomplete, whatever the bytes say.
+    bool everyItemWhole = true;
     while (ok && !record_.fileQueue.empty()) {
       // An item may lie in a folder of its own (a drop from several places); by default
       // it lies in the offer folder.
@@ -67,6 +70,7 @@ class Sender {
       (void)fileQueuePop(record_.fileQueue, name, attributes);
       const std::filesystem::path folderPath = itemFolder.empty() ? session_.basePath : itemFolder;
       const std::filesystem::path fullPath = folderPath / name;
+      skipped_ = false;
       if (attributes.isDirectory()) {
         ok = sendFolderRecord(name, attributes, kSendFailed2, kRecvFailed1) && walkFolder(fullPath);
       } else if (itemFolder.empty()) {
@@ -77,13 +81,14 @@ class Sender {
         ok = error == 0 ? sendFile(folder, name, fullPath, &attributes, kTopLevelPlaces)
                         : skipUnopenedFile(fullPath, error, kTopLevelPlaces);
       }
+      if (!attributes.isDirectory() && skipped_) everyItemWhole = false;
     }
     if (!ok) return;
     if (!channel_.send(fixedRecord(kEndText))) {
       sendFailure(kSendFailed9);
       return;
     }
-    record_.protocolFinished = true;
+    record_.protocolFinished = everyItemWhole;
   }
 
  private:
@@ -223,6 +228,7 @@ class Sender {
       case Reply::Send:
         break;
       case Reply::Skip:
+        skipped_ = true;
         return true;
       case Reply::End:
         return false;
@@ -354,6 +360,7 @@ class Sender {
     if (channel_.stopRequested()) return false;
     if (session_.context.frontend.askYesNo("本地打开文件失败：\r\n" + line.substr(2) +
                                            "\r\n\r\n您要忽略跳过此文件以继续吗？")) {
+      skipped_ = true;
       return true;
     }
     if (!channel_.send(toWire(line))) sendFailure(places.openFailureLine);
@@ -363,6 +370,7 @@ class Sender {
   const TransferSession& session_;
   TransferRecord& record_;
   DataChannel& channel_;
+  bool skipped_ = false;  // the last file was skipped, not sent
 };
 
 }  // namespace

@@ -149,7 +149,7 @@ class PersonsTime : public Sandbox {
     writeFile(root() / "in/a", "old");
     const int port = freePortRange();
     shortenLimits(receiver);
-    receiver.accept(folder("in"), 2, 10, port, false);
+    receiver.accept(folder("in"), 1, 10, port, false);
     receiver.start();
     peer = RawConnection::connectTo(port);
     ASSERT_TRUE(peer.send(fileHeader("a", 10, attributes(kAttributeArchive))));

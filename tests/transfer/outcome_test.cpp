@@ -88,6 +88,17 @@ const SenderCase kSenderCases[] = {
        EXPECT_EQ(peer.receive(100), patternBytes(100, 1));
      },
      false, 0, true},
+    // Every byte of b.bin went through, but a.bin did not: not what was offered.
+    {"FirstFileSkippedByThePeer",
+     [](const RawConnection& peer) {
+       peer.send(fixedRecord(kSkipText));
+       EXPECT_TRUE(peer.receiveSome().starts_with("\\b.bin\r\n"));
+       peer.send("+0");
+       EXPECT_EQ(peer.receive(50), patternBytes(50, 2));
+       peer.send("0");
+       EXPECT_EQ(peer.receive(30), fixedRecord(kEndText));
+     },
+     false, 50, false},
     {"ClosedAfterTheFirstFile",
      [](const RawConnection& peer) {
        acknowledgeA(peer);
@@ -179,6 +190,30 @@ const ReceiverCase kReceiverCases[] = {
     {"EmptyFilesComplete",
      -1,
      {folderRecord("d", folderData()), fileHeader("e", 0, fileData(0)), "< upward",
+      fixedRecord(kEndText)},
+     true,
+     nullptr},
+    // The end record alone does not deliver an offer, even one whose total is 0.
+    {"OneFileEndedWithoutTheFile", 1, {fixedRecord(kEndText)}, false, nullptr},
+    {"OneFolderEndedWithoutTheFolder", -1, {fixedRecord(kEndText)}, false, nullptr},
+    {"OneFileAnsweredWithAFolder",
+     1,
+     {folderRecord("d", folderData()), "< upward", fixedRecord(kEndText)},
+     false,
+     nullptr},
+    {"OneFolderAnsweredWithAFile",
+     -1,
+     {fileHeader("e", 0, fileData(0)), fixedRecord(kEndText)},
+     false,
+     nullptr},
+    {"TwoItemsEndedAfterOne",
+     2,
+     {fileHeader("e", 0, fileData(0)), fixedRecord(kEndText)},
+     false,
+     nullptr},
+    {"TwoItemsComplete",
+     2,
+     {fileHeader("e", 0, fileData(0)), folderRecord("d", folderData()), "< upward",
       fixedRecord(kEndText)},
      true,
      nullptr},
