@@ -217,9 +217,23 @@ class Receiver {
       case Target::End:
         return false;
     }
+    if (offset > header->size) return refuseLongerFile(file, fullPath, offset, header->size);
     const bool topLevel = folders_.empty();
     if (!receiveContents(file, offset, *header)) return false;
     if (topLevel && record_.fileCount != -1) ++itemsWhole_;
+    return true;
+  }
+
+  // The existing file to resume is longer than the offered one, so it cannot be its
+  // beginning: resuming would move no data and report two different files as the same.
+  // It stays as it is and the file counts as skipped, which the peer is told.
+  bool refuseLongerFile(FileDescriptor& file, const std::filesystem::path& fullPath,
+                        std::uint64_t localSize, std::uint64_t offeredSize) {
+    file.close();
+    if (!send(fixedRecord(kSkipText), kSendFailed14)) return false;
+    session_.notice("本地文件比对方的文件大，不能续传，已跳过：\r\n" + fullPath.string() +
+                    "\r\n本地文件 " + std::to_string(localSize) + " 字节，对方的文件 " +
+                    std::to_string(offeredSize) + " 字节。");
     return true;
   }
 

@@ -171,25 +171,40 @@ TEST_F(TransferPair, ResumesAPartlyReceivedFile) {
   EXPECT_TRUE(receiver.frontend.notices().empty());
 }
 
-TEST_F(TransferPair, ResumingOntoALongerLocalFileKeepsItAndAppliesTheTimes) {
+// A local file longer than the offered one is not its beginning: "resuming" it would move
+// nothing, and both sides would count two different files as one transfer. It is skipped,
+// untouched, the person is told, and neither side reports the transfer complete.
+TEST_F(TransferPair, ResumingOntoALongerLocalFileSkipsItAndNothingIsComplete) {
   writeFile(root() / "out/short.txt", "short");
   setLastWrite(root() / "out/short.txt", 1200000000);
   writeFile(root() / "out/other.txt", "other");
   writeFile(root() / "in/short.txt", "much longer local text");
-  TransferSide sender;
-  TransferSide receiver;
-  receiver.frontend.onFileExists = [](const std::string&) {
-    return FileExistsReply{FileExistsAnswer::Resume, false};
-  };
-  run(sender, receiver, {"short.txt", "other.txt"}, 2);
+  setLastWrite(root() / "in/short.txt", 1100000000);
+  for (const int fileCount : {2, 1}) {
+    SCOPED_TRACE(fileCount == 1 ? "the one file, chosen to resume" : "one of two files");
+    TransferSide sender;
+    TransferSide receiver;
+    if (fileCount == 1) receiver.record->openMode = kOpenModeResume;
+    receiver.frontend.onFileExists = [](const std::string&) {
+      return FileExistsReply{FileExistsAnswer::Resume, false};
+    };
+    run(sender, receiver,
+        fileCount == 1 ? std::vector<std::string>{"short.txt"}
+                       : std::vector<std::string>{"short.txt", "other.txt"},
+        fileCount);
 
-  EXPECT_EQ(readFile(root() / "in/short.txt"), "much longer local text");
-  EXPECT_EQ(lastWriteNanoseconds(root() / "in/short.txt"), 1200000000123456700LL);
+    EXPECT_EQ(readFile(root() / "in/short.txt"), "much longer local text");
+    EXPECT_EQ(lastWriteNanoseconds(root() / "in/short.txt"), 1100000000123456700LL);
+    EXPECT_EQ(receiver.frontend.notices(),
+              std::vector<std::string>{"本地文件比对方的文件大，不能续传，已跳过：\r\n" +
+                                       (root() / "in/short.txt").string() +
+                                       "\r\n本地文件 22 字节，对方的文件 5 字节。"});
+    EXPECT_TRUE(sender.frontend.notices().empty());
+    EXPECT_FALSE(receiver.record->protocolFinished);
+    EXPECT_FALSE(sender.record->protocolFinished);
+    EXPECT_EQ(sender.record->fileDone + sender.record->totalDone, fileCount == 1 ? 0u : 5u);
+  }
   EXPECT_EQ(readFile(root() / "in/other.txt"), "other");
-  // The longer file does not count as finished; the other one does.
-  EXPECT_EQ(receiver.record->totalDone, 5u);
-  EXPECT_EQ(sender.record->totalDone, 5u);
-  EXPECT_TRUE(receiver.frontend.notices().empty());
 }
 
 TEST_F(TransferPair, AMissingResumeTargetEndsTheTransferOnBothSides) {
@@ -265,13 +280,14 @@ INSTANTIATE_TEST_SUITE_P(Answers, FileExists,
                                                       {kRemoteA, kRemoteB, kRemoteC},
                                                       {},
                                                       false},
+                                           // b is longer here than offered: not resumed.
                                            ExistsCase{
                                                "AlwaysResume",
                                                {{FileExistsAnswer::Resume, true}},
                                                1,
                                                {kRemoteA, kLocalB, "c-local" + kRemoteC.substr(7)},
                                                {},
-                                               false},
+                                               true},
                                            ExistsCase{"SkipThenAlwaysAgain",
                                                       {{FileExistsAnswer::Skip, false},
                                                        {FileExistsAnswer::TransferAgain, true}},
