@@ -61,6 +61,8 @@ inline constexpr char kRecvFailed6[] = "recv failed.6";
 inline constexpr char kRecvFailed7[] = "recv failed.7";
 // Sending the end record.
 inline constexpr char kSendFailed9[] = "send failed.9";
+// Sending the error line of a go-ahead from beyond the end of the file (kResumePastEndLine).
+inline constexpr char kSendFailed19[] = "send failed.19";
 // Reading the attributes of a folder met in the walk; the transfer goes on.
 inline constexpr char kGetFileAttributesExFailed2[] = "GetFileAttributesEx failed.2";
 // Reading the attributes of a file of the walk that could not be opened either.
@@ -130,6 +132,9 @@ inline constexpr char kMalformedLine[] = "| 接收文件名出错，首字符不
 // Wire, data connection, both sides: a folder below the deepest nesting either side goes.
 // The folder's name follows.
 inline constexpr char kTooDeepLine[] = "| 文件夹层数超过256层：\r\n";
+// Wire, data connection: the sending side's answer to a go-ahead from beyond the end of the
+// file (the peer's copy is longer than the file). The file's name follows.
+inline constexpr char kResumePastEndLine[] = "| 续传位置超过了文件的大小：\r\n";
 // How a peer's error line is recognised (its wording around these words may differ): a file
 // the peer could not open or create, and a transfer the peer stopped.
 inline constexpr std::string_view kCreateFileFailedKey = "CreateFile failed";

@@ -233,6 +233,10 @@ class Sender {
       case Reply::End:
         return false;
     }
+    if (goAhead.offset > size) {
+      refusePastEnd(name, fullPath, size, goAhead.offset);
+      return false;
+    }
     return sendContents(file, fullPath, size, goAhead, places);
   }
 
@@ -344,6 +348,17 @@ class Sender {
         return false;
     }
     return false;
+  }
+
+  // The peer asked for the data from beyond the file's end (its own copy is longer): no
+  // byte of this file would be sent, yet both sides would count it as done. The peer is
+  // told and the transfer ends.
+  void refusePastEnd(const std::string& name, const std::filesystem::path& fullPath,
+                     std::uint64_t size, std::uint64_t offset) {
+    if (!channel_.send(toWire(kResumePastEndLine + name))) sendFailure(kSendFailed19);
+    session_.notice(std::string(kResumePastEndLine).substr(2) + fullPath.string() +
+                    "\r\n对方要求从第 " + std::to_string(offset) + " 字节续传，文件只有 " +
+                    std::to_string(size) + " 字节。");
   }
 
   // A folder nested deeper than either side goes: the peer is told and the transfer ends.

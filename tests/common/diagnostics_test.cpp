@@ -18,11 +18,12 @@ namespace {
 // texts are taken at two Indexes, so that each must also carry its Index.
 TEST(DiagnosticsTest, NumberedAndSlotTextsAreDistinct) {
   std::vector<std::string> texts{
-      kSendFailed0,  kSendFailed2,    kSendFailed3,  kSendFailed4,  kSendFailed5,  kSendFailed6,
-      kSendFailed7,  kSendFailed8,    kSendFailed9,  kSendFailed10, kSendFailed11, kSendFailed12,
-      kSendFailed13, kSendFailed13_5, kSendFailed14, kSendFailed15, kSendFailed16, kSendFailed17,
-      kSendFailed18, kRecvFailed1,    kRecvFailed2,  kRecvFailed3,  kRecvFailed4,  kRecvFailed5,
-      kRecvFailed6,  kRecvFailed7,    kRecvFailed8,  kPtsfNull,     kPathnameNull, kNoWaitingWindow,
+      kSendFailed0,     kSendFailed2,  kSendFailed3,    kSendFailed4,  kSendFailed5,  kSendFailed6,
+      kSendFailed7,     kSendFailed8,  kSendFailed9,    kSendFailed19, kSendFailed10, kSendFailed11,
+      kSendFailed12,    kSendFailed13, kSendFailed13_5, kSendFailed14, kSendFailed15, kSendFailed16,
+      kSendFailed17,    kSendFailed18, kRecvFailed1,    kRecvFailed2,  kRecvFailed3,  kRecvFailed4,
+      kRecvFailed5,     kRecvFailed6,  kRecvFailed7,    kRecvFailed8,  kPtsfNull,     kPathnameNull,
+      kNoWaitingWindow,
   };
   texts.insert(texts.end(), {kGetFileAttributesExFailed2, kGetFileAttributesExFailed3});
   for (const int index : {1, 99}) {
@@ -54,6 +55,7 @@ TEST(DiagnosticsTest, DataConnectionTextsReadAsTheirKind) {
       {kCreateDirectoryFailedLine, "| ", false},
       {kMalformedLine, "| ", false},
       {kTooDeepLine, "| ", false},
+      {kResumePastEndLine, "| ", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

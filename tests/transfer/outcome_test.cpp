@@ -227,6 +227,42 @@ const ReceiverCase kReceiverCases[] = {
 INSTANTIATE_TEST_SUITE_P(Peers, ReceiverOutcome, ::testing::ValuesIn(kReceiverCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A go-ahead from beyond the end of the file (the peer's copy is longer) would move no data
+// while both sides count the file as done: the sending side ends the transfer with an error
+// line. A go-ahead right at the end is a file the peer holds whole already.
+TEST_F(OutcomeWire, AGoAheadPastTheEndOfTheFileEndsTheTransfer) {
+  writeFile(root() / "out/a.bin", patternBytes(100, 1));
+  struct Case {
+    const char* goAhead;
+    bool finished;
+  };
+  for (const Case& c : {Case{"+101", false}, Case{"+1001", false}, Case{"+100", true}}) {
+    SCOPED_TRACE(c.goAhead);
+    const int port = freePortRange();
+    const RawConnection listener = RawConnection::listenOn(port);
+    TransferSide sender;
+    sender.offer(root() / "out", {"a.bin"}, port, true);
+    sender.start();
+    const RawConnection peer = listener.accept();
+    ASSERT_TRUE(peer.receiveSome().starts_with("\\a.bin\r\n"));
+    ASSERT_TRUE(peer.send(c.goAhead));
+    if (c.finished) {
+      ASSERT_TRUE(peer.send("0"));
+      EXPECT_EQ(peer.receive(30), fixedRecord(kEndText));
+      EXPECT_TRUE(sender.frontend.notices().empty());
+    } else {
+      EXPECT_EQ(peer.receiveToEnd(), gbk("| 续传位置超过了文件的大小：\r\na.bin"));
+      EXPECT_EQ(
+          sender.frontend.notices(),
+          std::vector<std::string>{"续传位置超过了文件的大小：\r\n" +
+                                   (root() / "out/a.bin").string() + "\r\n对方要求从第 " +
+                                   std::string(c.goAhead + 1) + " 字节续传，文件只有 100 字节。"});
+    }
+    ASSERT_TRUE(sender.join());
+    EXPECT_EQ(sender.record->protocolFinished, c.finished);
+  }
+}
+
 TEST_F(OutcomeWire, ANameTooLongToLookUpIsAFailureThatSaysSo) {
   const int port = freePortRange();
   TransferSide receiver;
