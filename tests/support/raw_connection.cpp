@@ -40,6 +40,21 @@ Socket withoutDelay(Socket socket) {
   return socket;
 }
 
+// Whether a connection reached its own socket: a connect to a port nobody listens on yet
+// that happens to get that very port as its own ephemeral port opens simultaneously with
+// itself, and every byte sent comes back.
+bool connectedToItself(int fd) {
+  sockaddr_in local{};
+  sockaddr_in remote{};
+  socklen_t localSize = sizeof local;
+  socklen_t remoteSize = sizeof remote;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 ||
+      ::getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &remoteSize) != 0) {
+    return false;
+  }
+  return local.sin_port == remote.sin_port && local.sin_addr.s_addr == remote.sin_addr.s_addr;
+}
+
 }  // namespace
 
 RawConnection RawConnection::connectTo(int port, const char* fromAddress) {
@@ -56,7 +71,8 @@ RawConnection RawConnection::connectTo(int port, const char* fromAddress) {
           }
         }
         const sockaddr_in to = loopback(port);
-        if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+        if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 ||
+            connectedToItself(socket.fd())) {
           return false;
         }
         connected = std::move(socket);
