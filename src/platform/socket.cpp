@@ -215,6 +215,15 @@ SocketResult connectTcp(Ipv4Address address, std::uint16_t port, SocketInterrupt
   socklen_t length = sizeof error;
   if (::getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
   if (error != 0) return failure("connect", error);
+  // Connecting to a port of this machine that nobody listens on can meet itself: when the
+  // system picks that very port for this end, the connection is made with itself. Nobody
+  // is there; taken as refused, so a caller that tries again does.
+  sockaddr_in own{};
+  socklen_t ownLength = sizeof own;
+  if (::getsockname(socket.fd(), reinterpret_cast<sockaddr*>(&own), &ownLength) == 0 &&
+      own.sin_port == sa.sin_port && own.sin_addr.s_addr == sa.sin_addr.s_addr) {
+    return failure("connect", ECONNREFUSED);
+  }
   if (!setBlocking(socket.fd(), true)) return failure("connect", errno);
   SocketResult result;
   result.socket = std::move(socket);
