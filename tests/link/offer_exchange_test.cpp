@@ -352,7 +352,9 @@ TEST_F(OfferExchangeTest, OneFolderIsOfferedAsMinusOneAndSavedIntoTheChosenFolde
   EXPECT_EQ(prompt.request.text, "Photos\t文件夹\t1000 bytes");
   EXPECT_EQ(prompt.request.captions.size(), 2u);
   EXPECT_EQ(connectorUi.transferWindow(connectorUi.transferWindows().front()).setup.fileCount, -1);
-  // The offering side's waiting prompt showed the folder's line alone.
+  // The offering side's waiting prompt showed the folder's line alone (its thread may come
+  // to it after the transfer has ended).
+  ASSERT_TRUE(listenerUi.waitFor([&] { return !listenerUi.prompts().empty(); }));
   EXPECT_EQ(listenerUi.prompts().at(0).request.text, "Photos\t文件夹\t1000 bytes");
 }
 
