@@ -5,6 +5,7 @@
 #include "link/offer_composition.h"
 #include "link/peer.h"
 #include "platform/text_codec.h"
+#include "support/listening_peer_fixture.h"
 #include "support/raw_connection.h"
 #include "support/scripted_frontend.h"
 #include "support/test_support.h"
@@ -18,21 +19,8 @@ using test::ScriptedFrontend;
 
 // A Peer that listens, and a raw socket in the connecting peer's place that speaks the
 // control protocol byte for byte.
-class ControlMessagesTest : public test::Sandbox {
+class ControlMessagesTest : public test::ListeningPeerFixture {
  protected:
-  ScriptedFrontend ui;
-  Peer peer{ui, test::fastTiming()};
-  int port = test::freePortRange(100);
-  RawConnection raw;
-
-  void SetUp() override {
-    Sandbox::SetUp();
-    peer.listen(port);
-    raw = RawConnection::connectTo(port);
-    ASSERT_TRUE(raw.isOpen());
-    ASSERT_TRUE(ui.waitForLinkState(LinkState::Connected));
-  }
-
   // Sends a message and waits until the peer has shown it in its log.
   void deliver(const std::string& message) {
     ASSERT_TRUE(raw.send(toWire(message)));

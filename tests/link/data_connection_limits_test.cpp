@@ -8,6 +8,7 @@
 
 #include "link/peer.h"
 #include "platform/text_codec.h"
+#include "support/listening_peer_fixture.h"
 #include "support/raw_connection.h"
 #include "support/scripted_frontend.h"
 #include "support/test_support.h"
@@ -26,20 +27,9 @@ Timing shortLimits() {
   return timing;
 }
 
-class DataConnectionLimits : public test::Sandbox {
+class DataConnectionLimits : public test::ListeningPeerFixture {
  protected:
-  ScriptedFrontend ui;
-  Peer peer{ui, shortLimits()};
-  int port = test::freePortRange(100);
-  RawConnection raw;
-
-  void SetUp() override {
-    Sandbox::SetUp();
-    peer.listen(port);
-    raw = RawConnection::connectTo(port);
-    ASSERT_TRUE(raw.isOpen());
-    ASSERT_TRUE(ui.waitForLinkState(LinkState::Connected));
-  }
+  DataConnectionLimits() : ListeningPeerFixture(shortLimits()) {}
 };
 
 TEST_F(DataConnectionLimits, ASilentDataConnectionFreesItsIndexAfterTheAcceptLimit) {

@@ -9,6 +9,7 @@
 
 #include "link/offer_composition.h"
 #include "link/peer.h"
+#include "support/listening_peer_fixture.h"
 #include "support/raw_connection.h"
 #include "support/scripted_frontend.h"
 #include "support/test_support.h"
@@ -25,7 +26,7 @@ using std::chrono::milliseconds;
 // A listening Peer with the given pause around offers, and a raw socket in the other
 // peer's place that reads the way such a peer reads.
 template <int kPauseMilliseconds>
-class PacedPeer : public test::Sandbox {
+class PacedPeer : public test::ListeningPeerFixture {
  protected:
   static constexpr milliseconds kPause{kPauseMilliseconds};
 
@@ -35,18 +36,7 @@ class PacedPeer : public test::Sandbox {
     return timing;
   }
 
-  ScriptedFrontend ui;
-  Peer peer{ui, pacedTiming()};
-  int port = test::freePortRange(100);
-  RawConnection raw;
-
-  void SetUp() override {
-    Sandbox::SetUp();
-    peer.listen(port);
-    raw = RawConnection::connectTo(port);
-    ASSERT_TRUE(raw.isOpen());
-    ASSERT_TRUE(ui.waitForLinkState(LinkState::Connected));
-  }
+  PacedPeer() : ListeningPeerFixture(pacedTiming()) {}
 
   fs::path file(const std::string& name) {
     const fs::path path = folder("out") / name;
