@@ -19,6 +19,7 @@
 #include "ui/notice_box.h"
 #include "ui/prompt_window.h"
 #include "ui/save_folder.h"
+#include "ui/shown_text.h"
 #include "ui/transfer_window.h"
 
 namespace brisk {
@@ -28,6 +29,10 @@ namespace {
 bool onGuiThread() {
   return QThread::currentThread() == QCoreApplication::instance()->thread();
 }
+
+// The chat log's own notes (how much of a long text it left out), apart from what was
+// received or sent.
+const QColor kNoteColour(128, 128, 128);
 
 std::filesystem::path toPath(const QString& name) {
   return {QFile::encodeName(name).toStdString()};
@@ -171,8 +176,13 @@ std::optional<std::filesystem::path> QtFrontend::chooseSaveLocation(
 // thread does not overtake one an engine thread made before it.
 
 void QtFrontend::appendLog(const std::string& text, Rgb colour) {
-  post([this, text = fromEngineText(text), colour = QColor(colour.red, colour.green, colour.blue)] {
+  // Cut here, on the caller's thread: a long text would cost the queue its memory too.
+  const ShownLogText shown = shownLogText(text);
+  post([this, text = fromEngineText(shown.text),
+        note = shown.note ? fromEngineText(*shown.note) : QString(),
+        colour = QColor(colour.red, colour.green, colour.blue)] {
     Q_EMIT logAppended(text, colour);
+    if (!note.isEmpty()) Q_EMIT logAppended(note, kNoteColour);
   });
 }
 
@@ -203,7 +213,7 @@ bool QtFrontend::onInterfaceThread() const {
 // --- Notices
 
 void QtFrontend::showNotice(const std::string& text) {
-  post([this, text = fromEngineText(text)] {
+  post([this, text = fromEngineText(shownNoticeText(text))] {
     if (shuttingDown()) return;
     QMessageBox* box = createNoticeBox(text);
     own(box);
@@ -216,7 +226,7 @@ void QtFrontend::showNoticeModal(const std::string& text) {
   // A notice that holds the GUI thread keeps the person out of the other windows meanwhile;
   // a worker thread's notice holds only that worker, as a box without owner does.
   const bool holdsGuiThread = onGuiThread();
-  await<bool>(answer, [this, answer, holdsGuiThread, text = fromEngineText(text)] {
+  await<bool>(answer, [this, answer, holdsGuiThread, text = fromEngineText(shownNoticeText(text))] {
     QMessageBox* box = createNoticeBox(text);
     if (holdsGuiThread) box->setWindowModality(Qt::ApplicationModal);
     QObject::connect(box, &QMessageBox::finished, box, [answer] { answer->give(true); });
@@ -228,14 +238,15 @@ void QtFrontend::showNoticeModal(const std::string& text) {
 bool QtFrontend::askYesNo(const std::string& text) {
   auto answer = std::make_shared<PendingAnswer<bool>>(false);
   const bool holdsGuiThread = onGuiThread();
-  return await<bool>(answer, [this, answer, holdsGuiThread, text = fromEngineText(text)] {
-    QMessageBox* box = createQuestionBox(text);
-    if (holdsGuiThread) box->setWindowModality(Qt::ApplicationModal);
-    QObject::connect(box, &QMessageBox::finished, box,
-                     [answer](int result) { answer->give(result == QMessageBox::Yes); });
-    own(box);
-    box->show();
-  });
+  return await<bool>(
+      answer, [this, answer, holdsGuiThread, text = fromEngineText(shownNoticeText(text))] {
+        QMessageBox* box = createQuestionBox(text);
+        if (holdsGuiThread) box->setWindowModality(Qt::ApplicationModal);
+        QObject::connect(box, &QMessageBox::finished, box,
+                         [answer](int result) { answer->give(result == QMessageBox::Yes); });
+        own(box);
+        box->show();
+      });
 }
 
 // --- Prompts
@@ -251,20 +262,24 @@ PromptAnswer QtFrontend::showPrompt(PromptHandle& handle, const PromptRequest& r
       if (*window) (*window)->closeFromOutside();
     });
   });
-  const PromptAnswer result = await<PromptAnswer>(answer, [this, answer, window, request] {
-    auto* prompt = new PromptWindow(request);
-    *window = prompt;
-    QObject::connect(prompt, &PromptWindow::answered, prompt,
-                     [answer, kind = request.kind](int id) {
-                       answer->give(promptAnswerForButton(kind, id - kIdFirstButton));
-                     });
-    own(prompt);
-    placeCascaded(prompt);
-    prompt->show();
-    attention_.call(prompt, fromEngineText(request.line), fromEngineText(request.text));
-    prompt->raise();
-    prompt->activateWindow();
-  });
+  // The window shows what it can: a stranger's offer may list thousands of long lines.
+  PromptRequest shown = request;
+  shown.text = shownPromptText(request.text);
+  const PromptAnswer result =
+      await<PromptAnswer>(answer, [this, answer, window, request = std::move(shown)] {
+        auto* prompt = new PromptWindow(request);
+        *window = prompt;
+        QObject::connect(prompt, &PromptWindow::answered, prompt,
+                         [answer, kind = request.kind](int id) {
+                           answer->give(promptAnswerForButton(kind, id - kIdFirstButton));
+                         });
+        own(prompt);
+        placeCascaded(prompt);
+        prompt->show();
+        attention_.call(prompt, fromEngineText(request.line), fromEngineText(request.text));
+        prompt->raise();
+        prompt->activateWindow();
+      });
   handle.clearCloseHook();
   return result;
 }
