@@ -30,8 +30,8 @@ bool onGuiThread() {
   return QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
-// The chat log's own notes (how much of a long text it left out), apart from what was
-// received or sent.
+// The chat log's own notes (how much of a long text it left out, offers waiting their
+// turn), apart from what was received or sent.
 const QColor kNoteColour(128, 128, 128);
 
 std::filesystem::path toPath(const QString& name) {
@@ -65,6 +65,8 @@ FileExistsAnswer fileExistsAnswerOf(int id) {
 QtFrontend::QtFrontend() = default;
 
 QtFrontend::~QtFrontend() {
+  // Closing the windows below must not open the prompts held back.
+  heldPrompts_.clear();
   for (const QPointer<QWidget>& window : std::as_const(windows_)) delete window.data();
 }
 
@@ -81,6 +83,7 @@ void QtFrontend::beginShutdown() {
     waiting = answers_;
   }
   for (const auto& answer : waiting) answer->abandon();
+  heldPrompts_.clear();
   // deleteLater, because one of them may be the window whose event is being handled now.
   for (const QPointer<QWidget>& window : std::as_const(windows_)) {
     if (window) {
@@ -265,23 +268,52 @@ PromptAnswer QtFrontend::showPrompt(PromptHandle& handle, const PromptRequest& r
   // The window shows what it can: a stranger's offer may list thousands of long lines.
   PromptRequest shown = request;
   shown.text = shownPromptText(request.text);
+  const bool peerOffer = request.kind != PromptKind::OwnOfferWaiting;
   const PromptAnswer result =
-      await<PromptAnswer>(answer, [this, answer, window, request = std::move(shown)] {
-        auto* prompt = new PromptWindow(request);
-        *window = prompt;
-        QObject::connect(prompt, &PromptWindow::answered, prompt,
-                         [answer, kind = request.kind](int id) {
-                           answer->give(promptAnswerForButton(kind, id - kIdFirstButton));
-                         });
-        own(prompt);
-        placeCascaded(prompt);
-        prompt->show();
-        attention_.call(prompt, fromEngineText(request.line), fromEngineText(request.text));
-        prompt->raise();
-        prompt->activateWindow();
+      await<PromptAnswer>(answer, [this, answer, window, peerOffer, request = std::move(shown)] {
+        auto open = [this, answer, window, peerOffer, request] {
+          auto* prompt = new PromptWindow(request);
+          *window = prompt;
+          QObject::connect(prompt, &PromptWindow::answered, prompt,
+                           [answer, kind = request.kind](int id) {
+                             answer->give(promptAnswerForButton(kind, id - kIdFirstButton));
+                           });
+          if (peerOffer) {
+            ++openOfferPrompts_;
+            QObject::connect(prompt, &QObject::destroyed, this, [this] {
+              --openOfferPrompts_;
+              showHeldPrompts();
+            });
+          }
+          own(prompt);
+          placeCascaded(prompt);
+          prompt->show();
+          attention_.call(prompt, fromEngineText(request.line), fromEngineText(request.text));
+          prompt->raise();
+          prompt->activateWindow();
+        };
+        if (!peerOffer || (openOfferPrompts_ < kMaxOpenOfferPrompts && heldPrompts_.empty())) {
+          open();
+          return;
+        }
+        if (heldPrompts_.empty()) {
+          Q_EMIT logAppended(
+              QStringLiteral("（对方的文件发送请求太多，其余的请求在前面的请求回答后依次显示）\n"),
+              kNoteColour);
+        }
+        heldPrompts_.push_back(HeldPrompt{answer, std::move(open)});
       });
   handle.clearCloseHook();
   return result;
+}
+
+void QtFrontend::showHeldPrompts() {
+  while (!heldPrompts_.empty() && openOfferPrompts_ < kMaxOpenOfferPrompts && !shuttingDown()) {
+    HeldPrompt next = std::move(heldPrompts_.front());
+    heldPrompts_.pop_front();
+    // One that was closed from outside meanwhile (the peer cancelled) never shows.
+    if (!next.answer->given()) next.open();
+  }
 }
 
 // --- Dialogs

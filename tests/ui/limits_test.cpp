@@ -1,13 +1,15 @@
-// What the window shows of huge texts stays bounded: a stranger's huge offer fills a prompt
-// with what it can show, and a long received message fills the chat log with its start
-// only.
+// What the window shows of floods and huge texts stays bounded: a stranger's huge offer
+// fills a prompt with what it can show, offers in their dozens open a handful of prompts
+// at a time, and a long received message fills the chat log with its start only.
 
 #include <chrono>
 #include <future>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QPlainTextEdit>
+#include <QSet>
 #include <QTest>
 #include <QTextEdit>
 
@@ -107,6 +109,70 @@ class LimitsTest : public QObject {
     QVERIFY(box->toPlainText().contains(QStringLiteral("……另有 800 项\n\n总计 文件个数：1000")));
     handle.close();
     QTRY_VERIFY(answer.wait_for(0s) == std::future_status::ready);
+  }
+
+  void aHandfulOfOfferPromptsAreOpenAtOnceAndTheRestWaitTheirTurn() {
+    QtFrontend frontend;
+    QStringList log;
+    QObject::connect(&frontend, &QtFrontend::logAppended,
+                     [&](const QString& text, const QColor&) { log.append(text); });
+    constexpr int kOffers = 20;
+    std::vector<std::unique_ptr<PromptHandle>> handles;
+    std::vector<std::future<PromptAnswer>> answers;
+    for (int i = 0; i < kOffers; ++i) {
+      handles.push_back(std::make_unique<PromptHandle>("offer " + std::to_string(i)));
+    }
+    const auto ask = [&](int i, PromptKind kind) {
+      return std::async(std::launch::async, [&frontend, &handles, i, kind] {
+        return frontend.showPrompt(
+            *handles[i], PromptRequest{"line", handles[i]->text(), {"接收", "拒绝"}, kind});
+      });
+    };
+    for (int i = 0; i < kOffers; ++i) answers.push_back(ask(i, PromptKind::PeerItemsOffer));
+    const std::shared_ptr<void> closing(nullptr, [&](void*) {
+      for (auto& handle : handles) handle->close();
+    });
+    const auto shownTexts = [] {
+      QStringList texts;
+      for (PromptWindow* prompt : openWindows<PromptWindow>()) {
+        texts.append(control<QPlainTextEdit>(prompt, kIdPromptText)->toPlainText());
+      }
+      texts.sort();
+      return texts;
+    };
+    QTRY_COMPARE(openWindows<PromptWindow>().size(), 8);
+    QTRY_COMPARE(log.size(), 1);
+    QCOMPARE(log.constFirst(),
+             QStringLiteral("（对方的文件发送请求太多，其余的请求在前面的请求回答后依次显示）\n"));
+    // This side's own offers wait for the peer, never for room.
+    PromptHandle own("own offer");
+    auto ownAnswer = std::async(std::launch::async, [&] {
+      return frontend.showPrompt(
+          own, PromptRequest{"line", "own offer", {"取消"}, PromptKind::OwnOfferWaiting});
+    });
+    QTRY_COMPARE(openWindows<PromptWindow>().size(), 9);
+    own.close();
+    QTRY_VERIFY(ownAnswer.wait_for(0s) == std::future_status::ready);
+    QTRY_COMPARE(openWindows<PromptWindow>().size(), 8);
+    // One cancelled while it waits its turn never shows.
+    int held = 0;
+    while (shownTexts().contains(QString::fromStdString(handles[held]->text()))) ++held;
+    handles[held]->close();
+    QTRY_VERIFY(answers[held].wait_for(0s) == std::future_status::ready);
+    QCOMPARE(answers[held].get(), PromptAnswer::None);
+    // Each answer makes room for the next; every other offer is shown in the end.
+    QSet<QString> everShown;
+    for (int answered = 0; answered < kOffers - 1; ++answered) {
+      QTRY_COMPARE(openWindows<PromptWindow>().size(), std::min(8, kOffers - 1 - answered));
+      const QStringList texts = shownTexts();
+      everShown.unite(QSet<QString>(texts.begin(), texts.end()));
+      const int next = texts.constFirst().mid(6).toInt();
+      handles[next]->close();
+      QTRY_VERIFY(answers[next].wait_for(0s) == std::future_status::ready);
+      QTRY_VERIFY(!shownTexts().contains(texts.constFirst()));
+    }
+    QCOMPARE(everShown.size(), kOffers - 1);
+    QVERIFY(!everShown.contains(QString::fromStdString(handles[held]->text())));
   }
 
   void noticesAndTheChatLogShowTheStartOfAHugeText() {
