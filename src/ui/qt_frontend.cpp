@@ -62,7 +62,11 @@ FileExistsAnswer fileExistsAnswerOf(int id) {
 
 }  // namespace
 
-QtFrontend::QtFrontend() = default;
+QtFrontend::QtFrontend()
+    : noticeBoxes_(
+          [this](QWidget* box) { own(box); },
+          [this](const QString& text, const QColor& colour) { Q_EMIT logAppended(text, colour); }) {
+}
 
 QtFrontend::~QtFrontend() {
   // Closing the windows below must not open the prompts held back.
@@ -217,10 +221,7 @@ bool QtFrontend::onInterfaceThread() const {
 
 void QtFrontend::showNotice(const std::string& text) {
   post([this, text = fromEngineText(shownNoticeText(text))] {
-    if (shuttingDown()) return;
-    QMessageBox* box = createNoticeBox(text);
-    own(box);
-    box->show();
+    if (!shuttingDown()) noticeBoxes_.show(text);
   });
 }
 

@@ -16,6 +16,7 @@
 
 #include "common/frontend.h"
 #include "ui/desktop_attention.h"
+#include "ui/notice_boxes.h"
 #include "ui/pending_answer.h"
 
 namespace brisk {
@@ -145,6 +146,8 @@ class QtFrontend : public QObject, public Frontend {
   };
   int openOfferPrompts_ = 0;
   std::deque<HeldPrompt> heldPrompts_;
+
+  NoticeBoxes noticeBoxes_;
 
   mutable std::mutex answersMutex_;
   std::set<std::shared_ptr<AnswerSlot>> answers_;

@@ -1,18 +1,23 @@
-// What the window shows of floods and huge texts stays bounded: a stranger's huge offer
-// fills a prompt with what it can show, offers in their dozens open a handful of prompts
-// at a time, and a long received message fills the chat log with its start only.
+// What the window shows of floods and huge texts stays bounded: notices repeated or in
+// their hundreds open a handful of boxes, a stranger's huge offer fills a prompt with what
+// it can show, offers in their dozens open a handful of prompts at a time, and a long
+// received message fills the chat log with its start only.
 
 #include <chrono>
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <QAbstractButton>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSet>
 #include <QTest>
 #include <QTextEdit>
 
+#include "ui/notice_throttle.h"
 #include "ui/prompt_window.h"
 #include "ui/shown_text.h"
 #include "ui_test_support.h"
@@ -22,6 +27,8 @@ namespace brisk::test {
 namespace {
 
 using namespace std::chrono_literals;
+using Where = NoticeThrottle::Decision::Where;
+const NoticeThrottle::Clock::time_point t0{};
 
 // An offer of `items` item lines of 240 characters, with its totals.
 std::string hugeOffer(int items) {
@@ -46,6 +53,112 @@ class LimitsTest : public QObject {
  private Q_SLOTS:
   void cleanup() {
     for (QWidget* widget : QApplication::topLevelWidgets()) delete widget;
+  }
+
+  void aRepeatCountsInItsBoxWhileItComesSoonAfterTheLast() {
+    NoticeThrottle throttle;
+    const QString text = QStringLiteral("Index out of range: 0");
+    const auto first = throttle.take(text, t0);
+    QCOMPARE(first.where, Where::NewBox);
+    // Each repeat within the span of the one before counts, however long the run.
+    for (int i = 2; i <= 600; ++i) {
+      const auto again = throttle.take(text, t0 + (i - 1) * 9s);
+      QCOMPARE(again.where, Where::CountInBox);
+      QCOMPARE(again.box, first.box);
+      QCOMPARE(again.count, i);
+    }
+    // Later than that, it comes as new: a box of its own, counting from 1.
+    const auto last = t0 + 599 * 9s;
+    const auto later = throttle.take(text, last + NoticeThrottle::kRepeatSpan);
+    QCOMPARE(later.where, Where::NewBox);
+    QVERIFY(later.box != first.box);
+    QCOMPARE(throttle.take(text, last + 11s).box, later.box);
+    // Once its box is closed, the text opens a new one.
+    throttle.boxClosed(later.box);
+    QCOMPARE(throttle.take(text, last + 12s).where, Where::NewBox);
+  }
+
+  void beyondAHandfulOfBoxesNoticesGoToTheLogAtABoundedRate() {
+    NoticeThrottle throttle;
+    const auto notice = [](int i) { return QStringLiteral("Index out of range: %1").arg(i); };
+    QList<int> boxes;
+    for (int i = 0; i < NoticeThrottle::kMaxOpenBoxes; ++i) {
+      const auto decision = throttle.take(notice(i), t0);
+      QCOMPARE(decision.where, Where::NewBox);
+      boxes.append(decision.box);
+    }
+    // The open boxes still count their own texts.
+    QCOMPARE(throttle.take(notice(0), t0 + 1s).where, Where::CountInBox);
+    int logged = 0;
+    int leftOut = 0;
+    bool explained = false;
+    for (int i = 100; i < 700; ++i) {
+      const auto decision = throttle.take(notice(i), t0 + 1s);
+      QVERIFY(decision.where == Where::Log || decision.where == Where::LeftOut);
+      if (decision.where == Where::Log) {
+        ++logged;
+        QCOMPARE(decision.firstLogged, logged == 1);
+        explained = explained || decision.firstLogged;
+      } else {
+        ++leftOut;
+      }
+    }
+    QVERIFY(explained);
+    QCOMPARE(logged, NoticeThrottle::kMaxLoggedPerSpan);
+    QCOMPARE(throttle.openBoxes(), NoticeThrottle::kMaxOpenBoxes);
+    // The number left out is told once their span is over, and only once.
+    QCOMPARE(throttle.leftOutDue(), t0 + 1s + NoticeThrottle::kRepeatSpan);
+    QCOMPARE(throttle.takeLeftOut(t0 + 10s), std::size_t(0));
+    QCOMPARE(throttle.takeLeftOut(t0 + 11s), std::size_t(leftOut));
+    QCOMPARE(throttle.takeLeftOut(t0 + 12s), std::size_t(0));
+    QVERIFY(!throttle.leftOutDue());
+
+    // Left out again; a notice of the next span tells them first, if nobody did.
+    for (int i = 0; i < 3 + NoticeThrottle::kMaxLoggedPerSpan; ++i) {
+      throttle.take(notice(1000 + i), t0 + 20s);
+    }
+    const auto next = throttle.take(notice(2000), t0 + 31s);
+    QCOMPARE(next.where, Where::Log);
+    QCOMPARE(next.leftOutBefore, std::size_t(3));
+    QVERIFY(!next.firstLogged);
+
+    // A closed box makes room again, and the next overflow explains itself again.
+    throttle.boxClosed(boxes.first());
+    QCOMPARE(throttle.take(notice(3000), t0 + 32s).where, Where::NewBox);
+    const auto overflow = throttle.take(notice(3001), t0 + 32s);
+    QCOMPARE(overflow.where, Where::Log);
+    QVERIFY(overflow.firstLogged);
+  }
+
+  void aFloodOfNoticesOpensAHandfulOfBoxes() {
+    QtFrontend frontend;
+    QStringList log;
+    QObject::connect(&frontend, &QtFrontend::logAppended,
+                     [&](const QString& text, const QColor& colour) {
+                       QCOMPARE(colour, QColor(255, 0, 0));
+                       log.append(text);
+                     });
+    std::thread([&] {
+      for (int i = 0; i < 600; ++i) frontend.showNotice("Can not find 文件个数");
+      for (int i = 0; i < 600; ++i) {
+        frontend.showNotice("Index out of range: " + std::to_string(100 + i));
+      }
+    }).join();
+    QTRY_COMPARE(log.size(), 1 + NoticeThrottle::kMaxLoggedPerSpan);
+    const QList<QMessageBox*> boxes = openWindows<QMessageBox>();
+    QCOMPARE(boxes.size(), NoticeThrottle::kMaxOpenBoxes);
+    QStringList texts;
+    for (QMessageBox* box : boxes) {
+      // Title and button as every notice has them.
+      QCOMPARE(box->windowTitle(), QStringLiteral("提示信息"));
+      QCOMPARE(box->buttons().constFirst()->text(), QStringLiteral("确定"));
+      texts.append(box->text());
+    }
+    QVERIFY(texts.contains(QStringLiteral("Can not find 文件个数\n\n（此提示共出现 600 次）")));
+    QVERIFY(texts.contains(QStringLiteral("Index out of range: 100")));
+    QCOMPARE(log.constFirst(),
+             QStringLiteral("已打开的提示信息窗口太多，以下提示信息记在这里：\n"));
+    QCOMPARE(log.at(1), QStringLiteral("提示信息：Index out of range: 104\n"));
   }
 
   void aHugeOfferShowsItsFirstItemsHowManyMoreAndItsTotals() {
