@@ -1,7 +1,10 @@
 #include "discovery/peer_list.h"
 
 #include <algorithm>
+#include <cctype>
+#include <tuple>
 #include <type_traits>
+#include <utility>
 
 #include "discovery/display_name.h"
 
@@ -32,20 +35,25 @@ std::size_t preferredAddress(const std::vector<std::string>& addresses) {
   return best;
 }
 
+PeerList::PeerList(VerifiedTest verified) : verified_(std::move(verified)) {}
+
 bool PeerList::apply(const DiscoveryEvent& event) {
   return std::visit(
       [this](const auto& e) -> bool {
         using Event = std::decay_t<decltype(e)>;
         if constexpr (std::is_same_v<Event, ServiceFound>) {
-          auto known = byName_.find(e.name);
-          if (known == byName_.end() && byName_.size() >= kMaxKept) return false;
-          byName_[e.name][Route{e.interfaceIndex, e.protocol}] =
+          if (!byName_.contains(e.name) && byName_.size() >= kMaxKept && !makeRoom()) {
+            return false;
+          }
+          Entry& entry = byName_[e.name];
+          entry.routes[Route{e.interfaceIndex, e.protocol}] =
               Announcement{e.address, e.port, e.ours};
+          entry.lastSeen = ++events_;
         } else if constexpr (std::is_same_v<Event, ServiceLost>) {
           auto known = byName_.find(e.name);
           if (known == byName_.end()) return false;
-          known->second.erase(Route{e.interfaceIndex, e.protocol});
-          if (known->second.empty()) byName_.erase(known);
+          known->second.routes.erase(Route{e.interfaceIndex, e.protocol});
+          if (known->second.routes.empty()) byName_.erase(known);
         } else if constexpr (std::is_same_v<Event, AvailabilityChanged>) {
           available_ = e.available;
           reason_ = e.available ? std::string() : e.reason;
@@ -59,9 +67,26 @@ bool PeerList::apply(const DiscoveryEvent& event) {
       event);
 }
 
+bool PeerList::makeRoom() {
+  auto oldest = byName_.end();
+  for (auto it = byName_.begin(); it != byName_.end(); ++it) {
+    if (it->second.verified) continue;
+    if (oldest == byName_.end() || it->second.lastSeen < oldest->second.lastSeen) oldest = it;
+  }
+  if (oldest == byName_.end()) return false;
+  byName_.erase(oldest);
+  return true;
+}
+
 bool PeerList::rebuild() {
-  std::vector<DiscoveredPeer> peers;
-  for (const auto& [name, routes] : byName_) {
+  struct Ranked {
+    DiscoveredPeer peer;
+    bool verified = false;
+    std::uint64_t lastSeen = 0;
+  };
+  std::vector<Ranked> ranked;
+  for (auto& [name, entry] : byName_) {
+    const auto& routes = entry.routes;
     // Our own announcement comes back to us like any other; we do not connect to ourselves.
     const bool own = std::any_of(routes.begin(), routes.end(),
                                  [](const auto& route) { return route.second.ours; });
@@ -75,15 +100,41 @@ bool PeerList::rebuild() {
     const std::size_t best = preferredAddress(addresses);
     std::string shownName = sanitizeDisplayName(name);
     if (shownName.empty()) shownName = "?";
-    peers.push_back(DiscoveredPeer{std::move(shownName), addresses[best], ports[best]});
+    DiscoveredPeer peer{std::move(shownName), addresses[best], ports[best]};
+    entry.verified = verified_ && verified_(peer);
+    ranked.push_back(Ranked{std::move(peer), entry.verified, entry.lastSeen});
   }
-  std::sort(peers.begin(), peers.end(), [](const DiscoveredPeer& a, const DiscoveredPeer& b) {
-    return std::tie(a.name, a.address, a.port) < std::tie(b.name, b.address, b.port);
+  std::sort(ranked.begin(), ranked.end(), [](const Ranked& a, const Ranked& b) {
+    return std::tie(b.verified, b.lastSeen) < std::tie(a.verified, a.lastSeen);
   });
-  if (peers.size() > kMaxShown) peers.resize(kMaxShown);
-  if (peers == shown_) return false;
-  shown_ = std::move(peers);
+  std::vector<DiscoveredPeer> peers;
+  peers.reserve(ranked.size());
+  for (Ranked& entry : ranked) peers.push_back(std::move(entry.peer));
+  if (peers == ordered_) return false;
+  ordered_ = std::move(peers);
   return true;
+}
+
+PeerList::Selection PeerList::select(std::string_view filter, std::size_t limit) const {
+  const auto lower = [](std::string_view text) {
+    std::string folded(text);
+    for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return folded;
+  };
+  const std::string wanted = lower(filter);
+  Selection selection;
+  for (const DiscoveredPeer& peer : ordered_) {
+    if (!wanted.empty() && lower(peer.name).find(wanted) == std::string::npos &&
+        lower(peer.address).find(wanted) == std::string::npos) {
+      continue;
+    }
+    if (selection.shown.size() < limit) {
+      selection.shown.push_back(peer);
+    } else {
+      ++selection.more;
+    }
+  }
+  return selection;
 }
 
 }  // namespace brisk

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -20,20 +23,38 @@ struct DiscoveredPeer {
 
 // The peers found on the network, built from the backend's events: every announcement of
 // one peer (one per interface and protocol) merged into one entry, this program's own
-// announcement left out. Plain data; the owner feeds it on one thread.
+// announcement left out. Ordered so that a flood of announcements cannot push a known peer
+// out of sight: the peers verified before come first, then those seen most recently. Plain
+// data; the owner feeds it on one thread.
 class PeerList {
  public:
-  // The most peers listed: more would not fit a drop-down list, and a flood of fake
-  // announcements must not grow without bound.
+  // Whether a peer was verified before. Nothing is verified yet: identities come with the
+  // encrypted sessions, which fill this in. A verified peer is listed first and never
+  // makes room for another.
+  using VerifiedTest = std::function<bool(const DiscoveredPeer&)>;
+
+  // The most peers listed at once: more would not fit a drop-down list.
   static constexpr std::size_t kMaxShown = 32;
-  // The most announcements kept while they wait for a place among the shown.
+  // The most peers kept, so that a flood of fake announcements cannot grow without bound;
+  // a new one takes the place of the one not seen for longest.
   static constexpr std::size_t kMaxKept = 256;
+
+  explicit PeerList(VerifiedTest verified = {});
 
   // Takes one event in. Returns whether the peers() changed.
   bool apply(const DiscoveryEvent& event);
 
-  // The peers to show, ordered by name then address, at most kMaxShown.
-  const std::vector<DiscoveredPeer>& peers() const { return shown_; }
+  // Every peer kept, best first: verified before, then the most recently seen.
+  const std::vector<DiscoveredPeer>& peers() const { return ordered_; }
+
+  // What a list shows: the first peers matching a filter, and how many more match.
+  struct Selection {
+    std::vector<DiscoveredPeer> shown;
+    std::size_t more = 0;
+  };
+  // The peers whose name or address contains `filter` (ASCII letters in either case),
+  // best first, at most `limit` of them. An empty filter matches every peer.
+  Selection select(std::string_view filter, std::size_t limit = kMaxShown) const;
 
   bool available() const { return available_; }
   // Why discovery does not work, while it does not.
@@ -46,14 +67,23 @@ class PeerList {
     int port = 0;
     bool ours = false;
   };
+  struct Entry {
+    std::map<Route, Announcement> routes;
+    std::uint64_t lastSeen = 0;  // the number of the event that last announced it
+    bool verified = false;       // as of the last rebuild
+  };
 
+  // Makes room for one more name: the peer not seen for longest goes, unless verified.
+  bool makeRoom();
   bool rebuild();
 
+  VerifiedTest verified_;
   // Raw instance name -> what each interface and protocol saw of it.
-  std::map<std::string, std::map<Route, Announcement>> byName_;
+  std::map<std::string, Entry> byName_;
+  std::uint64_t events_ = 0;
   bool available_ = false;
   std::string reason_;
-  std::vector<DiscoveredPeer> shown_;
+  std::vector<DiscoveredPeer> ordered_;
 };
 
 // The one address of a peer worth connecting to among those it was seen with: IPv4 before

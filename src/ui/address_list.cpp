@@ -5,6 +5,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QStandardItemModel>
 
 #include "discovery/display_name.h"
 #include "ui/control_ids.h"
@@ -12,19 +13,26 @@
 namespace brisk {
 
 AddressList::AddressList(QComboBox* addressBox, QLineEdit* portBox, const SettingsStore& store,
-                         std::unique_ptr<DiscoveryBackend> backend)
+                         std::unique_ptr<DiscoveryBackend> backend, PeerList::VerifiedTest verified)
     : QObject(addressBox),
       addressBox_(addressBox),
       portBox_(portBox),
       store_(store),
       backend_(std::move(backend)),
-      settings_(loadDiscoverySettings(store)) {
+      settings_(loadDiscoverySettings(store)),
+      peers_(std::move(verified)) {
   settings_.displayName = sanitizeDisplayName(settings_.displayName);
   // Inline completion from the list would change what the person types.
   addressBox_->setCompleter(nullptr);
   connect(addressBox_, &QComboBox::activated, this, &AddressList::choose);
   // The port is shown beside an address only where it differs from the port box.
   connect(portBox_, &QLineEdit::textChanged, this, &AddressList::fill);
+  if (QLineEdit* typed = addressBox_->lineEdit()) {
+    connect(typed, &QLineEdit::textEdited, this, [this](const QString& text) {
+      filter_ = text.trimmed();
+      fill();
+    });
+  }
   if (settings_.showFound) startBackend();
 }
 
@@ -62,7 +70,8 @@ void AddressList::fill() {
   const QSignalBlocker quiet(addressBox_);
   addressBox_->clear();
   if (settings_.showFound) {
-    for (const DiscoveredPeer& peer : peers_.peers()) {
+    const PeerList::Selection selection = peers_.select(filter_.toStdString());
+    for (const DiscoveredPeer& peer : selection.shown) {
       QString text = QString::fromStdString(peer.name) + QStringLiteral(" — ") +
                      QString::fromStdString(peer.address);
       if (peer.port != portBoxPort) text += QStringLiteral(":%1").arg(peer.port);
@@ -70,6 +79,15 @@ void AddressList::fill() {
       const int index = addressBox_->count() - 1;
       addressBox_->setItemData(index, QString::fromStdString(peer.address), kAddressRole);
       addressBox_->setItemData(index, peer.port, kPortRole);
+    }
+    if (selection.more > 0) {
+      // Says how many more there are and how to find them; it cannot be chosen.
+      addressBox_->addItem(
+          QStringLiteral("还有 %1 台计算机…（输入名称或地址查找）").arg(selection.more));
+      if (auto* model = qobject_cast<QStandardItemModel*>(addressBox_->model())) {
+        QStandardItem* more = model->item(addressBox_->count() - 1);
+        more->setFlags(more->flags() & ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable));
+      }
     }
   }
   // Filling the list must not touch what is typed in the box.

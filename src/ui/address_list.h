@@ -18,10 +18,13 @@ class QMenu;
 namespace brisk {
 
 // The address box's list of computers found on the local network, and this computer's own
-// announcement while it listens. Choosing a listed computer fills the address and port
-// boxes; typing in the address box works as without the list. Keeps its three choices
-// (announce, show what was found, the display name) in the settings store. Without a
-// backend it lists nothing and announces nothing. GUI thread only.
+// announcement while it listens. The list shows the computers verified before first, then
+// those seen most recently, at most PeerList::kMaxShown of them, and a last entry saying
+// how many more were found; what the person types in the address box narrows it to the
+// computers whose name or address contains it. Choosing a listed computer fills the
+// address and port boxes; typing is never completed from the list. Keeps its three
+// choices (announce, show what was found, the display name) in the settings store.
+// Without a backend it lists nothing and announces nothing. GUI thread only.
 class AddressList : public QObject {
   Q_OBJECT
 
@@ -30,8 +33,9 @@ class AddressList : public QObject {
   static constexpr int kAddressRole = Qt::UserRole;
   static constexpr int kPortRole = Qt::UserRole + 1;
 
+  // `verified` tells the computers verified before (none without it).
   AddressList(QComboBox* addressBox, QLineEdit* portBox, const SettingsStore& store,
-              std::unique_ptr<DiscoveryBackend> backend);
+              std::unique_ptr<DiscoveryBackend> backend, PeerList::VerifiedTest verified = {});
   // Stops the backend first: no event may arrive for a list that is gone.
   ~AddressList() override;
 
@@ -69,6 +73,9 @@ class AddressList : public QObject {
   bool started_ = false;
   DiscoverySettings settings_;
   PeerList peers_;
+  // What the person typed in the address box last; the list shows what matches it. Text
+  // put there otherwise (the stored address, a chosen computer) filters nothing.
+  QString filter_;
   bool listening_ = false;
   int listeningPort_ = 0;
   bool announced_ = false;

@@ -19,6 +19,7 @@
 #include "ui/notice_box.h"
 #include "ui/prompt_window.h"
 #include "ui/save_folder.h"
+#include "ui/shown_text.h"
 #include "ui/transfer_window.h"
 
 namespace brisk {
@@ -28,6 +29,10 @@ namespace {
 bool onGuiThread() {
   return QThread::currentThread() == QCoreApplication::instance()->thread();
 }
+
+// The chat log's own notes (how much of a long text it left out, offers waiting their
+// turn), apart from what was received or sent.
+const QColor kNoteColour(128, 128, 128);
 
 std::filesystem::path toPath(const QString& name) {
   return {QFile::encodeName(name).toStdString()};
@@ -57,9 +62,15 @@ FileExistsAnswer fileExistsAnswerOf(int id) {
 
 }  // namespace
 
-QtFrontend::QtFrontend() = default;
+QtFrontend::QtFrontend()
+    : noticeBoxes_(
+          [this](QWidget* box) { own(box); },
+          [this](const QString& text, const QColor& colour) { Q_EMIT logAppended(text, colour); }) {
+}
 
 QtFrontend::~QtFrontend() {
+  // Closing the windows below must not open the prompts held back.
+  heldPrompts_.clear();
   for (const QPointer<QWidget>& window : std::as_const(windows_)) delete window.data();
 }
 
@@ -76,6 +87,7 @@ void QtFrontend::beginShutdown() {
     waiting = answers_;
   }
   for (const auto& answer : waiting) answer->abandon();
+  heldPrompts_.clear();
   // deleteLater, because one of them may be the window whose event is being handled now.
   for (const QPointer<QWidget>& window : std::as_const(windows_)) {
     if (window) {
@@ -171,8 +183,13 @@ std::optional<std::filesystem::path> QtFrontend::chooseSaveLocation(
 // thread does not overtake one an engine thread made before it.
 
 void QtFrontend::appendLog(const std::string& text, Rgb colour) {
-  post([this, text = fromEngineText(text), colour = QColor(colour.red, colour.green, colour.blue)] {
+  // Cut here, on the caller's thread: a long text would cost the queue its memory too.
+  const ShownLogText shown = shownLogText(text);
+  post([this, text = fromEngineText(shown.text),
+        note = shown.note ? fromEngineText(*shown.note) : QString(),
+        colour = QColor(colour.red, colour.green, colour.blue)] {
     Q_EMIT logAppended(text, colour);
+    if (!note.isEmpty()) Q_EMIT logAppended(note, kNoteColour);
   });
 }
 
@@ -203,11 +220,8 @@ bool QtFrontend::onInterfaceThread() const {
 // --- Notices
 
 void QtFrontend::showNotice(const std::string& text) {
-  post([this, text = fromEngineText(text)] {
-    if (shuttingDown()) return;
-    QMessageBox* box = createNoticeBox(text);
-    own(box);
-    box->show();
+  post([this, text = fromEngineText(shownNoticeText(text))] {
+    if (!shuttingDown()) noticeBoxes_.show(text);
   });
 }
 
@@ -216,7 +230,7 @@ void QtFrontend::showNoticeModal(const std::string& text) {
   // A notice that holds the GUI thread keeps the person out of the other windows meanwhile;
   // a worker thread's notice holds only that worker, as a box without owner does.
   const bool holdsGuiThread = onGuiThread();
-  await<bool>(answer, [this, answer, holdsGuiThread, text = fromEngineText(text)] {
+  await<bool>(answer, [this, answer, holdsGuiThread, text = fromEngineText(shownNoticeText(text))] {
     QMessageBox* box = createNoticeBox(text);
     if (holdsGuiThread) box->setWindowModality(Qt::ApplicationModal);
     QObject::connect(box, &QMessageBox::finished, box, [answer] { answer->give(true); });
@@ -228,14 +242,15 @@ void QtFrontend::showNoticeModal(const std::string& text) {
 bool QtFrontend::askYesNo(const std::string& text) {
   auto answer = std::make_shared<PendingAnswer<bool>>(false);
   const bool holdsGuiThread = onGuiThread();
-  return await<bool>(answer, [this, answer, holdsGuiThread, text = fromEngineText(text)] {
-    QMessageBox* box = createQuestionBox(text);
-    if (holdsGuiThread) box->setWindowModality(Qt::ApplicationModal);
-    QObject::connect(box, &QMessageBox::finished, box,
-                     [answer](int result) { answer->give(result == QMessageBox::Yes); });
-    own(box);
-    box->show();
-  });
+  return await<bool>(
+      answer, [this, answer, holdsGuiThread, text = fromEngineText(shownNoticeText(text))] {
+        QMessageBox* box = createQuestionBox(text);
+        if (holdsGuiThread) box->setWindowModality(Qt::ApplicationModal);
+        QObject::connect(box, &QMessageBox::finished, box,
+                         [answer](int result) { answer->give(result == QMessageBox::Yes); });
+        own(box);
+        box->show();
+      });
 }
 
 // --- Prompts
@@ -251,22 +266,55 @@ PromptAnswer QtFrontend::showPrompt(PromptHandle& handle, const PromptRequest& r
       if (*window) (*window)->closeFromOutside();
     });
   });
-  const PromptAnswer result = await<PromptAnswer>(answer, [this, answer, window, request] {
-    auto* prompt = new PromptWindow(request);
-    *window = prompt;
-    QObject::connect(prompt, &PromptWindow::answered, prompt,
-                     [answer, kind = request.kind](int id) {
-                       answer->give(promptAnswerForButton(kind, id - kIdFirstButton));
-                     });
-    own(prompt);
-    placeCascaded(prompt);
-    prompt->show();
-    attention_.call(prompt, fromEngineText(request.line), fromEngineText(request.text));
-    prompt->raise();
-    prompt->activateWindow();
-  });
+  // The window shows what it can: a stranger's offer may list thousands of long lines.
+  PromptRequest shown = request;
+  shown.text = shownPromptText(request.text);
+  const bool peerOffer = request.kind != PromptKind::OwnOfferWaiting;
+  const PromptAnswer result =
+      await<PromptAnswer>(answer, [this, answer, window, peerOffer, request = std::move(shown)] {
+        auto open = [this, answer, window, peerOffer, request] {
+          auto* prompt = new PromptWindow(request);
+          *window = prompt;
+          QObject::connect(prompt, &PromptWindow::answered, prompt,
+                           [answer, kind = request.kind](int id) {
+                             answer->give(promptAnswerForButton(kind, id - kIdFirstButton));
+                           });
+          if (peerOffer) {
+            ++openOfferPrompts_;
+            QObject::connect(prompt, &QObject::destroyed, this, [this] {
+              --openOfferPrompts_;
+              showHeldPrompts();
+            });
+          }
+          own(prompt);
+          placeCascaded(prompt);
+          prompt->show();
+          attention_.call(prompt, fromEngineText(request.line), fromEngineText(request.text));
+          prompt->raise();
+          prompt->activateWindow();
+        };
+        if (!peerOffer || (openOfferPrompts_ < kMaxOpenOfferPrompts && heldPrompts_.empty())) {
+          open();
+          return;
+        }
+        if (heldPrompts_.empty()) {
+          Q_EMIT logAppended(
+              QStringLiteral("（对方的文件发送请求太多，其余的请求在前面的请求回答后依次显示）\n"),
+              kNoteColour);
+        }
+        heldPrompts_.push_back(HeldPrompt{answer, std::move(open)});
+      });
   handle.clearCloseHook();
   return result;
+}
+
+void QtFrontend::showHeldPrompts() {
+  while (!heldPrompts_.empty() && openOfferPrompts_ < kMaxOpenOfferPrompts && !shuttingDown()) {
+    HeldPrompt next = std::move(heldPrompts_.front());
+    heldPrompts_.pop_front();
+    // One that was closed from outside meanwhile (the peer cancelled) never shows.
+    if (!next.answer->given()) next.open();
+  }
 }
 
 // --- Dialogs

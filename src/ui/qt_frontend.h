@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "common/frontend.h"
 #include "ui/desktop_attention.h"
+#include "ui/notice_boxes.h"
 #include "ui/pending_answer.h"
 
 namespace brisk {
@@ -112,6 +114,9 @@ class QtFrontend : public QObject, public Frontend {
   template <typename T>
   T askOnGuiThread(T noAnswer, std::function<T()> ask);
 
+  // GUI thread: opens the prompts held back, as far as there is room for them.
+  void showHeldPrompts();
+
   // GUI thread: keeps a window the engine opened, to close it at shutdown.
   void own(QWidget* window);
   QWidget* dialogOwner() const;
@@ -131,6 +136,18 @@ class QtFrontend : public QObject, public Frontend {
   TransferWindowId lastTransferWindow_ = 0;
   int cascadeStep_ = 0;
   DesktopAttention attention_;
+  // The most prompts about the peer's offers open at once, one for each step of the
+  // cascade: a window costs the program a few megabytes, and a stranger may offer 99 at
+  // once. The others wait, in the order they came, until one is answered.
+  static constexpr int kMaxOpenOfferPrompts = 8;
+  struct HeldPrompt {
+    std::shared_ptr<PendingAnswer<PromptAnswer>> answer;
+    std::function<void()> open;
+  };
+  int openOfferPrompts_ = 0;
+  std::deque<HeldPrompt> heldPrompts_;
+
+  NoticeBoxes noticeBoxes_;
 
   mutable std::mutex answersMutex_;
   std::set<std::shared_ptr<AnswerSlot>> answers_;

@@ -89,22 +89,85 @@ TEST(PeerList, ShowsSanitisedNamesAndTellsEqualNamesApartByAddress) {
   EXPECT_EQ(list.peers()[2], (DiscoveredPeer{"Bob", "192.168.1.7", 6000}));
 }
 
-TEST(PeerList, ShowsAtMost32AndKeepsTheRestBounded) {
+std::vector<std::string> namesOf(const std::vector<DiscoveredPeer>& peers) {
+  std::vector<std::string> names;
+  for (const DiscoveredPeer& peer : peers) names.push_back(peer.name);
+  return names;
+}
+
+// 32 announcements named to sort first, made after a real peer's.
+void floodAfter(PeerList& list, const std::string& real) {
+  list.apply(found(real, "192.168.1.66"));
+  for (int i = 1; i <= 32; ++i) {
+    list.apply(found("AAA-fake-" + std::to_string(i), "10.0.0." + std::to_string(i)));
+  }
+}
+
+TEST(PeerList, ListsTheMostRecentlySeenFirstAndTellsHowManyMore) {
+  PeerList list;
+  floodAfter(list, "Mallory-Real");
+  const PeerList::Selection all = list.select("");
+  ASSERT_EQ(all.shown.size(), PeerList::kMaxShown);
+  EXPECT_EQ(all.shown.front().name, "AAA-fake-32");
+  EXPECT_EQ(all.more, 1u);
+  // Seen again: back at the top.
+  list.apply(found("Mallory-Real", "192.168.1.66", 6000, 3));
+  EXPECT_EQ(list.select("").shown.front().name, "Mallory-Real");
+  EXPECT_EQ(list.select("").shown.back().name, "AAA-fake-2");
+}
+
+TEST(PeerList, AFilterFindsPeersByNameOrAddress) {
+  PeerList list;
+  floodAfter(list, "Mallory-Real");
+  struct Row {
+    const char* filter;
+    std::vector<std::string> shown;
+    std::size_t more;
+  };
+  const Row rows[] = {
+      {"mallory", {"Mallory-Real"}, 0},
+      {"REAL", {"Mallory-Real"}, 0},
+      {"192.168.1.6", {"Mallory-Real"}, 0},
+      {"fake-3", {"AAA-fake-32", "AAA-fake-31", "AAA-fake-30", "AAA-fake-3"}, 0},
+      {"nobody", {}, 0},
+  };
+  for (const Row& row : rows) {
+    const PeerList::Selection selection = list.select(row.filter);
+    EXPECT_EQ(namesOf(selection.shown), row.shown) << row.filter;
+    EXPECT_EQ(selection.more, row.more) << row.filter;
+  }
+  const PeerList::Selection fakes = list.select("AAA", 5);
+  EXPECT_EQ(fakes.shown.size(), 5u);
+  EXPECT_EQ(fakes.more, 27u);
+}
+
+TEST(PeerList, PeersVerifiedBeforeComeFirstAndAreNeverPushedOut) {
+  PeerList list([](const DiscoveredPeer& peer) { return peer.name == "Mallory-Real"; });
+  floodAfter(list, "Mallory-Real");
+  EXPECT_EQ(list.select("").shown.front().name, "Mallory-Real");
+  // A flood far past what is kept: the new ones push out those not seen for longest,
+  // never the verified peer.
+  for (int i = 0; i < 1000; ++i) list.apply(found("flood " + std::to_string(i), "10.1.0.1"));
+  EXPECT_EQ(list.peers().size(), PeerList::kMaxKept);
+  EXPECT_EQ(list.peers().front().name, "Mallory-Real");
+  EXPECT_EQ(list.peers()[1].name, "flood 999");
+  EXPECT_EQ(list.peers().back().name, "flood " + std::to_string(1000 - PeerList::kMaxKept + 1));
+}
+
+TEST(PeerList, KeepsABoundedNumberAndAPeerThatComesLaterIsListedFirst) {
   PeerList list;
   for (int i = 0; i < 400; ++i) {
     list.apply(found("peer " + std::to_string(1000 + i), "10.0.0.1", 6000 + i));
   }
-  ASSERT_EQ(list.peers().size(), PeerList::kMaxShown);
-  EXPECT_EQ(list.peers().front().name, "peer 1000");
-  // One shown peer leaves: the next kept one takes its place; those past the bound were
-  // never kept.
-  list.apply(ServiceLost{"peer 1000", 2, IpProtocol::V4});
-  EXPECT_EQ(list.peers().size(), PeerList::kMaxShown);
-  EXPECT_EQ(list.peers().back().name, "peer 1032");
-  for (int i = 0; i < 256; ++i) {
+  ASSERT_EQ(list.peers().size(), PeerList::kMaxKept);
+  EXPECT_EQ(list.peers().front().name, "peer 1399");
+  list.apply(found("Bob", "192.168.1.6"));
+  EXPECT_EQ(list.peers().size(), PeerList::kMaxKept);
+  EXPECT_EQ(list.select("").shown.front().name, "Bob");
+  for (int i = 0; i < 400; ++i) {
     list.apply(ServiceLost{"peer " + std::to_string(1000 + i), 2, IpProtocol::V4});
   }
-  EXPECT_TRUE(list.peers().empty());
+  EXPECT_EQ(namesOf(list.peers()), std::vector<std::string>{"Bob"});
 }
 
 TEST(PeerList, ForgetsEverythingWhenDiscoveryStopsWorking) {

@@ -40,13 +40,28 @@ struct Boxes {
   FakeDiscovery* fake = nullptr;
   std::unique_ptr<AddressList> list;
 
-  explicit Boxes(ScriptedFrontend& frontend) : notices(frontend, timing), store(notices) {
+  explicit Boxes(ScriptedFrontend& frontend, PeerList::VerifiedTest verified = {})
+      : notices(frontend, timing), store(notices) {
     address->setEditable(true);
     address->setInsertPolicy(QComboBox::NoInsert);
     port->setText(QStringLiteral("6000"));
     auto backend = std::make_unique<FakeDiscovery>();
     fake = backend.get();
-    list = std::make_unique<AddressList>(address, port, store, std::move(backend));
+    list = std::make_unique<AddressList>(address, port, store, std::move(backend),
+                                         std::move(verified));
+  }
+
+  // A real computer's announcement, then 32 made up to be listed before it.
+  void flood() {
+    fake->emit(AvailabilityChanged{true, {}});
+    fake->emit(found("Mallory-Real", "192.168.1.66", 6000));
+    for (int i = 1; i <= 32; ++i) {
+      fake->emit(found("AAA-fake-" + std::to_string(i), "10.0.0." + std::to_string(i), 6000));
+    }
+  }
+
+  bool canChoose(int index) const {
+    return address->model()->flags(address->model()->index(index, 0)) & Qt::ItemIsEnabled;
   }
 };
 
@@ -87,6 +102,51 @@ class AddressListTest : public QObject {
     boxes.address->lineEdit()->clear();
     QTest::keyClicks(boxes.address->lineEdit(), QStringLiteral("Al"));
     QCOMPARE(boxes.address->currentText(), QStringLiteral("Al"));
+  }
+
+  void aRealComputerStaysFindableAmongFakeAnnouncements() {
+    ScriptedFrontend frontend;
+    Boxes boxes(frontend);
+    boxes.address->setEditText(QStringLiteral("对方IP地址"));
+    boxes.flood();
+    // The most recently seen first, and a last entry that tells how many more there are.
+    QTRY_COMPARE(boxes.address->count(), 33);
+    QCOMPARE(boxes.address->itemText(0), QStringLiteral("AAA-fake-32 — 10.0.0.32"));
+    QCOMPARE(boxes.address->itemText(31), QStringLiteral("AAA-fake-1 — 10.0.0.1"));
+    QCOMPARE(boxes.address->itemText(32), QStringLiteral("还有 1 台计算机…（输入名称或地址查找）"));
+    QVERIFY(boxes.canChoose(31));
+    QVERIFY(!boxes.canChoose(32));
+    // Text put in the box by the program filters nothing.
+    QCOMPARE(boxes.address->currentText(), QStringLiteral("对方IP地址"));
+
+    // Typing narrows the list to the computers whose name or address holds the text.
+    QLineEdit* typed = boxes.address->lineEdit();
+    typed->selectAll();
+    QTest::keyClicks(typed, QStringLiteral("mall"));
+    QCOMPARE(items(*boxes.address), QStringList{QStringLiteral("Mallory-Real — 192.168.1.66")});
+    QCOMPARE(boxes.address->currentText(), QStringLiteral("mall"));
+    QCOMPARE(typed->cursorPosition(), 4);
+    typed->selectAll();
+    QTest::keyClicks(typed, QStringLiteral("10.0.0.3"));
+    QCOMPARE(items(*boxes.address), (QStringList{QStringLiteral("AAA-fake-32 — 10.0.0.32"),
+                                                 QStringLiteral("AAA-fake-31 — 10.0.0.31"),
+                                                 QStringLiteral("AAA-fake-30 — 10.0.0.30"),
+                                                 QStringLiteral("AAA-fake-3 — 10.0.0.3")}));
+    // Choosing one fills the boxes; emptying the box lists everything again.
+    Q_EMIT boxes.address->activated(3);
+    QCOMPARE(boxes.address->currentText(), QStringLiteral("10.0.0.3"));
+    typed->selectAll();
+    QTest::keyClick(typed, Qt::Key_Backspace);
+    QCOMPARE(boxes.address->count(), 33);
+  }
+
+  void computersVerifiedBeforeAreListedFirst() {
+    ScriptedFrontend frontend;
+    Boxes boxes(frontend, [](const DiscoveredPeer& peer) { return peer.name == "Mallory-Real"; });
+    boxes.flood();
+    QTRY_COMPARE(boxes.address->count(), 33);
+    QCOMPARE(boxes.address->itemText(0), QStringLiteral("Mallory-Real — 192.168.1.66"));
+    QCOMPARE(boxes.address->itemText(32), QStringLiteral("还有 1 台计算机…（输入名称或地址查找）"));
   }
 
   void choosingAComputerFillsAddressAndPort() {
