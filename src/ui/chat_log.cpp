@@ -14,6 +14,9 @@ ChatLog::ChatLog(QWidget* parent) : QTextEdit(parent) {
   setAcceptRichText(true);
   setAcceptDrops(false);
   document()->setUndoRedoEnabled(false);
+  // The log keeps the latest lines only: a peer that sends without end must not grow it
+  // (and the window's memory) without bound.
+  document()->setMaximumBlockCount(kMaxLines);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   // Tab leaves the log for the next control, as it does everywhere else in the window.
   setTabChangesFocus(true);

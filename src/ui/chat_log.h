@@ -10,6 +10,9 @@ class ChatLog : public QTextEdit {
   Q_OBJECT
 
  public:
+  // The most lines the log holds; the oldest go first.
+  static constexpr int kMaxLines = 20000;
+
   explicit ChatLog(QWidget* parent);
 
   // Appends `text` at the end in `colour` and scrolls to the bottom. The text ends at a

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTextEdit>
 
+#include "ui/chat_log.h"
 #include "ui/notice_throttle.h"
 #include "ui/prompt_window.h"
 #include "ui/shown_text.h"
@@ -311,6 +312,16 @@ class LimitsTest : public QObject {
     auto* chatLog = control<QTextEdit>(&program.window, kIdChatLog);
     QTRY_VERIFY(chatLog->toPlainText().contains(QStringLiteral("个字符未显示）")));
     QVERIFY(chatLog->toPlainText().size() < int(kLogChars) + 200);
+
+    // However long the chat goes on, the log keeps the latest lines only.
+    auto* window = static_cast<ChatLog*>(chatLog);
+    for (int line = 0; line < ChatLog::kMaxLines + 500; ++line) {
+      window->appendLog(QStringLiteral("line %1\r\n").arg(line), Qt::black);
+    }
+    QVERIFY(chatLog->document()->blockCount() <= ChatLog::kMaxLines);
+    QVERIFY(
+        chatLog->toPlainText().contains(QStringLiteral("line %1").arg(ChatLog::kMaxLines + 499)));
+    QVERIFY(!chatLog->toPlainText().contains(QStringLiteral("line 0\n")));
   }
 };
 
