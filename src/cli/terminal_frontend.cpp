@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "common/text_excerpt.h"
+
 namespace brisk {
 
 namespace {
@@ -9,6 +11,19 @@ namespace {
 // The first line of an offer body up to its first tab: the name of the first item.
 std::string firstItemName(const std::string& body) {
   return body.substr(0, body.find_first_of("\t\r\n"));
+}
+
+// How much of a control message or an offer the terminal shows: a stranger's offer may
+// hold thousands of lines, which would bury everything else in an inbox's journal. Chat is
+// shown whole.
+constexpr TextBounds kShownBounds{40, 300, 4000};
+
+std::string shownStart(const std::string& text) {
+  const Excerpt excerpt = excerptOf(text, kShownBounds);
+  if (!excerpt.shortened()) return text;
+  std::string shown = excerpt.text;
+  if (!shown.empty() && shown.back() != '\n') shown += "\r\n";
+  return shown + "……（另有 " + std::to_string(excerpt.charsLeftOut) + " 个字符未显示）\r\n";
 }
 
 std::string indented(const std::string& text) {
@@ -85,7 +100,8 @@ void TerminalFrontend::changeStatus(const std::function<void(FrontendStatus&)>& 
 
 void TerminalFrontend::appendLog(const std::string& text, Rgb colour) {
   // Blue is this side's own text, which the person typed or asked for.
-  if (colour != kBlue) console_.print(text);
+  if (colour == kBlue) return;
+  console_.print(text.starts_with("TRANSFILE:") ? shownStart(text) : text);
 }
 
 void TerminalFrontend::showLinkState(LinkState state) {
@@ -126,7 +142,7 @@ bool TerminalFrontend::askYesNo(const std::string& text) {
 PromptAnswer TerminalFrontend::showPrompt(PromptHandle& handle, const PromptRequest& request) {
   Counted counted(*this, &FrontendStatus::openPrompts);
   console_.printLine(request.line);
-  console_.printLine(indented(request.text));
+  console_.printLine(indented(shownStart(request.text)));
   // This side's own offer waits for the peer, who closes the prompt by answering.
   if (request.kind == PromptKind::OwnOfferWaiting) {
     desk_.waitUntilClosed(handle);

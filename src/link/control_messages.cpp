@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "common/data_port.h"
+#include "common/text_excerpt.h"
 #include "common/diagnostics.h"
 #include "link/accept_offer.h"
 #include "link/message_builders.h"
@@ -32,7 +33,11 @@ void endWithStop(LinkContext& link, const OfferKey& key, const std::string& noti
 void askAboutOffer(LinkContext& link, const OfferKey& key, const OfferTerms& terms,
                    const std::shared_ptr<PromptHandle>& prompt);
 
-void handleAsk(LinkContext& link, const ControlMessage& message) {
+// What the prompt's handle keeps of an offer: the notices of a CANCEL quote it, and a
+// stranger's offer may hold thousands of lines, which no notice can show.
+constexpr TextBounds kQuotedOffer{40, 300, 8000};
+
+void handleAsk(LinkContext& link, ControlMessage message) {
   const int index = *message.index;
   OfferSlots& offers = link.offers();
   // A listening receiver names the data port; one nobody can reach is refused at once.
@@ -54,7 +59,8 @@ void handleAsk(LinkContext& link, const ControlMessage& message) {
     offers.endUnclaimed(index, OfferOutcome::Failed);
     return;
   }
-  auto prompt = std::make_shared<PromptHandle>(message.offer.body);
+  auto prompt =
+      std::make_shared<PromptHandle>(excerptOf(message.offer.body, kQuotedOffer).text);
   // Decided here, on the receive thread, in the order the messages came: an answer to
   // this side's own offer that follows the ASK must not be handled before it.
   const std::optional<OfferKey> key = offers.claimForPeer(index, prompt);
@@ -69,7 +75,7 @@ void handleAsk(LinkContext& link, const ControlMessage& message) {
     offers.endUnclaimed(index, OfferOutcome::Failed);
     return;
   }
-  link.startThread([&link, key = *key, terms = message.offer, prompt] {
+  link.startThread([&link, key = *key, terms = std::move(message.offer), prompt] {
     askAboutOffer(link, key, terms, prompt);
   });
 }
@@ -274,7 +280,7 @@ void handleStop(LinkContext& link, const ControlMessage& message) {
 
 }  // namespace
 
-void dispatchControlMessage(LinkContext& link, const ControlMessage& message) {
+void dispatchControlMessage(LinkContext& link, ControlMessage message) {
   if (message.kind == ControlKind::Unknown) return;
   if (!message.problem.empty()) {
     link.notices().showNotice(message.problem);
@@ -282,7 +288,7 @@ void dispatchControlMessage(LinkContext& link, const ControlMessage& message) {
   }
   switch (message.kind) {
     case ControlKind::Ask:
-      handleAsk(link, message);
+      handleAsk(link, std::move(message));
       break;
     case ControlKind::ReplyYes:
       handleReplyYes(link, message);

@@ -11,6 +11,6 @@ namespace brisk {
 // An offer (ASK) is taken here and then waits for the person on a thread of its own;
 // everything else runs on the control receive thread, which reads nothing more until it
 // returns.
-void dispatchControlMessage(LinkContext& link, const ControlMessage& message);
+void dispatchControlMessage(LinkContext& link, ControlMessage message);
 
 }  // namespace brisk

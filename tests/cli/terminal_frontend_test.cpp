@@ -301,6 +301,26 @@ TEST_F(TerminalFrontendTest, PrintsWhatThePeerSentAndNoticesButNotOwnEcho) {
             "连接成功！\n你好\n第二行\naccept failed.\nError code: 98\n[提示信息] bind failed.\n");
 }
 
+// A stranger's offer of thousands of lines would bury an inbox's journal: a control
+// message and an offer show their start and how much was left out; chat is shown whole.
+TEST_F(TerminalFrontendTest, HugeOffersShowTheirStartAndChatIsWhole) {
+  std::string items;
+  for (int i = 0; i < 1000; ++i) items += "file" + std::to_string(i) + ".txt\t1 KB\r\n";
+  auto frontend = make(AnswerPolicy::Offers::Refuse);
+  frontend->appendLog("TRANSFILE:ASK:Index:1\r\n" + items, kBlack);
+  PromptRequest offer = kFolderOffer;
+  offer.text = items;
+  show(*frontend, offer);
+  const std::string chat(10000, 'c');
+  frontend->appendLog(chat + "\r\n", kBlack);
+  const std::string shown = output();
+  EXPECT_LT(shown.size(), 2 * 4000 + chat.size() + 500);
+  EXPECT_NE(shown.find("file0.txt"), std::string::npos);
+  EXPECT_EQ(shown.find("file999.txt"), std::string::npos);
+  EXPECT_NE(shown.find("个字符未显示）"), std::string::npos);
+  EXPECT_NE(shown.find(chat), std::string::npos);
+}
+
 TEST_F(TerminalFrontendTest, LinkStatesTellAFailedLinkFromAClosedOne) {
   auto failing = make(AnswerPolicy::Offers::Refuse);
   failing->showLinkState(LinkState::Connecting);
