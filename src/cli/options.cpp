@@ -275,8 +275,8 @@ Options:
   --name NAME       listen: the name this computer is announced under on the local
                     network (default: the account's full name with the host name)
   --no-announce     listen: do not announce this computer on the local network
-  --once            end after the first transfer has ended or the connection closed;
-                    exit status 0 if that transfer completed, 1 otherwise
+  --once            end after the first offer (this side's own, when it makes one) and
+                    its transfer have ended, or the connection closed
   --keep            listen: listen again each time a peer leaves, until ended by
                     SIGTERM or SIGINT (an unattended inbox with --save-to)
   -h, --help        show this text
@@ -288,9 +288,18 @@ connection being set up, no --send or --say waiting, no offer or transfer under 
 With --save-to or --refuse and neither --send nor --say, a closed standard input does
 not end it: it serves the peer until the peer leaves.
 
-Exit status: 0 normal end, 1 the transfer of --once did not complete, 2 usage error,
-3 listening or connecting failed (peers: discovery unavailable, the reason on standard
-error), 128+N ended by signal N (after a clean shutdown).
+Exit status:
+  0   normal end (with --once: the offer's transfer completed)
+  1   with --once: the offer or its transfer did not complete, for a reason below none
+      of the others names (cancelled, failed, files skipped)
+  2   usage error
+  3   network failure: listening or connecting failed, or with --once the transfer's
+      connection broke or went silent (peers: discovery unavailable, the reason on
+      standard error)
+  4   with --once: the offer was refused
+  5   with --once: the peer stopped the transfer
+  6   with --once: a file here could not be created, written or read
+  128+N  ended by signal N (after a clean shutdown)
 )";
 }
 

@@ -235,7 +235,7 @@ class PeerRun {
       // The answer that decided it (a refusal, say) must reach the peer before the link
       // goes; a peer that stopped reading gets a bounded wait.
       if (status.firstOutcome && (peer_.controlDrained() || outcomeFlushTimedOut())) {
-        return *status.firstOutcome ? 0 : kExitIncomplete;
+        return exitStatusFor(*status.firstOutcome);
       }
       if (linkClosed) return kExitIncomplete;
       return std::nullopt;
@@ -395,6 +395,24 @@ class PeerRun {
 };
 
 }  // namespace
+
+int exitStatusFor(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::Complete:
+      return 0;
+    case RunOutcome::Refused:
+      return kExitRefused;
+    case RunOutcome::StoppedByPeer:
+      return kExitStoppedByPeer;
+    case RunOutcome::NetworkFailure:
+      return kExitLinkFailed;
+    case RunOutcome::LocalDisk:
+      return kExitLocalDisk;
+    case RunOutcome::Incomplete:
+      break;
+  }
+  return kExitIncomplete;
+}
 
 int runPeer(const PeerOptions& options, const PeerIo& io) {
   return PeerRun(options, io).run();

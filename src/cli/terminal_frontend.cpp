@@ -43,6 +43,20 @@ std::string indented(const std::string& text) {
   return out;
 }
 
+RunOutcome outcomeOf(const TransferEnd& end) {
+  if (end.complete) return RunOutcome::Complete;
+  switch (end.cause) {
+    case TransferCause::StoppedByPeer:
+      return RunOutcome::StoppedByPeer;
+    case TransferCause::ConnectionLost:
+      return RunOutcome::NetworkFailure;
+    case TransferCause::LocalDisk:
+      return RunOutcome::LocalDisk;
+    default:
+      return RunOutcome::Incomplete;
+  }
+}
+
 }  // namespace
 
 // Counts an open prompt or question in the status while it lives.
@@ -213,7 +227,9 @@ void TerminalFrontend::offerEnded(const OfferEnd& end) {
   // An accepted offer's outcome is its transfer's.
   if (end.outcome == OfferOutcome::Accepted) return;
   changeStatus([this, &end](FrontendStatus& status) {
-    if (end.ownOffer == judgeOwn_ && !status.firstOutcome) status.firstOutcome = false;
+    if (end.ownOffer != judgeOwn_ || status.firstOutcome) return;
+    status.firstOutcome =
+        end.outcome == OfferOutcome::Refused ? RunOutcome::Refused : RunOutcome::Incomplete;
   });
 }
 
@@ -225,7 +241,7 @@ void TerminalFrontend::transferEnded(const TransferEnd& end) {
   // This side sends what it offered.
   changeStatus([this, &end](FrontendStatus& status) {
     --status.openTransfers;
-    if (end.isSender == judgeOwn_ && !status.firstOutcome) status.firstOutcome = end.complete;
+    if (end.isSender == judgeOwn_ && !status.firstOutcome) status.firstOutcome = outcomeOf(end);
   });
 }
 

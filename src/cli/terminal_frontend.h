@@ -14,6 +14,16 @@
 
 namespace brisk {
 
+// How the offer a --once run is judged by ended.
+enum class RunOutcome {
+  Complete,
+  Incomplete,  // cancelled, failed, or a transfer that fell short for another reason
+  Refused,
+  StoppedByPeer,
+  NetworkFailure,
+  LocalDisk,
+};
+
 // What the run loop needs to know to decide when brisk-peer is done.
 struct FrontendStatus {
   LinkState linkState = LinkState::Idle;
@@ -23,10 +33,9 @@ struct FrontendStatus {
   int openPrompts = 0;     // offers, ours or the peer's, that wait for an answer
   int openQuestions = 0;   // save locations, existing files and the like being decided
   int openTransfers = 0;   // transfers begun and not yet ended
-  // How the first offer of the judged side ended (see judgeOwnOffers): its transfer's
-  // outcome (complete or not), or false for an offer that ended without a transfer
-  // (refused, cancelled or failed).
-  std::optional<bool> firstOutcome;
+  // How the first offer of the judged side ended (see judgeOwnOffers): as its transfer
+  // did, or without a transfer (refused, cancelled or failed).
+  std::optional<RunOutcome> firstOutcome;
 };
 
 // The engine's front end for a terminal. Everything received and every notice goes to

@@ -107,11 +107,24 @@ struct OfferEnd {
   OfferOutcome outcome = OfferOutcome::Failed;
 };
 
+// Why a transfer did not complete, as far as this side can tell; the first cause seen
+// stands.
+enum class TransferCause {
+  Complete,        // it did complete
+  Incomplete,      // anything else: skipped or refused files, a file too long to resume
+  StoppedHere,     // this side's person pressed Stop
+  StoppedByPeer,   // the peer stopped it
+  ConnectionLost,  // the data connection broke, was never made, or went silent
+  LocalDisk,       // a file here could not be created, written or read
+  PeerFailed,      // the peer reported a failure of its own
+};
+
 // How a transfer ended, once its record has left its slot.
 struct TransferEnd {
   int index = 0;
   bool isSender = false;
   bool complete = false;  // the whole protocol finished and every byte arrived
+  TransferCause cause = TransferCause::Incomplete;
 };
 
 // Identifies a transfer window; 0 means none.

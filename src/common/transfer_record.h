@@ -38,6 +38,13 @@ struct TransferRecord {
   // every offered item went through whole (none skipped, none missing). The counters
   // alone cannot tell: a transfer that never began has no bytes to miss.
   std::atomic<bool> protocolFinished{false};
+  // Why the transfer fell short, when it did: the first cause noted stands, since what
+  // follows a stop or a broken connection is its consequence.
+  std::atomic<TransferCause> cause{TransferCause::Incomplete};
+  void noteCause(TransferCause seen) {
+    TransferCause expected = TransferCause::Incomplete;
+    cause.compare_exchange_strong(expected, seen);
+  }
 
   // Stands for the data connection towards other threads: Stop and a STOP message
   // interrupt it, which breaks the transfer thread's pending or next send or receive.

@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "common/data_port.h"
-#include "common/text_excerpt.h"
 #include "common/diagnostics.h"
+#include "common/text_excerpt.h"
 #include "link/accept_offer.h"
 #include "link/message_builders.h"
 #include "link/transfer_start.h"
@@ -59,8 +59,7 @@ void handleAsk(LinkContext& link, ControlMessage message) {
     offers.endUnclaimed(index, OfferOutcome::Failed);
     return;
   }
-  auto prompt =
-      std::make_shared<PromptHandle>(excerptOf(message.offer.body, kQuotedOffer).text);
+  auto prompt = std::make_shared<PromptHandle>(excerptOf(message.offer.body, kQuotedOffer).text);
   // Decided here, on the receive thread, in the order the messages came: an answer to
   // this side's own offer that follows the ASK must not be handled before it.
   const std::optional<OfferKey> key = offers.claimForPeer(index, prompt);
@@ -266,6 +265,7 @@ void handleStop(LinkContext& link, const ControlMessage& message) {
   switch (offer.state) {
     case OfferState::Transferring:
       // A STOP crossing the end of the transfer finds it over either way.
+      offer.record->noteCause(TransferCause::StoppedByPeer);
       offer.record->dataSocket.interrupt();
       break;
     case OfferState::AwaitingPort:

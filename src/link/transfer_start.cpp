@@ -39,6 +39,7 @@ void stopTransfer(LinkContext& link, int index, const TransferRecord* own) {
   }
   // The transfer ended and a new one took its Index: that one is not this window's to stop.
   if (record.get() != own) return;
+  record->noteCause(TransferCause::StoppedHere);
   record->dataSocket.interrupt();
   link.sendText(stopMessage(index));
 }

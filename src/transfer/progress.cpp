@@ -70,7 +70,9 @@ void progressThread(const ProgressContext& context, std::shared_ptr<TransferReco
   const TransferVerdict verdict =
       verdictFor(last, record->protocolFinished, record->fileCount, context.autoClose());
   context.frontend.showTransferVerdict(window, verdict);
-  context.frontend.transferEnded(TransferEnd{record->index, record->isSender, verdict.complete});
+  context.frontend.transferEnded(
+      TransferEnd{record->index, record->isSender, verdict.complete,
+                  verdict.complete ? TransferCause::Complete : record->cause.load()});
 }
 
 }  // namespace brisk

@@ -107,7 +107,9 @@ class Receiver {
   // The sending side closed the connection before its end record: the transfer is cut
   // off, which the verdict shows; the notice says why, unless the peer stopped it.
   void reportEarlyClose() {
-    if (!channel_.stopFollows()) session_.notice(kClosedEarlyText);
+    if (channel_.stopFollows()) return;
+    record_.noteCause(TransferCause::ConnectionLost);
+    session_.notice(kClosedEarlyText);
   }
 
   // Gives up on the transfer with an error line to the peer and the same text here.
@@ -125,6 +127,7 @@ class Receiver {
     // shown them already.
     const std::string_view text = recordText(received);
     if (text == kEndText) record_.protocolFinished = offeredItemsArrived();
+    if (text != kEndText) record_.noteCause(TransferCause::PeerFailed);
     if (text.find(kCreateFileFailedKey) == std::string_view::npos) return;
     session_.joinedNotice("对方打开文件失败：",
                           fromWire(text.substr(std::min<std::size_t>(2, text.size()))));
@@ -344,6 +347,7 @@ class Receiver {
   void refuseToCreate(const std::filesystem::path& fullPath, int error) {
     std::string line = kCreateFileFailedLine + fullPath.string();
     appendErrorText(error, line);
+    record_.noteCause(TransferCause::LocalDisk);
     giveUp(line, kSendFailed16, "本地创建打开文件失败：");
   }
 
@@ -381,9 +385,11 @@ class Receiver {
           reportEarlyClose();
           return false;
         case DataChannel::FileReceiveStatus::ReceiveFailed:
+          if (!channel_.stopRequested()) record_.noteCause(TransferCause::ConnectionLost);
           session_.errorNotice("传送文件连接中断：", channel_.error());
           return false;
         case DataChannel::FileReceiveStatus::WriteFailed:
+          record_.noteCause(TransferCause::LocalDisk);
           session_.errorNotice(kWriteFileFailed, channel_.error());
           return false;
         case DataChannel::FileReceiveStatus::TimedOut:

@@ -282,9 +282,11 @@ class Sender {
   // The receiving side's refusal of a file header, as the person reads it.
   void showRefusal(std::string_view answer) {
     const std::string_view text = recordText(answer);
+    const bool stopped = text.find(kStoppedKey) != std::string_view::npos;
+    record_.noteCause(stopped ? TransferCause::StoppedByPeer : TransferCause::PeerFailed);
     if (text.find(kCreateFileFailedKey) != std::string_view::npos) {
       session_.notice("对方创建打开文件失败。");
-    } else if (text.find(kStoppedKey) != std::string_view::npos) {
+    } else if (stopped) {
       session_.notice("对方已终止文件传输。");
     } else {
       session_.joinedNotice(peerText(answer), "对方");
@@ -333,14 +335,17 @@ class Sender {
       case DataChannel::FileSendStatus::Done:
         return true;
       case DataChannel::FileSendStatus::FileShrank:
+        record_.noteCause(TransferCause::LocalDisk);
         // The peer still waits for bytes that will never come; closing ends its side.
         session_.notice("读取文件失败：\r\n" + fullPath.string() +
                         "\r\n文件在发送过程中变短了，传送已中止。");
         return false;
       case DataChannel::FileSendStatus::ReadFailed:
+        record_.noteCause(TransferCause::LocalDisk);
         session_.errorNotice(kReadFileFailed, channel_.error());
         return false;
       case DataChannel::FileSendStatus::SendFailed:
+        if (!channel_.stopRequested()) record_.noteCause(TransferCause::ConnectionLost);
         session_.errorNotice("传送文件连接中断：\r\n", channel_.error());
         return false;
       case DataChannel::FileSendStatus::TimedOut:
@@ -378,6 +383,7 @@ class Sender {
       skipped_ = true;
       return true;
     }
+    record_.noteCause(TransferCause::LocalDisk);
     if (!channel_.send(toWire(line))) sendFailure(places.openFailureLine);
     return false;
   }

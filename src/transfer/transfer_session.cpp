@@ -17,6 +17,7 @@ void TransferSession::errorNotice(const std::string& text, int code) const {
 }
 
 void TransferSession::channelNotice(const std::string& place, DataChannel::Status status) const {
+  if (!channel.stopRequested()) record.noteCause(TransferCause::ConnectionLost);
   if (status == DataChannel::Status::Closed) {
     errorNotice(kRecvZeroBytes, 0);
   } else if (status == DataChannel::Status::TimedOut || channel.timedOutAfter()) {
@@ -27,6 +28,7 @@ void TransferSession::channelNotice(const std::string& place, DataChannel::Statu
 }
 
 void TransferSession::sendNotice(const std::string& place) const {
+  if (!channel.stopRequested()) record.noteCause(TransferCause::ConnectionLost);
   if (channel.timedOutAfter()) {
     idleNotice();
   } else {
@@ -35,6 +37,7 @@ void TransferSession::sendNotice(const std::string& place) const {
 }
 
 void TransferSession::idleNotice() const {
+  record.noteCause(TransferCause::ConnectionLost);
   const auto limit = channel.timedOutAfter().value_or(context.timing.idleDataLimit).count();
   const std::string span =
       limit % 1000 == 0 ? std::to_string(limit / 1000) + "秒" : std::to_string(limit) + "毫秒";

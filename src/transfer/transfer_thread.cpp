@@ -28,9 +28,11 @@ bool stopRequested(const TransferContext& context, const TransferRecord& record)
 }
 
 // A failure to set up the connection; none is shown when this side was asked to stop.
-void setupFailure(const TransferContext& context, const TransferRecord& record,
-                  const std::string& call, int error) {
-  if (!stopRequested(context, record)) context.notices.showErrorNotice(callFailed(call), error);
+void setupFailure(const TransferContext& context, TransferRecord& record, const std::string& call,
+                  int error) {
+  if (stopRequested(context, record)) return;
+  record.noteCause(TransferCause::ConnectionLost);
+  context.notices.showErrorNotice(callFailed(call), error);
 }
 
 std::optional<Socket> connectToPeer(const TransferContext& context, TransferRecord& record,

@@ -1,12 +1,15 @@
 #include "cli/terminal_frontend.h"
+#include "cli/peer_run.h"
 
 #include <atomic>
 #include <future>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "cli/peer_run.h"
 #include "support/test_support.h"
 
 namespace brisk {
@@ -350,8 +353,12 @@ TEST_F(TerminalFrontendTest, TheFirstOfferEndsAsTheEngineReportsIt) {
   receiving->showNotice("对方不同意接收文件。\r\n\r\na.txt\t1 bytes");
   EXPECT_FALSE(receiving->status().firstOutcome);
 
-  for (const OfferOutcome outcome :
-       {OfferOutcome::Refused, OfferOutcome::Cancelled, OfferOutcome::Failed}) {
+  const std::pair<OfferOutcome, RunOutcome> offerEnds[] = {
+      {OfferOutcome::Refused, RunOutcome::Refused},
+      {OfferOutcome::Cancelled, RunOutcome::Incomplete},
+      {OfferOutcome::Failed, RunOutcome::Incomplete},
+  };
+  for (const auto& [outcome, run] : offerEnds) {
     for (const bool own : {false, true}) {
       auto frontend = make(AnswerPolicy::Offers::Refuse);
       frontend->judgeOwnOffers(own);
@@ -360,24 +367,43 @@ TEST_F(TerminalFrontendTest, TheFirstOfferEndsAsTheEngineReportsIt) {
       frontend->transferEnded({8, !own, false});
       EXPECT_FALSE(frontend->status().firstOutcome);
       frontend->offerEnded({1, own, outcome});
-      EXPECT_EQ(frontend->status().firstOutcome, false);
+      EXPECT_EQ(frontend->status().firstOutcome, run);
       // A later transfer does not change how the first offer ended.
-      frontend->transferEnded({2, own, true});
-      EXPECT_EQ(frontend->status().firstOutcome, false);
+      frontend->transferEnded({2, own, true, TransferCause::Complete});
+      EXPECT_EQ(frontend->status().firstOutcome, run);
     }
   }
 
-  // An accepted offer ends as its transfer does: this side sends its own offers.
+  // An accepted offer ends as its transfer does (this side sends its own offers), and the
+  // transfer's cause tells a script what happened.
+  const std::pair<TransferEnd, RunOutcome> transferEnds[] = {
+      {{1, true, true, TransferCause::Complete}, RunOutcome::Complete},
+      {{1, true, false, TransferCause::Incomplete}, RunOutcome::Incomplete},
+      {{1, true, false, TransferCause::StoppedHere}, RunOutcome::Incomplete},
+      {{1, true, false, TransferCause::StoppedByPeer}, RunOutcome::StoppedByPeer},
+      {{1, true, false, TransferCause::ConnectionLost}, RunOutcome::NetworkFailure},
+      {{1, true, false, TransferCause::LocalDisk}, RunOutcome::LocalDisk},
+      {{1, true, false, TransferCause::PeerFailed}, RunOutcome::Incomplete},
+  };
   for (const bool own : {false, true}) {
-    for (const bool complete : {false, true}) {
+    for (auto [end, run] : transferEnds) {
+      end.isSender = own;
       auto frontend = make(AnswerPolicy::Offers::Accept);
       frontend->judgeOwnOffers(own);
       frontend->offerEnded({1, own, OfferOutcome::Accepted});
       EXPECT_FALSE(frontend->status().firstOutcome);
-      frontend->transferEnded({1, own, complete});
-      EXPECT_EQ(frontend->status().firstOutcome, complete);
+      frontend->transferEnded(end);
+      EXPECT_EQ(frontend->status().firstOutcome, run);
     }
   }
+  // Each outcome has an exit status of its own.
+  std::set<int> statuses;
+  for (const RunOutcome outcome :
+       {RunOutcome::Complete, RunOutcome::Incomplete, RunOutcome::Refused,
+        RunOutcome::StoppedByPeer, RunOutcome::NetworkFailure, RunOutcome::LocalDisk}) {
+    statuses.insert(exitStatusFor(outcome));
+  }
+  EXPECT_EQ(statuses, (std::set<int>{0, 1, 3, 4, 5, 6}));
 }
 
 TEST_F(TerminalFrontendTest, TransferShowsALineEverySecondAndItsVerdict) {
@@ -391,7 +417,7 @@ TEST_F(TerminalFrontendTest, TransferShowsALineEverySecondAndItsVerdict) {
   frontend->showTransferFigures(
       window, {std::nullopt, 30, TransferTexts{"5.0 MB", "2.2 MB", "1.1 MB/s", "3 s  "}});
   frontend->showTransferVerdict(window, {true, "传送完毕！", true, false});
-  frontend->transferEnded({3, false, true});
+  frontend->transferEnded({3, false, true, TransferCause::Complete});
   // A second transfer's end does not change how the first one ended.
   const TransferWindowId later =
       frontend->openTransferWindow(TransferWindowSetup{4, true, 1, false, {}, {}});
@@ -408,7 +434,7 @@ TEST_F(TerminalFrontendTest, TransferShowsALineEverySecondAndItsVerdict) {
             "发送文件 Index: 4  开始\n"
             "发送文件 Index: 4  传送中止！\n");
   EXPECT_EQ(frontend->status().openTransfers, 0);
-  EXPECT_EQ(frontend->status().firstOutcome, true);
+  EXPECT_EQ(frontend->status().firstOutcome, RunOutcome::Complete);
 }
 
 TEST_F(TerminalFrontendTest, OnATerminalProgressIsOneLiveLine) {

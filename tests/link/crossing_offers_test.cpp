@@ -212,6 +212,8 @@ TEST_F(TwoPeers, AFullDiskAtTheReceiverEndsBothSidesStopped) {
   ASSERT_FALSE(connectorUi.notices().empty());
   EXPECT_TRUE(connectorUi.notices().front().starts_with("写入文件失败："))
       << connectorUi.notices().front();
+  ASSERT_TRUE(connectorUi.waitFor([&] { return !connectorUi.transferEnds().empty(); }));
+  EXPECT_EQ(connectorUi.transferEnds().back().cause, TransferCause::LocalDisk);
   EXPECT_FALSE(listenerUi.notices().empty());  // the sending side says what broke off
 }
 

@@ -330,6 +330,13 @@ TEST_P(StopTest, StopFromEitherSideEndsBothTransfers) {
   EXPECT_EQ(test::readFile(saveFolder / "one.bin"), test::readFile(sources / "one.bin"));
   EXPECT_EQ(test::readFile(saveFolder / "two.bin"), "old");
   EXPECT_TRUE(test::waitFor([&] { return slotsEmpty(connector) && slotsEmpty(listener); }));
+  // Each side knows who stopped it.
+  ASSERT_TRUE(test::waitFor(
+      [&] { return !connectorUi.transferEnds().empty() && !listenerUi.transferEnds().empty(); }));
+  const TransferCause here = TransferCause::StoppedHere;
+  const TransferCause there = TransferCause::StoppedByPeer;
+  EXPECT_EQ(connectorUi.transferEnds().back().cause, senderStops ? here : there);
+  EXPECT_EQ(listenerUi.transferEnds().back().cause, senderStops ? there : here);
   // The side that pressed Stop shows no notice about the broken connection.
   EXPECT_TRUE(stopperUi.notices().empty());
 }
