@@ -6,10 +6,25 @@
 #   - a tree of small files: tar through socat, and the protocol's own bound (two loopback
 #     round trips per file, measured by a ping-pong in the same run);
 #   - a 1-byte file: the fixed cost of one transfer from start to exit.
+# Then the same tree (or a smaller one) and the large file through a network with a round
+# trip of its own: two network namespaces, the sender's and the receiver's, joined through
+# a third by bench/delay_relay, which delays every byte by a fixed time each way without
+# limiting bandwidth (root only; otherwise those figures are skipped). Brisk and tar
+# through socat go through the same relay; a ping-pong through it measures the round trip
+# it really gives.
 # Prints medians of several runs with each run's figures, the ratios, CPU seconds per GiB
 # and the peak memory of each brisk process.
 #
 #   bench/run.sh [FILE_MIB] [TREE_FILES] [RUNS]      defaults: 1024 MiB, 10000 files, 5 runs
+#
+# The delayed runs are set by the environment:
+#   BRISK_BENCH_DELAYS         one-way delays in ms, "0 0.25 2.5" by default (round trips of
+#                              0.5 and 5 ms, and the relay alone); empty: none
+#   BRISK_BENCH_DELAYED_FILES  files of the tree sent through the relay, 1000 by default:
+#                              at two round trips per file, 10,000 files take brisk 100 s a
+#                              run at 5 ms
+#   BRISK_BENCH_DELAYED_RUNS   runs at each delay, 3 by default
+#   BRISK_BENCH_DELAYED_MIB    the large file through the relay, FILE_MIB by default; 0: none
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -17,12 +32,19 @@ file_mib="${1:-1024}"
 tree_files="${2:-10000}"
 runs="${3:-5}"
 work="${BRISK_BENCH_DIR:-/tmp/brisk-bench}"
+delays="${BRISK_BENCH_DELAYS-0 0.25 2.5}"
+delayed_files="${BRISK_BENCH_DELAYED_FILES:-1000}"
+delayed_runs="${BRISK_BENCH_DELAYED_RUNS:-3}"
+delayed_mib="${BRISK_BENCH_DELAYED_MIB:-$file_mib}"
+[ "$delayed_files" -le "$tree_files" ] || delayed_files=$tree_files
+[ "$delayed_mib" -le "$file_mib" ] || delayed_mib=$file_mib
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRISK_BUILD_TESTS=OFF >/dev/null
-cmake --build build/release --target brisk-peer bare_zero_copy ping_pong >/dev/null
+cmake --build build/release --target brisk-peer bare_zero_copy ping_pong delay_relay >/dev/null
 peer="$PWD/build/release/src/app/brisk-peer"
 bare="$PWD/build/release/bench/bare_zero_copy"
 ping="$PWD/build/release/bench/ping_pong"
+relay="$PWD/build/release/bench/delay_relay"
 
 rm -rf "$work"
 mkdir -p "$work/source/tree" "$work/in"
@@ -49,8 +71,12 @@ cat "$work/source/big.bin" >/dev/null
 tar -cf - -C "$work/source" tree >/dev/null
 port=$((47000 + RANDOM % 2000))
 
+# The network namespace the listening side of a pair runs in; empty: this one.
+listen_ns=""
+in_ns() { [ -z "$1" ] || echo "ip netns exec $1"; }
+
 wait_listening() {
-  until ss -Hltn "sport = :$1" | grep -q .; do sleep 0.005; done
+  until $(in_ns "$listen_ns") ss -Hltn "sport = :$1" | grep -q .; do sleep 0.005; done
 }
 
 # Runs RECEIVER (in the background) and, once it listens on $port, SENDER; both under
@@ -89,7 +115,7 @@ tar_pair() {
     "socat -u SYSTEM:'tar -cf - -C $work/source tree' TCP:127.0.0.1:$port"
 }
 
-declare -A results
+declare -A results relay_report
 record() {  # record NAME "wall cpu rss_receiver rss_sender"
   results[$1]+="$2"$'\n'
 }
@@ -166,4 +192,181 @@ peaks brisk_tree
 echo "== One file of 1 byte, start to exit"
 awk -v w="$(value 1 brisk_one)" -v all="$(median 1 brisk_one | cut -d' ' -f2-)" \
   'BEGIN { printf "  %-22s %7.3f s %s\n", "brisk", w, all }'
+
+# ---- Through a network with a round trip: sender <-veth-> relay <-veth-> receiver, each in
+# a network namespace of this run's own. The sender reaches the receiver only through the
+# relay's address: its control connection goes there, and so do its data connections (to
+# the address the control connection reached), which the relay forwards port for port to
+# the receiver, where the listening brisk-peer waits for them.
+if [ -z "${delays// /}" ]; then
+  rm -rf "$work"
+  exit 0
+fi
+if [ "$(id -u)" -ne 0 ]; then
+  echo "== Through a delaying relay: skipped (its network namespaces need root)"
+  rm -rf "$work"
+  exit 0
+fi
+ns_send="brisk-bench-$$-send"
+ns_relay="brisk-bench-$$-relay"
+ns_recv="brisk-bench-$$-recv"
+# Addresses of the range set aside for benchmarks (198.18.0.0/15), on links that exist only
+# inside these namespaces.
+send_address=198.18.0.1
+relay_front=198.18.0.2
+relay_back=198.19.0.1
+recv_address=198.19.0.2
+relay_pid=""
+remove_namespaces() {
+  [ -z "$relay_pid" ] || kill "$relay_pid" 2>/dev/null || true
+  local ns
+  for ns in "$ns_send" "$ns_relay" "$ns_recv"; do ip netns del "$ns" 2>/dev/null || true; done
+}
+trap remove_namespaces EXIT
+make_namespaces() {
+  local ns
+  for ns in "$ns_send" "$ns_relay" "$ns_recv"; do
+    ip netns add "$ns" && ip -n "$ns" link set lo up || return 1
+  done
+  ip link add s0 netns "$ns_send" type veth peer name r0 netns "$ns_relay" &&
+    ip link add r1 netns "$ns_relay" type veth peer name v0 netns "$ns_recv" &&
+    ip -n "$ns_send" addr add "$send_address/24" dev s0 &&
+    ip -n "$ns_relay" addr add "$relay_front/24" dev r0 &&
+    ip -n "$ns_relay" addr add "$relay_back/24" dev r1 &&
+    ip -n "$ns_recv" addr add "$recv_address/24" dev v0 &&
+    ip -n "$ns_send" link set s0 up && ip -n "$ns_relay" link set r0 up &&
+    ip -n "$ns_relay" link set r1 up && ip -n "$ns_recv" link set v0 up
+}
+if ! make_namespaces 2>"$work/netns.err"; then
+  echo "== Through a delaying relay: skipped (cannot make network namespaces here:" \
+    "$(head -n 1 "$work/netns.err"))"
+  rm -rf "$work"
+  exit 0
+fi
+send=$(in_ns "$ns_send")
+recv=$(in_ns "$ns_recv")
+# The control port; its transfers' data ports are control + Index + 1 (2 to 100) and the
+# encrypted session's port control + 101. Above the range of outgoing ports, so that no
+# connection's local end takes one.
+relay_port=61000
+
+# The smaller tree: the first files of the loopback tree, in folders of 100 as there.
+delayed_source="$work/source/delayed"
+mkdir -p "$delayed_source/tree"
+for ((i = 0; i < delayed_files; i++)); do
+  dir="$delayed_source/tree/d$((i / 100))"
+  [ -d "$dir" ] || mkdir -p "$dir"
+  cp "$work/source/tree/d$((i / 100))/f$i.bin" "$dir/"
+done
+delayed_big="$work/source/big.bin"
+if [ "$delayed_mib" -gt 0 ] && [ "$delayed_mib" -ne "$file_mib" ]; then
+  delayed_big="$delayed_source/big.bin"
+  head -c "$((delayed_mib * 1024 * 1024))" "$work/source/big.bin" >"$delayed_big"
+fi
+tar -cf - -C "$delayed_source" tree >/dev/null
+
+# Brisk's variants through the relay: a label and the options both brisk-peer processes
+# take for it. "plain" is the protocol every peer speaks; the streamed transfers of an
+# encrypted session between two Brisk peers add their entry here, and the lines for each
+# variant and its ratio to tar follow from this list.
+brisk_variants=(plain)
+declare -A brisk_options=([plain]="")
+
+relayed_brisk() {  # relayed_brisk VARIANT ITEM
+  port=$relay_port
+  pair "$recv '$peer' listen --port $port --save-to '$out' --exists again --once ${brisk_options[$1]}" \
+    "$send '$peer' connect $relay_front --port $port --send '$2' --once ${brisk_options[$1]}"
+}
+relayed_tar() {
+  port=$relay_port
+  pair "$recv socat -u TCP-LISTEN:$port,reuseaddr,bind=$recv_address SYSTEM:'tar -xf - -C $out'" \
+    "$send socat -u SYSTEM:'tar -cf - -C $delayed_source tree' TCP:$relay_front:$port"
+}
+relayed_socat() {
+  port=$relay_port
+  pair "$recv socat -u -b 1048576 TCP-LISTEN:$port,reuseaddr,bind=$recv_address OPEN:'$out/big.bin',creat,trunc" \
+    "$send socat -u -b 1048576 OPEN:'$delayed_big' TCP:$relay_front:$port"
+}
+# Prints the median, fastest and slowest of about a second of round trips through the relay.
+relayed_ping() {  # relayed_ping ONE_WAY_US
+  local count=$((1000000 / (2 * $1 + 50)))
+  $recv "$ping" serve "$recv_address" "$relay_port" &
+  local server=$!
+  wait_listening "$relay_port"
+  $send "$ping" connect "$relay_front" "$relay_port" "$count"
+  wait "$server"
+}
+
+listen_ns=$ns_recv
+for delay in $delays; do
+  delay_us=$(awk -v d="$delay" 'BEGIN { printf "%d", d * 1000 + 0.5 }')
+  $(in_ns "$ns_relay") "$relay" --delay-us "$delay_us" --listen "$relay_front" \
+    --target "$recv_address" --ports "$relay_port,$((relay_port + 2))-$((relay_port + 101))" \
+    >"$work/relay.out" 2>"$work/relay.err" &
+  relay_pid=$!
+  until ip netns exec "$ns_relay" ss -Hltn "sport = :$((relay_port + 101))" | grep -q .; do
+    kill -0 "$relay_pid" || { cat "$work/relay.err" >&2; exit 1; }
+    sleep 0.005
+  done
+  for run in $(seq "$delayed_runs"); do
+    echo "through the relay, $delay ms each way: run $run of $delayed_runs..." >&2
+    record "ping_$delay" "$(relayed_ping "$delay_us")"
+    next_out
+    record "tar_$delay" "$(relayed_tar)"
+    for variant in "${brisk_variants[@]}"; do
+      next_out
+      record "brisk_${variant}_tree_$delay" "$(relayed_brisk "$variant" "$delayed_source/tree")"
+      diff -r "$delayed_source/tree" "$out/tree" >/dev/null ||
+        { echo "tree through the relay differs ($variant)" >&2; exit 1; }
+    done
+    [ "$delayed_mib" -gt 0 ] || continue
+    next_out
+    record "socat_$delay" "$(relayed_socat)"
+    cmp -s "$delayed_big" "$out/big.bin" || { echo "socat copy through the relay differs" >&2; exit 1; }
+    rm -f "$out/big.bin"
+    for variant in "${brisk_variants[@]}"; do
+      next_out
+      record "brisk_${variant}_big_$delay" "$(relayed_brisk "$variant" "$delayed_big")"
+      cmp -s "$delayed_big" "$out/big.bin" ||
+        { echo "brisk copy through the relay differs ($variant)" >&2; exit 1; }
+      rm -f "$out/big.bin"
+    done
+  done
+  kill -TERM "$relay_pid"
+  wait "$relay_pid" || true
+  relay_pid=""
+  relay_report[$delay]=$(cat "$work/relay.out")
+done
+
+delayed_bytes=$((delayed_files * 4096))
+delayed_folders=$(((delayed_files + 99) / 100 + 1))
+for delay in $delays; do
+  echo "== Through the delaying relay, $delay ms each way; medians of $delayed_runs runs [each run]"
+  awk -v r="$(value 1 "ping_$delay")" -v all="$(median 1 "ping_$delay" | cut -d' ' -f2-)" \
+    'BEGIN { printf "  %-22s %7.3f ms %s, measured by a ping-pong through it\n", "round trip", r / 1000, all }'
+  echo "  relay: ${relay_report[$delay]}"
+  tree_note=""
+  [ "$delayed_files" -eq "$tree_files" ] ||
+    tree_note=" (smaller than the loopback tree: BRISK_BENCH_DELAYED_FILES=$tree_files for that one)"
+  echo "  Tree, $delayed_files files of 4 KiB$tree_note"
+  line "tar through socat" "tar_$delay" "$delayed_bytes"
+  for variant in "${brisk_variants[@]}"; do
+    line "brisk, $variant" "brisk_${variant}_tree_$delay" "$delayed_bytes"
+  done
+  awk -v r="$(value 1 "ping_$delay")" -v f="$delayed_files" -v d="$delayed_folders" \
+    'BEGIN { printf "  %-22s %7.3f s  (2 round trips per file and per folder)\n",
+             "protocol bound", r * 2 * (f + d) / 1e6 }'
+  for variant in "${brisk_variants[@]}"; do
+    ratio "brisk, $variant / tar" "tar_$delay" "brisk_${variant}_tree_$delay"
+  done
+  [ "$delayed_mib" -gt 0 ] || continue
+  echo "  Large file, $delayed_mib MiB"
+  line "socat" "socat_$delay" "$((delayed_mib * 1024 * 1024))"
+  for variant in "${brisk_variants[@]}"; do
+    line "brisk, $variant" "brisk_${variant}_big_$delay" "$((delayed_mib * 1024 * 1024))"
+  done
+  for variant in "${brisk_variants[@]}"; do
+    ratio "brisk, $variant / socat" "socat_$delay" "brisk_${variant}_big_$delay"
+  done
+done
 rm -rf "$work"
