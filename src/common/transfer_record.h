@@ -39,11 +39,16 @@ struct TransferRecord {
   // alone cannot tell: a transfer that never began has no bytes to miss.
   std::atomic<bool> protocolFinished{false};
   // Why the transfer fell short, when it did: the first cause noted stands, since what
-  // follows a stop or a broken connection is its consequence.
+  // follows a stop or a broken connection is its consequence. A stop still explains a
+  // broken connection noted before it: the peer's STOP and the close of the data
+  // connection travel on different connections and may arrive in either order.
   std::atomic<TransferCause> cause{TransferCause::Incomplete};
   void noteCause(TransferCause seen) {
     TransferCause expected = TransferCause::Incomplete;
-    cause.compare_exchange_strong(expected, seen);
+    if (cause.compare_exchange_strong(expected, seen)) return;
+    const bool stop = seen == TransferCause::StoppedHere || seen == TransferCause::StoppedByPeer;
+    expected = TransferCause::ConnectionLost;
+    if (stop) cause.compare_exchange_strong(expected, seen);
   }
 
   // Stands for the data connection towards other threads: Stop and a STOP message

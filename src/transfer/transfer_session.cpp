@@ -17,7 +17,10 @@ void TransferSession::errorNotice(const std::string& text, int code) const {
 }
 
 void TransferSession::channelNotice(const std::string& place, DataChannel::Status status) const {
-  if (!channel.stopRequested()) record.noteCause(TransferCause::ConnectionLost);
+  // A peer that stops the transfer closes its end of the connection: its STOP, on the
+  // control connection, may arrive just after.
+  if (status != DataChannel::Status::TimedOut && channel.stopFollows()) return;
+  record.noteCause(TransferCause::ConnectionLost);
   if (status == DataChannel::Status::Closed) {
     errorNotice(kRecvZeroBytes, 0);
   } else if (status == DataChannel::Status::TimedOut || channel.timedOutAfter()) {
