@@ -41,6 +41,8 @@ int main(int argc, char* argv[]) {
   io.inputIsTerminal = ::isatty(STDIN_FILENO) == 1;
   io.output = &std::cout;
   io.outputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+  io.errors = &std::cerr;
+  io.errorsIsTerminal = ::isatty(STDERR_FILENO) == 1;
   io.columns = [] {
     winsize size{};
     return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? static_cast<int>(size.ws_col) : 0;

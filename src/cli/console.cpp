@@ -11,10 +11,33 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-// Decodes the UTF-8 character at `at`; returns its code point and length, or nothing for
-// a byte that does not begin a well-formed character.
-std::optional<std::pair<std::uint32_t, std::size_t>> decodeAt(std::string_view text,
-                                                              std::size_t at) {
+bool isWide(std::uint32_t point) {
+  return (point >= 0x1100 && point <= 0x115F) || (point >= 0x2E80 && point <= 0xA4CF) ||
+         (point >= 0xAC00 && point <= 0xD7A3) || (point >= 0xF900 && point <= 0xFAFF) ||
+         (point >= 0xFE30 && point <= 0xFE4F) || (point >= 0xFF00 && point <= 0xFF60) ||
+         (point >= 0xFFE0 && point <= 0xFFE6) || (point >= 0x20000 && point <= 0x3FFFD);
+}
+
+// The longest prefix of `text` that fits `columns` of a terminal, where East Asian
+// characters take two.
+std::string_view fitToWidth(std::string_view text, std::size_t columns) {
+  std::size_t width = 0;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const auto character = decodeUtf8At(text, at);
+    const std::size_t length = character ? character->second : 1;
+    const std::size_t add = character && isWide(character->first) ? 2 : 1;
+    if (width + add > columns) break;
+    width += add;
+    at += length;
+  }
+  return text.substr(0, at);
+}
+
+}  // namespace
+
+std::optional<std::pair<std::uint32_t, std::size_t>> decodeUtf8At(std::string_view text,
+                                                                  std::size_t at) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
   const unsigned char lead = byte(0);
   if (lead < 0x80) return std::pair{std::uint32_t{lead}, std::size_t{1}};
@@ -45,31 +68,6 @@ std::optional<std::pair<std::uint32_t, std::size_t>> decodeAt(std::string_view t
   return std::pair{point, length};
 }
 
-bool isWide(std::uint32_t point) {
-  return (point >= 0x1100 && point <= 0x115F) || (point >= 0x2E80 && point <= 0xA4CF) ||
-         (point >= 0xAC00 && point <= 0xD7A3) || (point >= 0xF900 && point <= 0xFAFF) ||
-         (point >= 0xFE30 && point <= 0xFE4F) || (point >= 0xFF00 && point <= 0xFF60) ||
-         (point >= 0xFFE0 && point <= 0xFFE6) || (point >= 0x20000 && point <= 0x3FFFD);
-}
-
-// The longest prefix of `text` that fits `columns` of a terminal, where East Asian
-// characters take two.
-std::string_view fitToWidth(std::string_view text, std::size_t columns) {
-  std::size_t width = 0;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const auto character = decodeAt(text, at);
-    const std::size_t length = character ? character->second : 1;
-    const std::size_t add = character && isWide(character->first) ? 2 : 1;
-    if (width + add > columns) break;
-    width += add;
-    at += length;
-  }
-  return text.substr(0, at);
-}
-
-}  // namespace
-
 std::string printableText(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
@@ -80,7 +78,7 @@ std::string printableText(std::string_view utf8) {
       at += 2;
       continue;
     }
-    const auto character = decodeAt(utf8, at);
+    const auto character = decodeUtf8At(utf8, at);
     if (!character) {
       out += kReplacement;
       ++at;

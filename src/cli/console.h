@@ -1,12 +1,21 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace brisk {
+
+// Decodes the UTF-8 character at `at`: its code point and length, or nothing for a byte
+// that does not begin a well-formed character (overlong forms, surrogates and values
+// beyond Unicode are not).
+std::optional<std::pair<std::uint32_t, std::size_t>> decodeUtf8At(std::string_view text,
+                                                                  std::size_t at);
 
 // Text fit for a terminal: "\r\n" becomes "\n", and control characters other than line
 // feed and tab are shown as "^X" (C0) or U+FFFD (C1, and bytes that are not UTF-8), so

@@ -145,6 +145,8 @@ class CommandLineReader {
       if (noValue()) options_.once = true;
     } else if (argument == "--keep") {
       if (noValue()) options_.keep = true;
+    } else if (argument == "--json") {
+      if (noValue()) options_.json = true;
     } else {
       error_ = "unknown option: " + argument;
     }
@@ -279,6 +281,8 @@ Options:
                     its transfer have ended, or the connection closed
   --keep            listen: listen again each time a peer leaves, until ended by
                     SIGTERM or SIGINT (an unattended inbox with --save-to)
+  --json            print one JSON object per line and event on standard output (see
+                    below); the lines a person reads go to standard error
   -h, --help        show this text
 
 Without --save-to or --refuse, offers are asked about on the terminal, and refused when
@@ -287,6 +291,16 @@ connection closes, or when standard input is closed and nothing is left to do (n
 connection being set up, no --send or --say waiting, no offer or transfer under way).
 With --save-to or --refuse and neither --send nor --say, a closed standard input does
 not end it: it serves the peer until the peer leaves.
+
+With --json, every object has "event": "link" (with "state": listening, connecting,
+connected, idle), "log" ("text"; "colour": black for what the peer sent, red and green
+for this program's own lines), "notice" ("text"),
+"question" ("text"), "offer" ("index", "own", "text"; the peer's also "bytes"), "offer-end" ("index",
+"own", "outcome": accepted, refused, cancelled, failed), "transfer" ("index", "sender",
+"file": its path here, as each file begins), "progress" ("index", "sender", "fileDone", "fileSize",
+"done", "total", "bytesPerSecond", "seconds"; once a second) and "verdict" ("index",
+"sender", "complete", "cause": complete, incomplete, stopped-here, stopped-by-peer,
+connection-lost, local-disk, peer-failed).
 
 Exit status:
   0   normal end (with --once: the offer's transfer completed)

@@ -34,6 +34,7 @@ struct PeerOptions {
   std::vector<Action> actions;
   bool once = false;
   bool keep = false;  // listen: listen again after each peer leaves
+  bool json = false;  // events as JSON lines on standard output, the rest on standard error
   // listen: announce on the local network, under this name (the default name when empty)
   bool announce = true;
   std::string name;

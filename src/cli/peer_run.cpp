@@ -173,8 +173,12 @@ class PeerRun {
   PeerRun(const PeerOptions& options, const PeerIo& io)
       : options_(options),
         io_(io),
-        console_(*io.output, io.outputIsTerminal, io.columns),
-        frontend_(console_, answerPolicyFor(options, io.inputIsTerminal)),
+        console_(options.json ? *io.errors : *io.output,
+                 options.json ? io.errorsIsTerminal : io.outputIsTerminal, io.columns),
+        jsonConsole_(*io.output, false),
+        json_(jsonConsole_),
+        frontend_(console_, answerPolicyFor(options, io.inputIsTerminal),
+                  options.json ? &json_ : nullptr),
         peer_(frontend_),
         signals_(blocked_, wake_, [this] { peer_.disconnect(); }),
         end_(peer_, frontend_) {
@@ -374,7 +378,9 @@ class PeerRun {
   const PeerIo& io_;
   TerminationSignalsBlocked blocked_;  // first: before any thread starts
   WakePipe wake_;
-  Console console_;
+  Console console_;  // the lines a person reads
+  Console jsonConsole_;
+  JsonEvents json_;
   TerminalFrontend frontend_;
   Peer peer_;
   SignalWatcher signals_;

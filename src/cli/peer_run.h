@@ -15,6 +15,9 @@ struct PeerIo {
   std::ostream* output = nullptr;
   bool outputIsTerminal = false;
   std::function<int()> columns;  // the terminal's width, 0 when unknown
+  // With --json the lines a person reads go here, and only JSON goes to `output`.
+  std::ostream* errors = nullptr;
+  bool errorsIsTerminal = false;
 };
 
 // Exit statuses besides 0 and a signal's 128 + N, so that a script can tell what happened.

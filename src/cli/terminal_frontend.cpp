@@ -77,8 +77,9 @@ class TerminalFrontend::Counted {
   int FrontendStatus::*field_;
 };
 
-TerminalFrontend::TerminalFrontend(Console& console, AnswerPolicy policy)
+TerminalFrontend::TerminalFrontend(Console& console, AnswerPolicy policy, JsonEvents* json)
     : console_(console),
+      json_(json),
       desk_(console),
       answers_(std::move(policy), console, desk_),
       transfers_(console) {}
@@ -115,12 +116,14 @@ void TerminalFrontend::changeStatus(const std::function<void(FrontendStatus&)>& 
 void TerminalFrontend::appendLog(const std::string& text, Rgb colour) {
   // Blue is this side's own text, which the person typed or asked for.
   if (colour == kBlue) return;
+  if (json_) json_->log(text, colour);
   console_.print(text.starts_with("TRANSFILE:") ? shownStart(text) : text);
 }
 
 void TerminalFrontend::showLinkState(LinkState state) {
   if (state == LinkState::Listening) console_.printLine("正在监听...");
   if (state == LinkState::Connecting) console_.printLine("正在连接...");
+  if (json_) json_->link(state);
   changeStatus([state](FrontendStatus& status) {
     if (state == LinkState::Connected) status.everConnected = true;
     if (state == LinkState::Idle && status.linkState != LinkState::Idle) status.linkEnded = true;
@@ -140,6 +143,7 @@ void TerminalFrontend::setAddressText(const std::string& text) {
 // --- Notices and prompts
 
 void TerminalFrontend::showNotice(const std::string& text) {
+  if (json_) json_->notice(text);
   console_.printLine("[提示信息] " + text);
 }
 
@@ -149,12 +153,14 @@ void TerminalFrontend::showNoticeModal(const std::string& text) {
 
 bool TerminalFrontend::askYesNo(const std::string& text) {
   Counted counted(*this, &FrontendStatus::openQuestions);
+  if (json_) json_->question(text);
   console_.printLine("[提示信息] " + text);
   return answers_.yesNo();
 }
 
 PromptAnswer TerminalFrontend::showPrompt(PromptHandle& handle, const PromptRequest& request) {
   Counted counted(*this, &FrontendStatus::openPrompts);
+  if (json_) json_->offer(request);
   console_.printLine(request.line);
   console_.printLine(indented(shownStart(request.text)));
   // This side's own offer waits for the peer, who closes the prompt by answering.
@@ -186,6 +192,7 @@ std::optional<std::filesystem::path> TerminalFrontend::chooseFolder() {
 
 FileExistsReply TerminalFrontend::askFileExists(const std::filesystem::path& path) {
   Counted counted(*this, &FrontendStatus::openQuestions);
+  if (json_) json_->question("文件已经存在：" + path.string());
   console_.printLine("文件已经存在：" + path.string() + "\r\n你要：");
   return answers_.fileExists(path);
 }
@@ -194,11 +201,13 @@ FileExistsReply TerminalFrontend::askFileExists(const std::filesystem::path& pat
 
 TransferWindowId TerminalFrontend::openTransferWindow(const TransferWindowSetup& setup) {
   const TransferWindowId id = transfers_.open(setup);
+  if (json_) json_->openTransfer(id, setup);
   changeStatus([](FrontendStatus& status) { ++status.openTransfers; });
   return id;
 }
 
 void TerminalFrontend::setTransferFileName(TransferWindowId window, const std::string& name) {
+  if (json_) json_->fileName(window, name);
   transfers_.setFileName(window, name);
 }
 
@@ -208,6 +217,7 @@ void TerminalFrontend::setTransferStatus(TransferWindowId window, const std::str
 
 void TerminalFrontend::showTransferFigures(TransferWindowId window,
                                            const TransferFigures& figures) {
+  if (json_) json_->figures(window, figures);
   transfers_.showFigures(window, figures);
 }
 
@@ -224,6 +234,7 @@ void TerminalFrontend::judgeOwnOffers(bool own) {
 }
 
 void TerminalFrontend::offerEnded(const OfferEnd& end) {
+  if (json_) json_->offerEnded(end);
   // An accepted offer's outcome is its transfer's.
   if (end.outcome == OfferOutcome::Accepted) return;
   changeStatus([this, &end](FrontendStatus& status) {
@@ -238,6 +249,7 @@ void TerminalFrontend::engineIdle() {
 }
 
 void TerminalFrontend::transferEnded(const TransferEnd& end) {
+  if (json_) json_->transferEnded(end);
   // This side sends what it offered.
   changeStatus([this, &end](FrontendStatus& status) {
     --status.openTransfers;

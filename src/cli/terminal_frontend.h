@@ -8,6 +8,7 @@
 
 #include "cli/answer_policy.h"
 #include "cli/console.h"
+#include "cli/json_events.h"
 #include "cli/question_desk.h"
 #include "cli/transfer_lines.h"
 #include "common/frontend.h"
@@ -43,7 +44,8 @@ struct FrontendStatus {
 // on an interactive terminal, by the person typing a line. Any thread may call it.
 class TerminalFrontend : public Frontend {
  public:
-  TerminalFrontend(Console& console, AnswerPolicy policy);
+  // With `json`, every event is also written there, as one JSON object.
+  TerminalFrontend(Console& console, AnswerPolicy policy, JsonEvents* json = nullptr);
   TerminalFrontend(const TerminalFrontend&) = delete;
   TerminalFrontend& operator=(const TerminalFrontend&) = delete;
 
@@ -99,6 +101,7 @@ class TerminalFrontend : public Frontend {
   void changeStatus(const std::function<void(FrontendStatus&)>& change);
 
   Console& console_;
+  JsonEvents* const json_;
   QuestionDesk desk_;
   PolicyAnswers answers_;
   TransferLines transfers_;

@@ -50,6 +50,7 @@ struct PromptRequest {
   // The peer's offers: the fewest bytes the offer stands for (its total, or one file's
   // size as its item line names it).
   std::uint64_t offeredBytes = 0;
+  int index = 0;  // the offer's Index
 };
 
 // The person's answer to a prompt. None: the prompt was closed without one (by another
@@ -149,11 +150,22 @@ struct TransferTexts {
   std::string elapsed;
 };
 
+// The once-a-second figures as numbers, for front ends that pass them on to programs.
+struct TransferNumbers {
+  std::uint64_t fileSize = 0;
+  std::uint64_t fileDone = 0;
+  std::uint64_t totalSize = 0;
+  std::uint64_t totalDone = 0;  // the files done and the current file's bytes
+  std::uint64_t bytesPerSecond = 0;
+  std::uint64_t seconds = 0;
+};
+
 // One update of a transfer window, as values. A bar without a value is left as it is.
 struct TransferFigures {
   std::optional<int> fileBar;
   std::optional<int> totalBar;
   std::optional<TransferTexts> texts;
+  std::optional<TransferNumbers> numbers = std::nullopt;  // with the texts
 };
 
 struct TransferVerdict {

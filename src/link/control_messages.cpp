@@ -135,7 +135,7 @@ void askAboutOffer(LinkContext& link, const OfferKey& key, const OfferTerms& ter
       *prompt,
       PromptRequest{"对方要发送文件给你，你要接收吗？", terms.body, captions,
                     singleFile ? PromptKind::PeerSingleFileOffer : PromptKind::PeerItemsOffer,
-                    terms.offeredBytes});
+                    terms.offeredBytes, index});
 
   if (answer == PromptAnswer::Refuse) {
     offers.end(key, OfferOutcome::Refused, {[&link, index] { link.sendText(replyNo(index)); }, {}});

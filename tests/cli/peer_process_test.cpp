@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <csignal>
@@ -144,6 +145,47 @@ TEST_F(BriskPeerProcess, RefusedOfferEndsBothOnceRunsWithoutSuccess) {
   EXPECT_EQ(listener->waitForExit(kRunLimit), 4) << listener->output();
   EXPECT_NE(connector->output().find("对方不同意接收文件"), std::string::npos)
       << connector->output();
+}
+
+// The JSON lines among a program's output (its human lines are on the same file here).
+std::vector<std::string> jsonLines(const std::string& output) {
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  while (at < output.size()) {
+    const std::size_t end = std::min(output.find('\n', at), output.size());
+    if (output.compare(at, 9, "{\"event\":") == 0) lines.push_back(output.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+bool hasLine(const std::vector<std::string>& lines, const std::string& start) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& line) { return line.starts_with(start); });
+}
+
+TEST_F(BriskPeerProcess, JsonEventsTellAScriptTheOfferAndEachSidesVerdict) {
+  const std::filesystem::path file = root() / "send" / "报告.pdf";
+  test::writeFile(file, test::patternBytes(5000, 3));
+  const std::filesystem::path received = folder("received");
+  const int port = test::freePortRange();
+  auto listener = startListener(port, {"--save-to", received.string(), "--once", "--json"});
+  auto connector = startConnector(port, {"--send", file.string(), "--once", "--json"});
+  EXPECT_EQ(connector->waitForExit(kRunLimit), 0) << connector->output();
+  EXPECT_EQ(listener->waitForExit(kRunLimit), 0) << listener->output();
+
+  const auto sent = jsonLines(connector->output());
+  EXPECT_TRUE(hasLine(sent, R"({"event":"link","state":"connected"})")) << connector->output();
+  EXPECT_TRUE(hasLine(sent, R"({"event":"offer","index":1,"own":true,"text":")"));
+  EXPECT_TRUE(hasLine(sent, R"({"event":"offer-end","index":1,"own":true,"outcome":"accepted"})"));
+  EXPECT_TRUE(hasLine(sent, R"({"event":"transfer","index":1,"sender":true,"file":")"));
+  EXPECT_TRUE(hasLine(
+      sent, R"({"event":"verdict","index":1,"sender":true,"complete":true,"cause":"complete"})"));
+  const auto got = jsonLines(listener->output());
+  EXPECT_TRUE(hasLine(got, R"({"event":"offer","index":1,"own":false,"text":"报告.pdf\u00095 KB)"))
+      << listener->output();
+  EXPECT_TRUE(hasLine(
+      got, R"({"event":"verdict","index":1,"sender":false,"complete":true,"cause":"complete"})"));
 }
 
 // Whether one of the transfer lines of brisk-peer's output says that a send completed.

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "cli/console.h"
+#include "common/frontend.h"
+
+namespace brisk {
+
+// A JSON string literal, quotes included, for UTF-8 `text`: quotes, backslashes and
+// control characters escaped; bytes that are not UTF-8 become U+FFFD, so every line is
+// valid JSON whatever the peer sent.
+std::string jsonString(std::string_view text);
+
+// brisk-peer --json: one JSON object per line and per event, for scripts, in place of the
+// lines a person reads. Every object has "event"; the others are:
+//   link      "state": listening, connecting, connected, idle
+//   log       "text", "colour": black for what the peer sent (chat and control messages,
+//             as they arrive, not cut into lines) and this computer's address; red,
+//             green for this program's own lines (connected, failures)
+//   notice    "text"
+//   question  "text" (asked of the person or answered by the options)
+//   offer     "index", "own", "text"; the peer's also "bytes" (the fewest bytes the offer
+//             stands for)
+//   offer-end "index", "own", "outcome": accepted, refused, cancelled, failed
+//   transfer  "index", "sender", "file" (its path here, once per file as it begins)
+//   progress  "index", "sender", "fileDone", "fileSize", "done", "total", "bytesPerSecond",
+//             "seconds" (once a second)
+//   verdict   "index", "sender", "complete", "cause": complete, incomplete, stopped-here,
+//             stopped-by-peer, connection-lost, local-disk, peer-failed
+// Any thread.
+class JsonEvents {
+ public:
+  explicit JsonEvents(Console& console) : console_(console) {}
+
+  void link(LinkState state);
+  void log(const std::string& text, Rgb colour);
+  void notice(const std::string& text);
+  void offer(const PromptRequest& request);
+  void offerEnded(const OfferEnd& end);
+  void question(const std::string& text);
+  // Remembers which transfer `window` shows, for the events that name only the window.
+  void openTransfer(TransferWindowId window, const TransferWindowSetup& setup);
+  void fileName(TransferWindowId window, const std::string& name);
+  void figures(TransferWindowId window, const TransferFigures& figures);
+  void transferEnded(const TransferEnd& end);
+
+ private:
+  using Value = std::variant<std::string_view, std::int64_t, std::uint64_t, bool>;
+  void emit(std::string_view event,
+            std::initializer_list<std::pair<std::string_view, Value>> fields);
+
+  Console& console_;
+  std::mutex mutex_;
+  struct Transfer {
+    int index = 0;
+    bool sender = false;
+  };
+  std::map<TransferWindowId, Transfer> transfers_;
+};
+
+}  // namespace brisk
