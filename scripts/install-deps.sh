@@ -20,6 +20,7 @@ packages=(
   avahi-daemon avahi-utils dbus  # the discovery test runs its own bus and daemon; the
                               # desktop-notification test its own session bus
   desktop-file-utils appstream dpkg-dev file man-db   # checking the installation and package
+  lintian                     # Debian's checker of the package
   systemd                     # systemd-analyze checks the inbox's user unit
   debootstrap                 # a fresh Debian root to install the package into
   locales                     # the Chinese locales the error-text test runs under
