@@ -40,8 +40,8 @@ TransferFigures ProgressMeter::tick(const ProgressSample& sample, bool last) {
   ++seconds_;
   figures.texts = TransferTexts{sizeText(sample.fileSize), sizeText(sample.fileDone),
                                 sizeText(moved) + "/s", elapsedText(seconds_)};
-  figures.numbers = TransferNumbers{sample.fileSize, sample.fileDone, sample.totalSize,
-                                    done,            moved,           seconds_};
+  figures.numbers =
+      TransferNumbers{sample.fileSize, sample.fileDone, sample.totalSize, done, moved, seconds_};
   return figures;
 }
 
