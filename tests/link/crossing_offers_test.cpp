@@ -231,9 +231,12 @@ TEST_F(TwoPeers, AnOfferThatCannotFitIsRefusedBeforeAnythingIsWritten) {
   connectorUi.onChooseFolder = [&] { return std::optional<fs::path>(folder("small")); };
   for (const fs::path& item : {folder("out") / "big.bin", folder("out") / "tree"}) {
     const std::size_t ends = listenerUi.offerEnds().size();
+    const std::size_t notices = listenerUi.notices().size();
     listener.offerFiles({item});
     ASSERT_TRUE(listenerUi.waitFor([&] { return listenerUi.offerEnds().size() > ends; }));
     EXPECT_EQ(listenerUi.offerEnds().back().outcome, OfferOutcome::Failed);
+    // The notice may come just after the offer's end.
+    ASSERT_TRUE(listenerUi.waitFor([&] { return listenerUi.notices().size() > notices; }));
     EXPECT_EQ(listenerUi.notices().back(), "对方接收文件出错。\r\n对方保存位置的磁盘空间不足。");
     ASSERT_TRUE(connectorUi.waitForNotice("保存位置的磁盘空间不足，无法接收："));
     EXPECT_TRUE(connectorUi.waitForLog("TRANSFILE:REPLY:Not enough disk space. Index:1\r\n"));
