@@ -261,7 +261,7 @@ class Sender {
     if (!receiveAnswer(places.headerAnswer, answer)) return Reply::End;
     switch (answer.front()) {
       case kErrorMarker:
-        showRefusal(answer);
+        session_.showRefusal(answer);
         return Reply::End;
       case kSkipMarker:
         return Reply::Skip;
@@ -276,20 +276,6 @@ class Sender {
       default:
         session_.errorNotice(kNoGoAhead, 0);
         return Reply::End;
-    }
-  }
-
-  // The receiving side's refusal of a file header, as the person reads it.
-  void showRefusal(std::string_view answer) {
-    const std::string_view text = recordText(answer);
-    const bool stopped = text.find(kStoppedKey) != std::string_view::npos;
-    record_.noteCause(stopped ? TransferCause::StoppedByPeer : TransferCause::PeerFailed);
-    if (text.find(kCreateFileFailedKey) != std::string_view::npos) {
-      session_.notice("对方创建打开文件失败。");
-    } else if (stopped) {
-      session_.notice("对方已终止文件传输。");
-    } else {
-      session_.joinedNotice(peerText(answer), "对方");
     }
   }
 

@@ -1,6 +1,10 @@
 #include "transfer/transfer_session.h"
 
+#include <algorithm>
+
 #include "common/diagnostics.h"
+#include "platform/text_codec.h"
+#include "transfer/data_records.h"
 
 namespace brisk {
 
@@ -45,6 +49,19 @@ void TransferSession::idleNotice() const {
   const std::string span =
       limit % 1000 == 0 ? std::to_string(limit / 1000) + "秒" : std::to_string(limit) + "毫秒";
   notice("传送文件连接中断：\r\n对方已经" + span + "没有任何动静，传送已中止。");
+}
+
+void TransferSession::showRefusal(std::string_view answer) const {
+  const std::string_view text = recordText(answer);
+  const bool stopped = text.find(kStoppedKey) != std::string_view::npos;
+  record.noteCause(stopped ? TransferCause::StoppedByPeer : TransferCause::PeerFailed);
+  if (text.find(kCreateFileFailedKey) != std::string_view::npos) {
+    notice("对方创建打开文件失败。");
+  } else if (stopped) {
+    notice("对方已终止文件传输。");
+  } else {
+    joinedNotice(fromWire(text.substr(std::min<std::size_t>(2, text.size()))), "对方");
+  }
 }
 
 void TransferSession::showFileName(const std::filesystem::path& path) const {

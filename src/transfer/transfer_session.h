@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "common/transfer_record.h"
 #include "platform/directory.h"
@@ -33,6 +34,10 @@ struct TransferSession {
   // The notice of a transfer given up because nothing moved on its connection for as long
   // as the channel's limit allowed.
   void idleNotice() const;
+
+  // The receiving side's refusal (an error line), as the person reads it; notes whether
+  // the peer stopped the transfer or failed.
+  void showRefusal(std::string_view answer) const;
 
   // Shows `path` as the file being transferred, when there is a window to show it in.
   void showFileName(const std::filesystem::path& path) const;
