@@ -48,7 +48,8 @@ void TransferSide::accept(const std::filesystem::path& folder, int fileCount,
 
 void TransferSide::start() {
   thread_ = std::thread([this] {
-    const TransferContext context{frontend, *notices_, timing, [this] { return stopping.load(); }};
+    TransferContext context{frontend, *notices_, timing, [this] { return stopping.load(); }};
+    context.streamed = streamed;
     result_ = transferThread(context, record);
   });
 }

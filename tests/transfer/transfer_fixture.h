@@ -24,6 +24,7 @@ class TransferSide {
   ScriptedFrontend frontend;
   Timing timing = fastTiming();
   std::atomic<bool> stopping{false};
+  bool streamed = false;  // both peers agreed on streamed transfers
   std::shared_ptr<TransferRecord> record = std::make_shared<TransferRecord>();
 
   // Prepares the record for sending `names` (items of `folder`) or for receiving into
