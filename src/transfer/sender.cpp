@@ -361,16 +361,12 @@ class Sender {
   // A file that cannot be opened: the person may skip it (nothing is sent for it) or end
   // the transfer, which tells the peer why.
   bool skipUnopenedFile(const std::filesystem::path& fullPath, int error, const Places& places) {
-    std::string line = kCreateFileFailedLine + fullPath.string();
-    appendErrorText(error, line);
-    if (channel_.stopRequested()) return false;
-    if (session_.context.frontend.askYesNo("本地打开文件失败：\r\n" + line.substr(2) +
-                                           "\r\n\r\n您要忽略跳过此文件以继续吗？")) {
+    std::string line;
+    if (session_.skipUnreadable(fullPath, error, line)) {
       skipped_ = true;
       return true;
     }
-    record_.noteCause(TransferCause::LocalDisk);
-    if (!channel_.send(toWire(line))) sendFailure(places.openFailureLine);
+    if (!line.empty() && !channel_.send(toWire(line))) sendFailure(places.openFailureLine);
     return false;
   }
 

@@ -161,16 +161,12 @@ class StreamSender {
   // A file that cannot be read: the person may leave it out or end the transfer, which
   // tells the peer why.
   bool skipUnreadable(const std::filesystem::path& fullPath, int error) {
-    std::string line = kCreateFileFailedLine + fullPath.string();
-    appendErrorText(error, line);
-    if (channel_.stopRequested()) return false;
-    if (session_.context.frontend.askYesNo("本地打开文件失败：\r\n" + line.substr(2) +
-                                           "\r\n\r\n您要忽略跳过此文件以继续吗？")) {
+    std::string line;
+    if (session_.skipUnreadable(fullPath, error, line)) {
       skipped_ = true;
       return true;
     }
-    record_.noteCause(TransferCause::LocalDisk);
-    io_.giveUp(line);
+    if (!line.empty()) (void)io_.send(FrameKind::Abort, toWire(line));
     return false;
   }
 

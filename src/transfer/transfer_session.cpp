@@ -64,6 +64,21 @@ void TransferSession::showRefusal(std::string_view answer) const {
   }
 }
 
+bool TransferSession::skipUnreadable(const std::filesystem::path& fullPath, int error,
+                                     std::string& line) const {
+  line.clear();
+  if (channel.stopRequested()) return false;
+  std::string text = kCreateFileFailedLine + fullPath.string();
+  appendErrorText(error, text);
+  if (context.frontend.askYesNo("本地打开文件失败：\r\n" + text.substr(2) +
+                                "\r\n\r\n您要忽略跳过此文件以继续吗？")) {
+    return true;
+  }
+  record.noteCause(TransferCause::LocalDisk);
+  line = std::move(text);
+  return false;
+}
+
 void TransferSession::showFileName(const std::filesystem::path& path) const {
   if (record.window != 0) context.frontend.setTransferFileName(record.window, path.string());
 }

@@ -39,6 +39,11 @@ struct TransferSession {
   // the peer stopped the transfer or failed.
   void showRefusal(std::string_view answer) const;
 
+  // A file of the offer that cannot be opened (`error`): the person may skip it (true) or
+  // end the transfer; `line` then holds the error line that tells the peer why (empty
+  // after a stop, when nothing is asked).
+  bool skipUnreadable(const std::filesystem::path& fullPath, int error, std::string& line) const;
+
   // Shows `path` as the file being transferred, when there is a window to show it in.
   void showFileName(const std::filesystem::path& path) const;
 };

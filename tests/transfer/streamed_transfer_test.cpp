@@ -35,26 +35,6 @@ class StreamedTransfer : public Sandbox {
     ASSERT_TRUE(receiver.join()) << ::testing::PrintToString(receiver.frontend.notices());
   }
 
-  static void expectSameTree(const fs::path& from, const fs::path& to) {
-    for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator();
-         ++it) {
-      const fs::path copy = to / fs::relative(it->path(), from);
-      SCOPED_TRACE(copy);
-      if (it->is_symlink()) {
-        EXPECT_FALSE(fs::exists(fs::symlink_status(copy)));
-        if (it->is_directory()) it.disable_recursion_pending();
-        continue;
-      }
-      ASSERT_TRUE(fs::exists(copy));
-      EXPECT_EQ(it->is_directory(), fs::is_directory(copy));
-      if (!it->is_directory()) {
-        EXPECT_EQ(readFile(copy), readFile(it->path()));
-      }
-      EXPECT_EQ(lastWriteNanoseconds(copy) / 100, lastWriteNanoseconds(it->path()) / 100);
-      EXPECT_EQ(isOwnerWritable(copy), isOwnerWritable(it->path()));
-    }
-  }
-
   // A tree of several files, one of them large enough to be hashed beside the copying.
   fs::path makeTree() {
     const fs::path tree = root() / "out/照片";
