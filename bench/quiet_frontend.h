@@ -16,8 +16,10 @@ class QuietFrontend : public SilentFrontend {
   }
   void showNoticeModal(const std::string& text) override { showNotice(text); }
   FileExistsReply askFileExists(const std::filesystem::path&) override {
-    return {FileExistsAnswer::TransferAgain, true};
+    return {existsAnswer, true};
   }
+
+  FileExistsAnswer existsAnswer = FileExistsAnswer::TransferAgain;
 };
 
 }  // namespace brisk::bench

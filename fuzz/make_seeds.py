@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the fuzzers' seed corpora (fuzz/corpus/<fuzzer>/) from the examples the tests use.
 Run it again after changing an example; the files it writes are kept in the repository."""
+import hashlib
 import os
 import struct
 
@@ -23,6 +24,14 @@ def folder(name, attrs=0x10):
 def header(name, size):
     return b"\\" + gbk(name) + b"\r\nFileSize:" + str(size).encode() + b"\r\nFileAttr:" + \
         attributes(0x20, size=size)
+
+
+def frame(kind, payload=b""):
+    return kind.encode() + struct.pack(">I", len(payload)) + payload
+
+
+def digest(data):
+    return hashlib.sha256(data).digest()
 
 
 def fixed(text):
@@ -66,6 +75,20 @@ CORPORA = {
         "send_answers": b"\1" + b"+0" + b"0" + b"0" + b"+2" + b"0" + b"0" + b"0",
         "send_skip": b"\1" + fixed("- Ingnore and continue.") + b"0" + b"+0",
         "send_refused": b"\1" + gbk("| 磁盘满了") + b"\0",
+        # Bit 2 of the first byte: a streamed transfer (manifest and data frames; plan,
+        # checks and confirmations).
+        "stream_receive": b"\2" + frame("M", folder("Photos") + header("a.jpg", 4) +
+                                         header("part.bin", 8) + b"< upward") + frame("m") +
+        frame("F", struct.pack(">IQ", 0, 0)) + b"data" + frame("H", struct.pack(">IB", 0, 0) +
+                                                               digest(b"data")) +
+        frame("F", struct.pack(">IQ", 1, 5)) + b"567" + frame("H", struct.pack(">IB", 1, 0) +
+                                                              digest(b"567")) + frame("E"),
+        "stream_receive_hostile": b"\2" + frame("M", folder("..") + b"< upward") + frame("m"),
+        "stream_send": b"\3" + frame("P", b"S" + struct.pack(">Q", 0) + b"S" +
+                                      struct.pack(">Q", 2) + b"-" + struct.pack(">Q", 0)) +
+        frame("p") + frame("V", struct.pack(">I", 1) + digest(b"ab")) +
+        frame("C", struct.pack(">IB", 2, 0)) + frame("D"),
+        "stream_send_refused": b"\3" + frame("X", gbk("| 磁盘满了")),
     },
     "received_name_fuzzer": {
         "plain": b"report.pdf",

@@ -1,5 +1,7 @@
 // One side of a data connection run for real against bytes a hostile peer sends: the
-// receiving side (records and file data) or the sending side (answers). The peer's bytes
+// receiving side (records and file data) or the sending side (answers), of the plain
+// protocol or of a streamed transfer (manifest and data frames, or the plan, checks and
+// confirmations). The peer's bytes
 // wait in a socket pair, ended by a close, so a run is repeatable. Whatever comes, the
 // receiving side creates nothing outside its save folder and writes nothing through the
 // symbolic links placed in it.
@@ -20,6 +22,8 @@
 #include "transfer/data_channel.h"
 #include "transfer/receiver.h"
 #include "transfer/sender.h"
+#include "transfer/stream_receiver.h"
+#include "transfer/stream_sender.h"
 #include "transfer/transfer_session.h"
 
 namespace {
@@ -106,6 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const Sandbox sandbox;
   if (size == 0 || size > 65536) return -1;
   const bool sending = (data[0] & 1) != 0;
+  const bool streamed = (data[0] & 2) != 0;
   const std::string_view peerBytes(reinterpret_cast<const char*>(data) + 1, size - 1);
 
   int ends[2];
@@ -119,7 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Timing timing;
   timing.noticePause = Timing::ms(0);
   const Notices notices(frontend, timing);
-  const TransferContext context{frontend, notices, timing, {}};
+  TransferContext context{frontend, notices, timing, {}};
+  context.streamed = streamed;
   TransferRecord record;
   record.window = 1;
   if (sending) {
@@ -134,7 +140,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   DataChannel channel(Socket(ends[1]), record.dataSocket, {}, timing);
   const TransferSession session{context, record, channel, base, folder};
   if (channel.arm()) {
-    if (sending) {
+    if (sending && streamed) {
+      runStreamSender(session);
+    } else if (streamed) {
+      runStreamReceiver(session);
+    } else if (sending) {
       runSender(session);
     } else {
       runReceiver(session);

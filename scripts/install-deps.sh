@@ -8,6 +8,7 @@ packages=(
   ccache                      # a compiler cache: unchanged sources are not compiled again
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   qt6-translations-l10n       # Qt's own dialogs in Chinese
+  libssl-dev                  # OpenSSL 3: TLS, keys and hashes of the encrypted sessions
   libgtest-dev libgmock-dev
   clang-format
   clang libclang-rt-dev       # the fuzzers: libFuzzer and the sanitizers' runtimes

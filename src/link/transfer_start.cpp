@@ -7,6 +7,17 @@
 
 namespace brisk {
 
+namespace {
+
+// Whether this session's transfers are streamed: only when the control connection is an
+// encrypted session and both peers named kStreamedCapability in its capability line. A
+// plain session has no capabilities, so its transfers keep the plain protocol.
+bool streamedTransfersAgreed(LinkContext& /*link*/) {
+  return false;
+}
+
+}  // namespace
+
 void startTransfer(LinkContext& link, const OfferKey& key,
                    const std::shared_ptr<TransferRecord>& record) {
   const int index = key.index;
@@ -20,8 +31,9 @@ void startTransfer(LinkContext& link, const OfferKey& key,
   // The window exists when this returns; without one the transfer still runs.
   record->window = link.frontend().openTransferWindow(spec);
 
-  const TransferContext transfer{link.frontend(), link.notices(), link.timing(),
-                                 [&link] { return link.stopping(); }};
+  TransferContext transfer{link.frontend(), link.notices(), link.timing(),
+                           [&link] { return link.stopping(); }};
+  transfer.streamed = streamedTransfersAgreed(link);
   link.startThread([transfer, record] { transferThread(transfer, record); });
   // The caller names the data port to the peer next: the port must be listening by then.
   if (!record->isConnector) record->waitUntilListening(link.timing().acceptLimit);

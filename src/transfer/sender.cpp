@@ -261,7 +261,7 @@ class Sender {
     if (!receiveAnswer(places.headerAnswer, answer)) return Reply::End;
     switch (answer.front()) {
       case kErrorMarker:
-        showRefusal(answer);
+        session_.showRefusal(answer);
         return Reply::End;
       case kSkipMarker:
         return Reply::Skip;
@@ -276,20 +276,6 @@ class Sender {
       default:
         session_.errorNotice(kNoGoAhead, 0);
         return Reply::End;
-    }
-  }
-
-  // The receiving side's refusal of a file header, as the person reads it.
-  void showRefusal(std::string_view answer) {
-    const std::string_view text = recordText(answer);
-    const bool stopped = text.find(kStoppedKey) != std::string_view::npos;
-    record_.noteCause(stopped ? TransferCause::StoppedByPeer : TransferCause::PeerFailed);
-    if (text.find(kCreateFileFailedKey) != std::string_view::npos) {
-      session_.notice("对方创建打开文件失败。");
-    } else if (stopped) {
-      session_.notice("对方已终止文件传输。");
-    } else {
-      session_.joinedNotice(peerText(answer), "对方");
     }
   }
 
@@ -375,16 +361,12 @@ class Sender {
   // A file that cannot be opened: the person may skip it (nothing is sent for it) or end
   // the transfer, which tells the peer why.
   bool skipUnopenedFile(const std::filesystem::path& fullPath, int error, const Places& places) {
-    std::string line = kCreateFileFailedLine + fullPath.string();
-    appendErrorText(error, line);
-    if (channel_.stopRequested()) return false;
-    if (session_.context.frontend.askYesNo("本地打开文件失败：\r\n" + line.substr(2) +
-                                           "\r\n\r\n您要忽略跳过此文件以继续吗？")) {
+    std::string line;
+    if (session_.skipUnreadable(fullPath, error, line)) {
       skipped_ = true;
       return true;
     }
-    record_.noteCause(TransferCause::LocalDisk);
-    if (!channel_.send(toWire(line))) sendFailure(places.openFailureLine);
+    if (!line.empty() && !channel_.send(toWire(line))) sendFailure(places.openFailureLine);
     return false;
   }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <string_view>
 
 #include "common/frontend.h"
 #include "common/notices.h"
@@ -16,6 +17,14 @@ struct TransferContext {
   const Timing& timing;
   // True once the program is shutting down; may be empty (never).
   std::function<bool()> stopping;
+
+  // Both peers offered streamed transfers (kStreamedCapability) in an encrypted session:
+  // the offer goes as a manifest and back-to-back data, checked end to end. Off, every
+  // transfer uses the plain protocol byte for byte.
+  bool streamed = false;
 };
+
+// The capability word of streamed transfers in an encrypted session's capability line.
+inline constexpr std::string_view kStreamedCapability = "stream1";
 
 }  // namespace brisk

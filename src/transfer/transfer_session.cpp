@@ -1,6 +1,10 @@
 #include "transfer/transfer_session.h"
 
+#include <algorithm>
+
 #include "common/diagnostics.h"
+#include "platform/text_codec.h"
+#include "transfer/data_records.h"
 
 namespace brisk {
 
@@ -45,6 +49,34 @@ void TransferSession::idleNotice() const {
   const std::string span =
       limit % 1000 == 0 ? std::to_string(limit / 1000) + "秒" : std::to_string(limit) + "毫秒";
   notice("传送文件连接中断：\r\n对方已经" + span + "没有任何动静，传送已中止。");
+}
+
+void TransferSession::showRefusal(std::string_view answer) const {
+  const std::string_view text = recordText(answer);
+  const bool stopped = text.find(kStoppedKey) != std::string_view::npos;
+  record.noteCause(stopped ? TransferCause::StoppedByPeer : TransferCause::PeerFailed);
+  if (text.find(kCreateFileFailedKey) != std::string_view::npos) {
+    notice("对方创建打开文件失败。");
+  } else if (stopped) {
+    notice("对方已终止文件传输。");
+  } else {
+    joinedNotice(fromWire(text.substr(std::min<std::size_t>(2, text.size()))), "对方");
+  }
+}
+
+bool TransferSession::skipUnreadable(const std::filesystem::path& fullPath, int error,
+                                     std::string& line) const {
+  line.clear();
+  if (channel.stopRequested()) return false;
+  std::string text = kCreateFileFailedLine + fullPath.string();
+  appendErrorText(error, text);
+  if (context.frontend.askYesNo("本地打开文件失败：\r\n" + text.substr(2) +
+                                "\r\n\r\n您要忽略跳过此文件以继续吗？")) {
+    return true;
+  }
+  record.noteCause(TransferCause::LocalDisk);
+  line = std::move(text);
+  return false;
 }
 
 void TransferSession::showFileName(const std::filesystem::path& path) const {

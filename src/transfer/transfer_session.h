@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "common/transfer_record.h"
 #include "platform/directory.h"
@@ -33,6 +34,15 @@ struct TransferSession {
   // The notice of a transfer given up because nothing moved on its connection for as long
   // as the channel's limit allowed.
   void idleNotice() const;
+
+  // The receiving side's refusal (an error line), as the person reads it; notes whether
+  // the peer stopped the transfer or failed.
+  void showRefusal(std::string_view answer) const;
+
+  // A file of the offer that cannot be opened (`error`): the person may skip it (true) or
+  // end the transfer; `line` then holds the error line that tells the peer why (empty
+  // after a stop, when nothing is asked).
+  bool skipUnreadable(const std::filesystem::path& fullPath, int error, std::string& line) const;
 
   // Shows `path` as the file being transferred, when there is a window to show it in.
   void showFileName(const std::filesystem::path& path) const;

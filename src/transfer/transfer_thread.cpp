@@ -14,6 +14,8 @@
 #include "transfer/data_channel.h"
 #include "transfer/receiver.h"
 #include "transfer/sender.h"
+#include "transfer/stream_receiver.h"
+#include "transfer/stream_sender.h"
 #include "transfer/transfer_session.h"
 
 namespace brisk {
@@ -117,7 +119,11 @@ void runProtocol(const TransferContext& context, TransferRecord& record, DataCha
     session.notice(line.substr(2));
     return;
   }
-  if (record.isSender) {
+  if (context.streamed && record.isSender) {
+    runStreamSender(session);
+  } else if (context.streamed) {
+    runStreamReceiver(session);
+  } else if (record.isSender) {
     runSender(session);
   } else {
     runReceiver(session);

@@ -123,6 +123,7 @@ TransferWindowId ScriptedFrontend::openTransferWindow(const TransferWindowSetup&
 }
 
 void ScriptedFrontend::setTransferFileName(TransferWindowId window, const std::string& name) {
+  if (onTransferFileName) onTransferFileName(name);
   std::lock_guard lock(mutex_);
   windows_[window].fileNames.push_back(name);
   changed();

@@ -48,6 +48,8 @@ class ScriptedFrontend : public Frontend {
   };
   std::function<FileExistsReply(const std::filesystem::path&)> onFileExists =
       [](const std::filesystem::path&) { return FileExistsReply{}; };
+  // Runs on the transfer thread each time it names the file being transferred.
+  std::function<void(const std::string&)> onTransferFileName;
 
   // Blocks the calling thread until `handle` is closed from elsewhere; returns None.
   static PromptAnswer waitUntilClosed(PromptHandle& handle);

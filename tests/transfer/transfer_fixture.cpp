@@ -48,7 +48,8 @@ void TransferSide::accept(const std::filesystem::path& folder, int fileCount,
 
 void TransferSide::start() {
   thread_ = std::thread([this] {
-    const TransferContext context{frontend, *notices_, timing, [this] { return stopping.load(); }};
+    TransferContext context{frontend, *notices_, timing, [this] { return stopping.load(); }};
+    context.streamed = streamed;
     result_ = transferThread(context, record);
   });
 }
@@ -67,6 +68,29 @@ bool TransferSide::join(std::chrono::milliseconds limit) {
 
 std::vector<std::string> TransferSide::fileNames() const {
   return frontend.transferWindow(record->window).fileNames;
+}
+
+// Every file and folder below `from` is below `to` with the same content and last write
+// time; symbolic links are not sent at all.
+void expectSameTree(const std::filesystem::path& from, const std::filesystem::path& to) {
+  namespace fs = std::filesystem;
+  for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator();
+       ++it) {
+    const fs::path copy = to / fs::relative(it->path(), from);
+    SCOPED_TRACE(copy);
+    if (it->is_symlink()) {
+      EXPECT_FALSE(fs::exists(fs::symlink_status(copy)));
+      if (it->is_directory()) it.disable_recursion_pending();
+      continue;
+    }
+    ASSERT_TRUE(fs::exists(copy));
+    EXPECT_EQ(it->is_directory(), fs::is_directory(copy));
+    if (!it->is_directory()) {
+      EXPECT_EQ(readFile(copy), readFile(it->path()));
+    }
+    EXPECT_EQ(lastWriteNanoseconds(copy) / 100, lastWriteNanoseconds(it->path()) / 100);
+    EXPECT_EQ(isOwnerWritable(copy), isOwnerWritable(it->path()));
+  }
 }
 
 FileAttributeData attributesOf(const std::filesystem::path& path) {

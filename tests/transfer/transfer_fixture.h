@@ -24,6 +24,7 @@ class TransferSide {
   ScriptedFrontend frontend;
   Timing timing = fastTiming();
   std::atomic<bool> stopping{false};
+  bool streamed = false;  // both peers agreed on streamed transfers
   std::shared_ptr<TransferRecord> record = std::make_shared<TransferRecord>();
 
   // Prepares the record for sending `names` (items of `folder`) or for receiving into
@@ -46,6 +47,9 @@ class TransferSide {
   std::atomic<int> result_{-2};
 };
 
+// Every file and folder below `from` is below `to` with the same content, last write time
+// and writability; symbolic links are not sent at all.
+void expectSameTree(const std::filesystem::path& from, const std::filesystem::path& to);
 // The attribute block of one file or folder as the offer stores it.
 FileAttributeData attributesOf(const std::filesystem::path& path);
 // The Unix last write time of a path, in nanoseconds.

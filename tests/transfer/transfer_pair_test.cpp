@@ -35,28 +35,6 @@ class TransferPair : public Sandbox {
     ASSERT_TRUE(sender.join()) << ::testing::PrintToString(sender.frontend.notices());
     ASSERT_TRUE(receiver.join()) << ::testing::PrintToString(receiver.frontend.notices());
   }
-
-  // Every file and folder below `from` is below `to` with the same content and last write
-  // time; symbolic links are not sent at all.
-  static void expectSameTree(const fs::path& from, const fs::path& to) {
-    for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator();
-         ++it) {
-      const fs::path copy = to / fs::relative(it->path(), from);
-      SCOPED_TRACE(copy);
-      if (it->is_symlink()) {
-        EXPECT_FALSE(fs::exists(fs::symlink_status(copy)));
-        if (it->is_directory()) it.disable_recursion_pending();
-        continue;
-      }
-      ASSERT_TRUE(fs::exists(copy));
-      EXPECT_EQ(it->is_directory(), fs::is_directory(copy));
-      if (!it->is_directory()) {
-        EXPECT_EQ(readFile(copy), readFile(it->path()));
-      }
-      EXPECT_EQ(lastWriteNanoseconds(copy) / 100, lastWriteNanoseconds(it->path()) / 100);
-      EXPECT_EQ(isOwnerWritable(copy), isOwnerWritable(it->path()));
-    }
-  }
 };
 
 TEST_F(TransferPair, MovesATreeWithItsContentsAttributesAndTimes) {
