@@ -282,7 +282,9 @@ void MainWindow::showAbout() {
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
-  layoutControls(event->size());
+  // The event may carry a size the window system reported before a later resize of ours
+  // was applied; the widget's own size is the one its controls must fit.
+  layoutControls(size());
   QWidget::resizeEvent(event);
 }
 

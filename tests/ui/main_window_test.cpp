@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -79,6 +80,14 @@ class MainWindowTest : public QObject {
     QVERIFY(disconnect.right() < window.width());
     QVERIFY(control<QWidget>(&window, kIdSendFile)->geometry().right() < window.width());
     QVERIFY(control<QWidget>(&window, kIdChatLog)->geometry().top() > disconnect.bottom());
+
+    // A window system may deliver a size it reported before the window's latest resize
+    // (a window manager rounding the first size at a fractional scale): the bottom row
+    // still fits the window as it is.
+    window.resize(398, 446);
+    QResizeEvent stale(QSize(400, 459), window.size());
+    QApplication::sendEvent(&window, &stale);
+    QCOMPARE(control<QWidget>(&window, kIdSend)->geometry().bottom(), 446 - 35 + 29);
   }
 
   void storedSizeThresholds_data() {
