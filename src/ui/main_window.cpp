@@ -74,7 +74,8 @@ MainWindow::MainWindow(Peer& peer, QtFrontend& frontend, ProgramEnd& end,
   // Below this client size the fixed top row and the moving bottom row would overlap, and
   // the chat log would have no room for a line.
   setMinimumSize(kMinimumClientSize);
-  setOuterSize(this, placement.outerSize, false);
+  startSize_ = placement.outerSize;
+  setOuterSize(this, startSize_, false);
   if (placement.zoomed) setWindowState(Qt::WindowMaximized);
 
   const ConnectionSettings settings = loadConnectionSettings(store_);
@@ -320,7 +321,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   event->accept();
   if (closed_) return;
   closed_ = true;
-  saveWindowPlacement(store_, isMaximized(), frameGeometry().size());
+  saveWindowPlacement(store_, isMaximized(),
+                      settledOuterSize(startSize_, frameGeometry().size(), devicePixelRatio()));
   saveStayOnTop(store_, stayOnTop_);
   end_.run();
   saveConnectionSettings(store_, addressBox_->currentText().toStdString(),

@@ -14,6 +14,7 @@
 #include <QTextEdit>
 
 #include "ui/control_ids.h"
+#include "ui/outer_size.h"
 #include "ui_test_support.h"
 
 namespace brisk::test {
@@ -117,6 +118,41 @@ class MainWindowTest : public QObject {
     QCOMPARE(storedSetting(QStringLiteral("width")).toInt(), expected.width());
     QCOMPARE(storedSetting(QStringLiteral("height")).toInt(), expected.height());
     QCOMPARE(storedSetting(QStringLiteral("zoomed")).toInt(), 0);
+  }
+
+  // Five starts in a row at each scale, through the roundings between the stored outer
+  // size and the device size: Qt rounds each frame margin and the client size, and the
+  // window manager fits the device size to steps of the scale's rounded pixel, counted
+  // from the minimum size. The stored size comes back unchanged every time.
+  void storedSizeSurvivesRestartsAtEveryScale() {
+    struct Frame {
+      int before, after;  // device pixels: left and right, or title bar and bottom edge
+    };
+    const auto restart = [](int stored, int minimumClient, Frame frame, qreal scale) {
+      const int margins = qRound(frame.before / scale) + qRound(frame.after / scale);
+      int device = qRound((stored - margins) * scale);
+      device -= (device - qRound(minimumClient * scale)) % qRound(scale);
+      return qRound(device / scale) + margins;
+    };
+    for (const qreal scale : {1.0, 1.25, 1.5, 1.75, 2.0}) {
+      for (const Frame frame : {Frame{1, 5}, Frame{20, 5}, Frame{37, 0}, Frame{4, 4}}) {
+        for (int size = 380; size <= 1200; ++size) {
+          int stored = size;
+          for (int start = 0; start < 5; ++start) {
+            const int measured = restart(stored, 250, frame, scale);
+            stored =
+                settledOuterSize(QSize(stored, stored), QSize(measured, measured), scale).height();
+          }
+          QVERIFY2(
+              stored == size,
+              qPrintable(QStringLiteral("%1 became %2 at %3").arg(size).arg(stored).arg(scale)));
+        }
+      }
+    }
+    // What a person does to the window is kept, also by a single pixel at scale 1.
+    QCOMPARE(settledOuterSize(QSize(400, 460), QSize(400, 458), 1.5), QSize(400, 458));
+    QCOMPARE(settledOuterSize(QSize(400, 460), QSize(401, 459), 1.0), QSize(401, 459));
+    QCOMPARE(settledOuterSize(QSize(400, 460), QSize(401, 459), 1.25), QSize(400, 460));
   }
 
   void onlyExactlyOneTurnsFlagsOn_data() {
