@@ -6,6 +6,7 @@
 #include <QTextCursor>
 
 #include "ui/edit_menu.h"
+#include "ui/visible_frame.h"
 
 namespace brisk {
 
@@ -20,6 +21,7 @@ ChatLog::ChatLog(QWidget* parent) : QTextEdit(parent) {
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   // Tab leaves the log for the next control, as it does everywhere else in the window.
   setTabChangesFocus(true);
+  keepFrameVisible(this);
 }
 
 void ChatLog::appendLog(const QString& text, const QColor& colour) {
