@@ -84,9 +84,7 @@ PromptWindow::PromptWindow(const PromptRequest& request)
   text->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   text->setTabChangesFocus(true);
   text->setPlainText(fromEngineText(request.text));
-  QPalette palette = text->palette();
-  palette.setColor(QPalette::Base, kBackgroundColour);
-  text->setPalette(palette);
+  showOnWindowBackground(text);
   // The whole text box is one visible line high for a one-line text: no inner margin.
   text->document()->setDocumentMargin(0);
 

@@ -72,9 +72,7 @@ void TransferWindow::addFileNameBox() {
   fileName_->setFrameShape(QFrame::NoFrame);
   fileName_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   fileName_->setPlainText(QStringLiteral("文件名"));
-  QPalette palette = fileName_->palette();
-  palette.setColor(QPalette::Base, kBackgroundColour);
-  fileName_->setPalette(palette);
+  showOnWindowBackground(fileName_);
 }
 
 void TransferWindow::addFigures(bool twoBars) {
