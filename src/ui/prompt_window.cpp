@@ -77,6 +77,7 @@ PromptWindow::PromptWindow(const PromptRequest& request)
 
   auto* text = new QPlainTextEdit(this);
   placeControl(text, kIdPromptText, geometry.textBox);
+  nameControl(text, fromEngineText(request.line), QString());
   text->setReadOnly(true);
   text->setFrameShape(QFrame::NoFrame);
   // A scroll bar only where the text is longer than the box (more than 30 lines): in a

@@ -1,10 +1,12 @@
 // What every window of the program owes a person whatever their desktop: text that stands
-// out from its background under a light and a dark colour scheme.
+// out from its background under a light and a dark colour scheme, and controls that a
+// screen reader can name.
 
 #include <memory>
 #include <vector>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -179,6 +181,27 @@ class EveryWindowTest : public QObject {
       }
     }
     QVERIFY2(checked > 30, qPrintable(QString::number(checked)));
+  }
+
+  // Every control a person reaches is announced by a name, not only as "text".
+  void everyControlHasAnAccessibleName() {
+    EveryWindow every;
+    int checked = 0;
+    QStringList unnamed;
+    for (const QPointer<QWidget>& window : every.windows) {
+      for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisible() || widget->focusPolicy() == Qt::NoFocus) continue;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY(accessible);
+        ++checked;
+        if (accessible->text(QAccessible::Name).trimmed().isEmpty()) {
+          unnamed.append(window->windowTitle() + u'/' + widget->objectName() + u'/' +
+                         QString::fromLatin1(widget->metaObject()->className()));
+        }
+      }
+    }
+    QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
+    QVERIFY(checked > 20);
   }
 
   // A scheme changed while the program runs recolours the log; back on the light scheme

@@ -323,6 +323,25 @@ class MainWindowTest : public QObject {
     }
   }
 
+  // The address box's first text only says what goes there: clicking in and typing
+  // replaces it. An address typed before is kept and edited where clicked.
+  void firstAddressTextIsReplacedByTyping() {
+    Program program;
+    program.window.start();
+    QVERIFY(QTest::qWaitForWindowActive(&program.window));
+    auto* box = control<QComboBox>(&program.window, kIdAddressBox);
+    program.window.findChild<QLineEdit*>(controlName(kIdPortBox))->setFocus();
+    QTest::mouseClick(box->lineEdit(), Qt::LeftButton, {}, QPoint(20, 10));
+    QTRY_COMPARE(box->lineEdit()->selectedText(), QStringLiteral("对方IP地址"));
+    QTest::keyClicks(box->lineEdit(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(box->currentText(), QStringLiteral("127.0.0.1"));
+
+    program.window.findChild<QLineEdit*>(controlName(kIdPortBox))->setFocus();
+    QTest::mouseClick(box->lineEdit(), Qt::LeftButton, {}, QPoint(20, 10));
+    QTest::qWait(20);
+    QVERIFY(box->lineEdit()->selectedText().isEmpty());
+  }
+
   void chatLogShowsColouredLinesFromAnyThread() {
     Program program;
     program.window.start();
