@@ -5,7 +5,8 @@
 namespace brisk {
 
 // Control 5: the read-only chat log. Every text sent or received is appended in the colour
-// of its origin; the log keeps no undo history, so no edit command can take text out of it.
+// of its origin (made readable on a dark colour scheme); the log keeps no undo history, so no edit
+// command can take text out of it.
 class ChatLog : public QTextEdit {
   Q_OBJECT
 
@@ -20,7 +21,12 @@ class ChatLog : public QTextEdit {
   void appendLog(const QString& text, const QColor& colour);
 
  protected:
+  void changeEvent(QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  // Shows every line in its colour's counterpart for the current palette.
+  void recolour();
 };
 
 }  // namespace brisk

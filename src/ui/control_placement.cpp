@@ -11,4 +11,9 @@ void placeControl(QWidget* control, int id, const QRect& rect) {
   control->setGeometry(rect);
 }
 
+void nameControl(QWidget* control, const QString& name, const QString& description) {
+  control->setAccessibleName(name);
+  if (!description.isEmpty()) control->setAccessibleDescription(description);
+}
+
 }  // namespace brisk

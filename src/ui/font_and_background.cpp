@@ -21,4 +21,11 @@ void applyFontAndBackground(QWidget* window) {
   window->setFont(mainFont());
 }
 
+void showOnWindowBackground(QWidget* box) {
+  QPalette palette = box->palette();
+  palette.setColor(QPalette::Base, kBackgroundColour);
+  palette.setColor(QPalette::Text, Qt::black);
+  box->setPalette(palette);
+}
+
 }  // namespace brisk

@@ -14,7 +14,11 @@ QFont mainFont();
 // The light blue-grey of the main window, the prompts and the transfer windows.
 inline constexpr QColor kBackgroundColour{241, 244, 251};
 
-// Paints `window` with the program's background and gives it the main font.
+// Paints `window` with the program's background and black text, and gives it the main
+// font. The background is the program's own on any colour scheme, so its text colour is too.
 void applyFontAndBackground(QWidget* window);
+
+// Gives a text box the window's background and black text, whatever the colour scheme.
+void showOnWindowBackground(QWidget* box);
 
 }  // namespace brisk

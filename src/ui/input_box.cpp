@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include "ui/edit_menu.h"
+#include "ui/visible_frame.h"
 
 namespace brisk {
 
@@ -38,6 +39,7 @@ InputBox::InputBox(QWidget* parent) : QTextEdit(parent) {
   setAcceptDrops(true);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setTabChangesFocus(true);
+  keepFrameVisible(this);
 }
 
 void InputBox::keyPressEvent(QKeyEvent* event) {

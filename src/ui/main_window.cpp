@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QTimer>
 #include <QValidator>
 
 #include "link/link_boxes.h"
@@ -52,6 +53,34 @@ class FitsBoxValidator : public QValidator {
   QLineEdit* box_;
 };
 
+// While the address box still holds its first text, which only says what goes there,
+// taking the focus selects it whole: typing replaces it instead of adding to it.
+class FirstTextSelector : public QObject {
+ public:
+  // The combo box takes the focus for its line edit.
+  explicit FirstTextSelector(QComboBox* combo)
+      : QObject(combo), combo_(combo), box_(combo->lineEdit()) {
+    combo->installEventFilter(this);
+    box_->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if ((watched == combo_ || watched == box_) && event->type() == QEvent::FocusIn &&
+        box_->text() == QString::fromUtf8(kDefaultPeerAddress)) {
+      // After the click that gave the focus has placed the cursor.
+      QTimer::singleShot(0, box_, [box = box_] {
+        if (box->text() == QString::fromUtf8(kDefaultPeerAddress)) box->selectAll();
+      });
+    }
+    return false;
+  }
+
+ private:
+  QComboBox* combo_;
+  QLineEdit* box_;
+};
+
 QPushButton* makeButton(QWidget* parent, int id, const QString& text, const QRect& rect) {
   auto* button = new QPushButton(text, parent);
   placeControl(button, id, rect);
@@ -74,7 +103,8 @@ MainWindow::MainWindow(Peer& peer, QtFrontend& frontend, ProgramEnd& end,
   // Below this client size the fixed top row and the moving bottom row would overlap, and
   // the chat log would have no room for a line.
   setMinimumSize(kMinimumClientSize);
-  setOuterSize(this, placement.outerSize, false);
+  startSize_ = placement.outerSize;
+  setOuterSize(this, startSize_, false);
   if (placement.zoomed) setWindowState(Qt::WindowMaximized);
 
   const ConnectionSettings settings = loadConnectionSettings(store_);
@@ -104,16 +134,24 @@ void MainWindow::createControls() {
   // nothing typed is added to the list.
   addressBox_->setInsertPolicy(QComboBox::NoInsert);
   placeControl(addressBox_, kIdAddressBox, QRect(20, 15, 310, 25));
+  nameControl(addressBox_, QStringLiteral("对方地址"),
+              QStringLiteral("对方的IP地址或计算机名，也可从列表中选择局域网中找到的计算机"));
+  nameControl(addressBox_->lineEdit(), QStringLiteral("对方地址"), QString());
+  new FirstTextSelector(addressBox_);
 
   portBox_ = new QLineEdit(this);
   placeControl(portBox_, kIdPortBox, QRect(20, 50, 70, 25));
   portBox_->setValidator(new FitsBoxValidator(portBox_));
+  nameControl(portBox_, QStringLiteral("端口"), QStringLiteral("连接和监听所用的端口，1到65535"));
 
   chatLog_ = new ChatLog(this);
   placeControl(chatLog_, kIdChatLog, QRect(10, 90, 320, 100));
+  nameControl(chatLog_, QStringLiteral("聊天记录"), QStringLiteral("收到和发出的消息及连接状态"));
 
   inputBox_ = new InputBox(this);
   placeControl(inputBox_, kIdInputBox, QRect(10, 200, 320, 50));
+  nameControl(inputBox_, QStringLiteral("输入框"),
+              QStringLiteral("要发送的消息，Ctrl+Enter 发送；拖放到这里的文件和文件夹发送给对方"));
   inputBox_->setDropHandler(
       [this](const std::vector<std::filesystem::path>& paths) { peer_.offerFiles(paths); });
   connect(inputBox_, &InputBox::sendRequested, this, [this] { command(kIdSend); });
@@ -282,7 +320,9 @@ void MainWindow::showAbout() {
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
-  layoutControls(event->size());
+  // The event may carry a size the window system reported before a later resize of ours
+  // was applied; the widget's own size is the one its controls must fit.
+  layoutControls(size());
   QWidget::resizeEvent(event);
 }
 
@@ -318,7 +358,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   event->accept();
   if (closed_) return;
   closed_ = true;
-  saveWindowPlacement(store_, isMaximized(), frameGeometry().size());
+  saveWindowPlacement(store_, isMaximized(),
+                      settledOuterSize(startSize_, frameGeometry().size(), devicePixelRatio()));
   saveStayOnTop(store_, stayOnTop_);
   end_.run();
   saveConnectionSettings(store_, addressBox_->currentText().toStdString(),

@@ -86,6 +86,8 @@ class MainWindow : public QWidget {
   QtFrontend& frontend_;
   ProgramEnd& end_;
   const SettingsStore store_;
+  // The outer size the window was given at its start, frame included.
+  QSize startSize_;
   bool stayOnTop_ = false;
   bool closed_ = false;
   bool askBeforeClosing_ = true;

@@ -1,5 +1,8 @@
 #include "ui/outer_size.h"
 
+#include <cmath>
+#include <cstdlib>
+
 #include <QEvent>
 #include <QObject>
 #include <QWidget>
@@ -60,6 +63,15 @@ void setOuterSize(QWidget* window, QSize outer, bool fixed) {
   const QMargins frame = handle ? handle->frameMargins() : QMargins();
   setClientSize(window, outer.shrunkBy(frame), fixed);
   if (frame.isNull()) new FrameWatcher(window, outer, fixed);
+}
+
+QSize settledOuterSize(QSize requested, QSize measured, qreal scale) {
+  const bool fractional = scale != std::floor(scale);
+  const auto settle = [fractional](int asked, int now) {
+    return fractional && std::abs(now - asked) <= 1 ? asked : now;
+  };
+  return {settle(requested.width(), measured.width()),
+          settle(requested.height(), measured.height())};
 }
 
 }  // namespace brisk

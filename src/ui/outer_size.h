@@ -13,4 +13,11 @@ namespace brisk {
 // is known. Without a window manager (or offscreen) the two sizes are the same.
 void setOuterSize(QWidget* window, QSize outer, bool fixed);
 
+// The outer size to remember for a window that was given `requested` and measures
+// `measured` now, at `scale` device pixels per pixel. At a fractional scale the window
+// manager fits the device size to its size steps and Qt rounds it back, which can take a
+// pixel off a window nobody resized; within that pixel the requested size stays, so the
+// stored size does not creep from one start to the next.
+QSize settledOuterSize(QSize requested, QSize measured, qreal scale);
+
 }  // namespace brisk

@@ -77,6 +77,7 @@ PromptWindow::PromptWindow(const PromptRequest& request)
 
   auto* text = new QPlainTextEdit(this);
   placeControl(text, kIdPromptText, geometry.textBox);
+  nameControl(text, fromEngineText(request.line), QString());
   text->setReadOnly(true);
   text->setFrameShape(QFrame::NoFrame);
   // A scroll bar only where the text is longer than the box (more than 30 lines): in a
@@ -84,9 +85,7 @@ PromptWindow::PromptWindow(const PromptRequest& request)
   text->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   text->setTabChangesFocus(true);
   text->setPlainText(fromEngineText(request.text));
-  QPalette palette = text->palette();
-  palette.setColor(QPalette::Base, kBackgroundColour);
-  text->setPalette(palette);
+  showOnWindowBackground(text);
   // The whole text box is one visible line high for a one-line text: no inner margin.
   text->document()->setDocumentMargin(0);
 

@@ -68,32 +68,40 @@ TransferWindow::TransferWindow(TransferWindowSetup spec)
 void TransferWindow::addFileNameBox() {
   fileName_ = new QPlainTextEdit(this);
   placeControl(fileName_, ID_FILENAME, QRect(10, 10, 400, 45));
+  nameControl(fileName_, QStringLiteral("文件名"), QStringLiteral("正在传送的文件"));
   fileName_->setReadOnly(true);
   fileName_->setFrameShape(QFrame::NoFrame);
   fileName_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   fileName_->setPlainText(QStringLiteral("文件名"));
-  QPalette palette = fileName_->palette();
-  palette.setColor(QPalette::Base, kBackgroundColour);
-  fileName_->setPalette(palette);
+  showOnWindowBackground(fileName_);
 }
 
 void TransferWindow::addFigures(bool twoBars) {
   makeLabel(this, 0, QStringLiteral("文件大小："), QRect(10, 60, 80, 25));
   fileSize_ = makeLabel(this, kIdFileSize, QString(), QRect(90, 60, 120, 25));
+  nameControl(fileSize_, QStringLiteral("文件大小"), QString());
   makeLabel(this, 0, QStringLiteral("已经传送："), QRect(10, 85, 80, 25));
   fileDone_ = makeLabel(this, kIdFileDone, QString(), QRect(90, 85, 120, 25));
+  nameControl(fileDone_, QStringLiteral("已经传送"), QString());
   makeLabel(this, 0, QStringLiteral("传送速度："), QRect(210, 60, 80, 25));
   speed_ = makeLabel(this, kIdSpeed, QString(), QRect(290, 60, 120, 25));
+  nameControl(speed_, QStringLiteral("传送速度"), QString());
   makeLabel(this, 0, QStringLiteral("已用时间："), QRect(210, 85, 80, 25));
   elapsed_ = makeLabel(this, kIdElapsed, QString(), QRect(290, 85, 120, 25));
+  nameControl(elapsed_, QStringLiteral("已用时间"), QString());
 
   fileBar_ = makeBar(this, kIdFileBar, QRect(20, 115, 375, 20));
-  if (twoBars) totalBar_ = makeBar(this, kIdTotalBar, QRect(20, 145, 375, 20));
+  nameControl(fileBar_, QStringLiteral("文件进度"), QString());
+  if (twoBars) {
+    totalBar_ = makeBar(this, kIdTotalBar, QRect(20, 145, 375, 20));
+    nameControl(totalBar_, QStringLiteral("总进度"), QString());
+  }
 }
 
 void TransferWindow::addStatusAndButtons(int shift) {
   status_ = makeLabel(this, kIdStatus, QStringLiteral("状态"), QRect(40, 145 + shift, 340, 25));
   status_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  nameControl(status_, QStringLiteral("状态"), QString());
 
   auto* autoClose = new QCheckBox(QStringLiteral("传送完后关闭窗口"), this);
   placeControl(autoClose, kIdAutoCloseBox, QRect(10, 175 + shift, 140, 25));

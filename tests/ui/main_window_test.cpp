@@ -7,12 +7,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
 
 #include "ui/control_ids.h"
+#include "ui/outer_size.h"
 #include "ui_test_support.h"
 
 namespace brisk::test {
@@ -79,6 +81,14 @@ class MainWindowTest : public QObject {
     QVERIFY(disconnect.right() < window.width());
     QVERIFY(control<QWidget>(&window, kIdSendFile)->geometry().right() < window.width());
     QVERIFY(control<QWidget>(&window, kIdChatLog)->geometry().top() > disconnect.bottom());
+
+    // A window system may deliver a size it reported before the window's latest resize
+    // (a window manager rounding the first size at a fractional scale): the bottom row
+    // still fits the window as it is.
+    window.resize(398, 446);
+    QResizeEvent stale(QSize(400, 459), window.size());
+    QApplication::sendEvent(&window, &stale);
+    QCOMPARE(control<QWidget>(&window, kIdSend)->geometry().bottom(), 446 - 35 + 29);
   }
 
   void storedSizeThresholds_data() {
@@ -108,6 +118,41 @@ class MainWindowTest : public QObject {
     QCOMPARE(storedSetting(QStringLiteral("width")).toInt(), expected.width());
     QCOMPARE(storedSetting(QStringLiteral("height")).toInt(), expected.height());
     QCOMPARE(storedSetting(QStringLiteral("zoomed")).toInt(), 0);
+  }
+
+  // Five starts in a row at each scale, through the roundings between the stored outer
+  // size and the device size: Qt rounds each frame margin and the client size, and the
+  // window manager fits the device size to steps of the scale's rounded pixel, counted
+  // from the minimum size. The stored size comes back unchanged every time.
+  void storedSizeSurvivesRestartsAtEveryScale() {
+    struct Frame {
+      int before, after;  // device pixels: left and right, or title bar and bottom edge
+    };
+    const auto restart = [](int stored, int minimumClient, Frame frame, qreal scale) {
+      const int margins = qRound(frame.before / scale) + qRound(frame.after / scale);
+      int device = qRound((stored - margins) * scale);
+      device -= (device - qRound(minimumClient * scale)) % qRound(scale);
+      return qRound(device / scale) + margins;
+    };
+    for (const qreal scale : {1.0, 1.25, 1.5, 1.75, 2.0}) {
+      for (const Frame frame : {Frame{1, 5}, Frame{20, 5}, Frame{37, 0}, Frame{4, 4}}) {
+        for (int size = 380; size <= 1200; ++size) {
+          int stored = size;
+          for (int start = 0; start < 5; ++start) {
+            const int measured = restart(stored, 250, frame, scale);
+            stored =
+                settledOuterSize(QSize(stored, stored), QSize(measured, measured), scale).height();
+          }
+          QVERIFY2(
+              stored == size,
+              qPrintable(QStringLiteral("%1 became %2 at %3").arg(size).arg(stored).arg(scale)));
+        }
+      }
+    }
+    // What a person does to the window is kept, also by a single pixel at scale 1.
+    QCOMPARE(settledOuterSize(QSize(400, 460), QSize(400, 458), 1.5), QSize(400, 458));
+    QCOMPARE(settledOuterSize(QSize(400, 460), QSize(401, 459), 1.0), QSize(401, 459));
+    QCOMPARE(settledOuterSize(QSize(400, 460), QSize(401, 459), 1.25), QSize(400, 460));
   }
 
   void onlyExactlyOneTurnsFlagsOn_data() {
@@ -276,6 +321,25 @@ class MainWindowTest : public QObject {
       const QString buttons = look.label.isEmpty() ? QStringLiteral("LC") : QStringLiteral("--");
       QTRY_COMPARE(seen(), look.label + u'|' + buttons + u'|' + look.disconnect);
     }
+  }
+
+  // The address box's first text only says what goes there: clicking in and typing
+  // replaces it. An address typed before is kept and edited where clicked.
+  void firstAddressTextIsReplacedByTyping() {
+    Program program;
+    program.window.start();
+    QVERIFY(QTest::qWaitForWindowActive(&program.window));
+    auto* box = control<QComboBox>(&program.window, kIdAddressBox);
+    program.window.findChild<QLineEdit*>(controlName(kIdPortBox))->setFocus();
+    QTest::mouseClick(box->lineEdit(), Qt::LeftButton, {}, QPoint(20, 10));
+    QTRY_COMPARE(box->lineEdit()->selectedText(), QStringLiteral("对方IP地址"));
+    QTest::keyClicks(box->lineEdit(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(box->currentText(), QStringLiteral("127.0.0.1"));
+
+    program.window.findChild<QLineEdit*>(controlName(kIdPortBox))->setFocus();
+    QTest::mouseClick(box->lineEdit(), Qt::LeftButton, {}, QPoint(20, 10));
+    QTest::qWait(20);
+    QVERIFY(box->lineEdit()->selectedText().isEmpty());
   }
 
   void chatLogShowsColouredLinesFromAnyThread() {
