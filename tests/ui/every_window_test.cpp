@@ -204,6 +204,40 @@ class EveryWindowTest : public QObject {
     QVERIFY(checked > 20);
   }
 
+  // Each window's title shows whole, and a button with the keyboard focus looks it.
+  void decorationsAndFocusShowWhatTheyMean() {
+    EveryWindow every;
+    for (const QPointer<QWidget>& window : every.windows) {
+      if (!qobject_cast<QMessageBox*>(window)) continue;
+      const QFontMetrics metrics(window->font());
+      QVERIFY(window->width() >=
+              metrics.horizontalAdvance(window->windowTitle()) + 8 * metrics.height());
+    }
+    int checked = 0;
+    for (const QPointer<QWidget>& window : every.windows) {
+      window->activateWindow();
+      if (!QTest::qWaitForWindowActive(window)) QSKIP("this platform activates no window");
+      // As after a press of Tab: the style shows focus once the keyboard has moved it.
+      window->setAttribute(Qt::WA_KeyboardFocusChange);
+      for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        if (!button->isVisible()) continue;
+        QVERIFY2(button->focusPolicy() & Qt::TabFocus, qPrintable(button->text()));
+        // A default button may show the same mark with or without the focus (Qt's own
+        // style does): focused, it must still differ from a plain button.
+        const bool isDefault = button->isDefault();
+        button->setDefault(false);
+        button->clearFocus();
+        const QImage plain = button->grab().toImage();
+        button->setDefault(isDefault);
+        button->setFocus(Qt::TabFocusReason);
+        QVERIFY(button->hasFocus());
+        QVERIFY2(button->grab().toImage() != plain, qPrintable(button->text()));
+        ++checked;
+      }
+    }
+    QVERIFY(checked > 8);
+  }
+
   // A scheme changed while the program runs recolours the log; back on the light scheme
   // the lines have exactly their own colours again.
   void theLogFollowsASchemeChange() {
