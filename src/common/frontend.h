@@ -140,6 +140,11 @@ struct TransferWindowSetup {
   std::function<void()> onStop;
   // Called on the front end's thread when the auto-close box is ticked or cleared.
   std::function<void(bool)> onAutoCloseToggled;
+  // What moves, as the person knows it: the one file's or folder's name (on the receiving
+  // side the name it is saved under); empty for several items.
+  std::string itemName;
+  // Where it lies: the folder of the offered items, or the folder it is saved into.
+  std::filesystem::path folder;
 };
 
 // The once-a-second texts of a transfer window.

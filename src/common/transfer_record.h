@@ -66,6 +66,7 @@ struct TransferRecord {
   bool isSender = false;
   int fileCount = 0;                      // 1: one file; -1: one folder; 2 or more: that many items
   std::optional<std::string> saveAsName;  // receiving side, one file: the chosen name
+  std::string itemName;  // the one file's or folder's name; empty for several items
   int openMode = 0;
 
   // The transfer thread's last step: sets transferEnded and wakes a waiting progress thread,

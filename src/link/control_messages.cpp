@@ -90,6 +90,9 @@ std::shared_ptr<TransferRecord> receivingRecord(LinkContext& link, int index,
   record->isSender = false;
   record->pathBuffer = location.folder;
   record->saveAsName = location.saveAsName;
+  if (terms.fileCount == 1 || terms.fileCount == -1) {
+    record->itemName = location.saveAsName.value_or(suggestedName(terms.body));
+  }
   record->openMode = location.openMode;
   record->fileCount = terms.fileCount;
   record->totalSize = terms.totalSize;

@@ -79,6 +79,7 @@ void composeAndQueueOffer(LinkContext& link, const OfferKey& key,
   record->isConnector = link.connectingPeer();
   record->isSender = true;
   record->fileCount = offer.count;
+  if (listed.size() == 1) record->itemName = listed.front().name;
   auto prompt = std::make_shared<PromptHandle>(offer.shownBody);
 
   // The record and the waiting prompt are in their slots before the offer goes out, so an

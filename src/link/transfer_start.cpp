@@ -26,6 +26,8 @@ void startTransfer(LinkContext& link, const OfferKey& key,
   spec.isSender = record->isSender;
   spec.fileCount = record->fileCount;
   spec.autoCloseTicked = link.autoClose();
+  spec.itemName = record->itemName;
+  if (record->pathBuffer) spec.folder = *record->pathBuffer;
   spec.onStop = [&link, index, own = record.get()] { stopTransfer(link, index, own); };
   spec.onAutoCloseToggled = [&link](bool on) { link.setAutoClose(on); };
   // The window exists when this returns; without one the transfer still runs.

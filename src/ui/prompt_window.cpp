@@ -109,6 +109,12 @@ void PromptWindow::closeFromOutside() {
   finish();
 }
 
+void PromptWindow::press(int button) {
+  if (auto* pressed = findChild<QPushButton*>(controlName(kIdFirstButton + button))) {
+    pressed->click();
+  }
+}
+
 void PromptWindow::finish() {
   closing_ = true;
   close();

@@ -41,6 +41,8 @@ class PromptWindow : public QWidget {
 
   // Closes the window without an answer.
   void closeFromOutside();
+  // Presses the button at `button` (0 for the first caption), as a click on it does.
+  void press(int button);
 
  Q_SIGNALS:
   void answered(int buttonId);

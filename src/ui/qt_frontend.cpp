@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include "common/settings_store.h"
+#include "ui/attention_requests.h"
 #include "ui/control_ids.h"
 #include "ui/engine_text.h"
 #include "ui/file_exists_dialog.h"
@@ -289,7 +290,8 @@ PromptAnswer QtFrontend::showPrompt(PromptHandle& handle, const PromptRequest& r
           own(prompt);
           placeCascaded(prompt);
           prompt->show();
-          attention_.call(prompt, fromEngineText(request.line), fromEngineText(request.text));
+          attention_.call(prompt, fromEngineText(request.line), fromEngineText(request.text),
+                          offerActions(prompt, request));
           prompt->raise();
           prompt->activateWindow();
         };
@@ -445,11 +447,13 @@ void QtFrontend::showTransferVerdict(TransferWindowId window, const TransferVerd
   post([this, window, verdict] {
     TransferWindow* shown = transferWindow(window);
     if (!shown) return;
-    const QString title = shown->windowTitle();
+    VerdictNotification shownVerdict = verdictNotification(
+        shown->setup(), QString::fromStdString(verdict.status), shown->windowTitle());
     shown->showVerdict(verdict);
     // A window that closed itself after the transfer leaves the main window to show.
     QWidget* target = verdict.closeWindow ? mainWindow_.data() : shown;
-    attention_.call(target, QString::fromStdString(verdict.status), title);
+    attention_.call(target, shownVerdict.summary, shownVerdict.body,
+                    std::move(shownVerdict.actions));
   });
 }
 

@@ -27,6 +27,8 @@ class TransferWindow : public QWidget {
   void showFigures(const TransferFigures& figures);
   void showVerdict(const TransferVerdict& verdict);
 
+  const TransferWindowSetup& setup() const { return spec_; }
+
   // Whether the transfer still runs: no verdict yet and not stopped here.
   bool running() const { return running_; }
 

@@ -409,7 +409,7 @@ TEST_F(TerminalFrontendTest, TheFirstOfferEndsAsTheEngineReportsIt) {
 TEST_F(TerminalFrontendTest, TransferShowsALineEverySecondAndItsVerdict) {
   auto frontend = make(AnswerPolicy::Offers::Accept);
   const TransferWindowId window =
-      frontend->openTransferWindow(TransferWindowSetup{3, false, -1, false, {}, {}});
+      frontend->openTransferWindow(TransferWindowSetup{3, false, -1, false, {}, {}, {}, {}});
   EXPECT_EQ(frontend->status().openTransfers, 1);
   frontend->setTransferFileName(window, "/in/照片/一.jpg");
   frontend->showTransferFigures(window, {45, 20, std::nullopt});
@@ -420,7 +420,7 @@ TEST_F(TerminalFrontendTest, TransferShowsALineEverySecondAndItsVerdict) {
   frontend->transferEnded({3, false, true, TransferCause::Complete});
   // A second transfer's end does not change how the first one ended.
   const TransferWindowId later =
-      frontend->openTransferWindow(TransferWindowSetup{4, true, 1, false, {}, {}});
+      frontend->openTransferWindow(TransferWindowSetup{4, true, 1, false, {}, {}, {}, {}});
   frontend->showTransferVerdict(later, {false, "传送中止！", false, false});
   frontend->transferEnded({4, true, false});
 
@@ -442,7 +442,7 @@ TEST_F(TerminalFrontendTest, OnATerminalProgressIsOneLiveLine) {
   Console terminal(out, true);
   TerminalFrontend frontend(terminal, AnswerPolicy{});
   const TransferWindowId window =
-      frontend.openTransferWindow(TransferWindowSetup{1, true, 1, false, {}, {}});
+      frontend.openTransferWindow(TransferWindowSetup{1, true, 1, false, {}, {}, {}, {}});
   frontend.showTransferFigures(window, {150, std::nullopt, std::nullopt});
   frontend.showTransferVerdict(window, {true, "传送完毕！", false, false});
   // A position past 100 is a full bar; the verdict replaces the live line.

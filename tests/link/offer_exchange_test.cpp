@@ -163,6 +163,9 @@ TEST_F(OfferExchangeTest, AFolderAndSeveralItemsFromDifferentFoldersArrive) {
   const auto window = listenerUi.transferWindow(listenerUi.transferWindows().front());
   EXPECT_EQ(window.setup.fileCount, 2);
   EXPECT_FALSE(window.setup.isSender);
+  // Several items have no one name; the window knows where they went.
+  EXPECT_EQ(window.setup.itemName, "");
+  EXPECT_EQ(window.setup.folder, saveFolder);
 }
 
 TEST_F(OfferExchangeTest, ARefusalFreesBothSidesAndTellsTheOfferingPerson) {
@@ -358,7 +361,14 @@ TEST_F(OfferExchangeTest, OneFolderIsOfferedAsMinusOneAndSavedIntoTheChosenFolde
   const auto prompt = connectorUi.prompts().at(0);
   EXPECT_EQ(prompt.request.text, "Photos\t文件夹\t1000 bytes");
   EXPECT_EQ(prompt.request.captions.size(), 2u);
-  EXPECT_EQ(connectorUi.transferWindow(connectorUi.transferWindows().front()).setup.fileCount, -1);
+  // Each side's window knows the folder by name, and where it lies on that side.
+  const auto received = connectorUi.transferWindow(connectorUi.transferWindows().front()).setup;
+  EXPECT_EQ(received.fileCount, -1);
+  EXPECT_EQ(received.itemName, "Photos");
+  EXPECT_EQ(received.folder, saveFolder);
+  const auto sent = listenerUi.transferWindow(listenerUi.transferWindows().front()).setup;
+  EXPECT_EQ(sent.itemName, "Photos");
+  EXPECT_EQ(sent.folder, folder("out"));
   // The offering side's waiting prompt showed the folder's line alone (its thread may come
   // to it after the transfer has ended).
   ASSERT_TRUE(listenerUi.waitFor([&] { return !listenerUi.prompts().empty(); }));
