@@ -212,6 +212,8 @@ class Frontend {
 
   // Choosing what to offer and where to save. Nothing means the person cancelled.
   virtual std::vector<std::filesystem::path> chooseFilesToOffer() = 0;
+  // Folders to offer, for front ends that can pick them (the files dialog cannot).
+  virtual std::vector<std::filesystem::path> chooseFoldersToOffer() { return {}; }
   virtual std::optional<std::filesystem::path> chooseSaveFile(const std::string& suggestedName,
                                                               const std::string& defaultSuffix) = 0;
   // An existing file to continue receiving the peer's single file `suggestedName` into.

@@ -117,10 +117,12 @@ void offerInBackground(LinkContext& link, const OfferKey& key,
 
 }  // namespace
 
-void offerFromDialog(LinkContext& link) {
+void offerFromDialog(LinkContext& link, OfferPicker picker) {
   const std::optional<OfferKey> key = reserveSlotForOffer(link);
   if (!key) return;
-  std::vector<std::filesystem::path> items = link.frontend().chooseFilesToOffer();
+  std::vector<std::filesystem::path> items = picker == OfferPicker::Files
+                                                 ? link.frontend().chooseFilesToOffer()
+                                                 : link.frontend().chooseFoldersToOffer();
   if (items.empty()) {
     link.offers().dropReservation(*key);
     return;

@@ -7,10 +7,12 @@
 
 namespace brisk {
 
-// Offers files chosen in the open-files dialog: first checks the connection and a free
+enum class OfferPicker { Files, Folders };
+
+// Offers files (or folders) chosen in a dialog: first checks the connection and a free
 // slot, then asks the person (nothing happens when the dialog is cancelled). The offer is
 // composed on a Peer thread (see offerDropped). For the user-interface thread.
-void offerFromDialog(LinkContext& link);
+void offerFromDialog(LinkContext& link, OfferPicker picker);
 
 // Offers the dropped files and folders (full paths) as one offer. Returns once the slot
 // and the offer's place among the person's messages are kept: the items are read and

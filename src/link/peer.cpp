@@ -357,7 +357,11 @@ void Peer::offerFiles(const std::vector<std::filesystem::path>& items) {
 }
 
 void Peer::offerFromDialog() {
-  brisk::offerFromDialog(*this);
+  brisk::offerFromDialog(*this, OfferPicker::Files);
+}
+
+void Peer::offerFoldersFromDialog() {
+  brisk::offerFromDialog(*this, OfferPicker::Folders);
 }
 
 void Peer::offerReserved(const OfferKey& key, const std::vector<std::filesystem::path>& items) {

@@ -65,6 +65,8 @@ class Peer : private LinkContext {
   // Send file: checks the connection and a free Index, asks the person for files and
   // offers them. For the front end's thread.
   void offerFromDialog();
+  // The same with folders chosen in a folders dialog.
+  void offerFoldersFromDialog();
   // Offers `items` under an Index the caller reserved with offers().reserve(), composing
   // the offer on the calling thread.
   void offerReserved(const OfferKey& key, const std::vector<std::filesystem::path>& items);

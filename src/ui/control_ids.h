@@ -31,6 +31,10 @@ inline constexpr int kCmdAbout = 72;
 inline constexpr int kCmdAnnounce = 73;
 inline constexpr int kCmdShowFound = 74;
 inline constexpr int kCmdDisplayName = 75;
+// The main context menu's entries for sending folders, the login and the tray.
+inline constexpr int kCmdSendFolder = 76;
+inline constexpr int kCmdAutostart = 77;
+inline constexpr int kCmdCloseToTray = 78;
 
 // Edit menu of the chat log and the input box.
 inline constexpr int kCmdCopy = 3031;

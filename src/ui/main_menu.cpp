@@ -18,4 +18,19 @@ QMenu* createMainMenu(bool stayOnTop, QWidget* parent) {
   return menu;
 }
 
+void addDesktopMenuActions(QMenu* menu, bool autostart, bool trayShown, bool closeToTray) {
+  menu->addSeparator();
+  menu->addAction(QStringLiteral("发送文件夹... (&D)"))->setData(kCmdSendFolder);
+  menu->addSeparator();
+  const auto addSwitch = [menu](const QString& text, int command, bool on) {
+    QAction* action = menu->addAction(text);
+    action->setData(command);
+    action->setCheckable(true);
+    action->setChecked(on);
+  };
+  addSwitch(QStringLiteral("登录时启动 (&L)"), kCmdAutostart, autostart);
+  if (trayShown)
+    addSwitch(QStringLiteral("关闭窗口时最小化到托盘 (&T)"), kCmdCloseToTray, closeToTray);
+}
+
 }  // namespace brisk

@@ -9,4 +9,9 @@ namespace brisk {
 // on top), "使用方法 (&H)" and "关于 (&A)". Each action's data is its command (70 to 72).
 QMenu* createMainMenu(bool stayOnTop, QWidget* parent);
 
+// The entries that reach beyond the window: "发送文件夹... (&D)" (76), "登录时启动 (&L)"
+// (77, ticked while the login entry exists) and, only while a tray shows the program,
+// "关闭窗口时最小化到托盘 (&T)" (78).
+void addDesktopMenuActions(QMenu* menu, bool autostart, bool trayShown, bool closeToTray);
+
 }  // namespace brisk

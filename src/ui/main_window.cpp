@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,6 +20,7 @@
 #include "link/peer.h"
 #include "link/program_end.h"
 #include "ui/address_list.h"
+#include "ui/autostart.h"
 #include "ui/chat_log.h"
 #include "ui/control_ids.h"
 #include "ui/control_placement.h"
@@ -109,6 +111,7 @@ MainWindow::MainWindow(Peer& peer, QtFrontend& frontend, ProgramEnd& end,
 
   const ConnectionSettings settings = loadConnectionSettings(store_);
   peer_.setAutoClose(settings.autoClose);
+  closeToTray_ = readCloseToTray(store_);
   addressBox_->setEditText(QString::fromStdString(settings.peerAddress));
   portBox_->setText(QString::number(settings.port));
   addressList_ = new AddressList(addressBox_, portBox_, store_, std::move(discovery));
@@ -201,13 +204,33 @@ void MainWindow::layoutControls(QSize client) {
   addressBox_->setGeometry(20, 15, size(w - 40), addressBox_->height());
 }
 
-void MainWindow::start() {
+void MainWindow::start(bool hidden) {
+  setStayOnTop(readStayOnTop(store_));
+  // Without a tray, a window started hidden could not be reached at all.
+  if (hidden && trayShown_) return;
   if (windowState() & Qt::WindowMaximized) {
     showMaximized();
   } else {
     show();
   }
-  setStayOnTop(readStayOnTop(store_));
+}
+
+void MainWindow::setTrayShown(bool shown) {
+  trayShown_ = shown;
+}
+
+void MainWindow::showFromOutside() {
+  if (isMinimized()) {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+  }
+  show();
+  raise();
+  activateWindow();
+}
+
+void MainWindow::quit() {
+  quitting_ = true;
+  if (!close()) quitting_ = false;
 }
 
 void MainWindow::appendLog(const QString& text, const QColor& colour) {
@@ -291,6 +314,21 @@ void MainWindow::command(int id) {
     case kCmdDisplayName:
       addressList_->editDisplayName(this);
       break;
+    case kCmdSendFolder:
+      peer_.offerFoldersFromDialog();
+      break;
+    case kCmdAutostart:
+      if (const QString failed =
+              setAutostart(!autostartEnabled(), QCoreApplication::applicationFilePath());
+          !failed.isEmpty()) {
+        frontend_.showNotice(
+            QStringLiteral("无法更改登录时启动：\r\n%1").arg(failed).toStdString());
+      }
+      break;
+    case kCmdCloseToTray:
+      closeToTray_ = !closeToTray_;
+      saveCloseToTray(store_, closeToTray_);
+      break;
     default:
       break;
   }
@@ -329,6 +367,7 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
   QMenu* menu = createMainMenu(stayOnTop_, this);
   addressList_->addMenuActions(menu);
+  addDesktopMenuActions(menu, autostartEnabled(), trayShown_, closeToTray_);
   const QAction* chosen = menu->exec(event->globalPos());
   const int id = chosen ? chosen->data().toInt() : 0;
   delete menu;
@@ -351,6 +390,13 @@ bool MainWindow::confirmClose() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  // The close box hides the window in the tray when the person chose so; the tray's own
+  // quit, a termination signal and the session's end still end the program.
+  if (!closed_ && closesToTray() && !quitting_ && askBeforeClosing_) {
+    event->ignore();
+    hide();
+    return;
+  }
   if (!closed_ && !confirmClose()) {
     event->ignore();
     return;

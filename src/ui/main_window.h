@@ -40,8 +40,19 @@ class MainWindow : public QWidget {
              std::unique_ptr<DiscoveryBackend> discovery = nullptr);
   ~MainWindow() override;
 
-  // Shows the window, maximised if it was left so, and restores stay-on-top.
-  void start();
+  // Shows the window, maximised if it was left so, and restores stay-on-top. With
+  // `hidden`, while a tray shows the program, the window stays in the tray instead.
+  void start(bool hidden = false);
+
+  // A tray icon shows the program (or no longer does): only then can the window hide
+  // in it instead of closing.
+  void setTrayShown(bool shown);
+  bool closesToTray() const { return trayShown_ && closeToTray_; }
+  // Shows the window where it was and brings it to the front.
+  void showFromOutside();
+  // Ends the program as the close box does when the window does not hide in the tray:
+  // asking first about running transfers.
+  void quit();
 
   // The window's commands: the buttons (7 to 11) and the main context menu (70 to 75).
   void command(int id);
@@ -91,6 +102,9 @@ class MainWindow : public QWidget {
   bool stayOnTop_ = false;
   bool closed_ = false;
   bool askBeforeClosing_ = true;
+  bool trayShown_ = false;
+  bool closeToTray_ = false;
+  bool quitting_ = false;
 
   QComboBox* addressBox_ = nullptr;
   QLineEdit* portBox_ = nullptr;

@@ -8,6 +8,7 @@ namespace {
 
 constexpr int kSmallestWidth = 160;
 constexpr int kSmallestHeight = 100;
+constexpr const char* kCloseToTrayName = "CloseToTray";
 
 }  // namespace
 
@@ -38,6 +39,14 @@ void saveWindowPlacement(const SettingsStore& store, bool maximised, QSize outer
 
 void saveStayOnTop(const SettingsStore& store, bool stayOnTop) {
   store.writeSettingNumber("StayOnTop", stayOnTop ? 1 : 0);
+}
+
+bool readCloseToTray(const SettingsStore& store) {
+  return store.readOptionalSetting(kCloseToTrayName) == "1";
+}
+
+void saveCloseToTray(const SettingsStore& store, bool on) {
+  store.writeSettingNumber(kCloseToTrayName, on ? 1 : 0);
 }
 
 }  // namespace brisk

@@ -24,4 +24,9 @@ bool readStayOnTop(const SettingsStore& store);
 void saveWindowPlacement(const SettingsStore& store, bool maximised, QSize outerSize);
 void saveStayOnTop(const SettingsStore& store, bool stayOnTop);
 
+// "CloseToTray": closing the main window hides it in the tray instead of ending the
+// program. Off unless it holds 1; files written before the choice existed load silently.
+bool readCloseToTray(const SettingsStore& store);
+void saveCloseToTray(const SettingsStore& store, bool on);
+
 }  // namespace brisk

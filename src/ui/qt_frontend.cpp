@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
@@ -331,6 +332,24 @@ std::vector<std::filesystem::path> QtFrontend::chooseFilesToOffer() {
   });
 }
 
+// The files dialog picks no folders; this one picks several in one go.
+std::vector<std::filesystem::path> QtFrontend::chooseFoldersToOffer() {
+  return askOnGuiThread<std::vector<std::filesystem::path>>({}, [this] {
+    QFileDialog dialog(dialogOwner());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    // Only the program's own dialog lets the person pick more than one folder.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    for (auto* view : dialog.findChildren<QAbstractItemView*>()) {
+      view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    }
+    std::vector<std::filesystem::path> paths;
+    if (dialog.exec() != QDialog::Accepted) return paths;
+    for (const QString& name : dialog.selectedFiles()) paths.push_back(toPath(name));
+    return paths;
+  });
+}
+
 std::optional<std::filesystem::path> QtFrontend::chooseSaveFile(const std::string& suggestedName,
                                                                 const std::string& defaultSuffix) {
   return askOnGuiThread<std::optional<std::filesystem::path>>(
@@ -402,11 +421,15 @@ TransferWindowId QtFrontend::openTransferWindow(const TransferWindowSetup& setup
     auto* window = new TransferWindow(setup);
     const TransferWindowId id = ++lastTransferWindow_;
     transferWindows_[id] = window;
-    QObject::connect(window, &QObject::destroyed, this, [this, id] { transferWindows_.erase(id); });
+    QObject::connect(window, &QObject::destroyed, this, [this, id] {
+      transferWindows_.erase(id);
+      Q_EMIT runningTransfersChanged(runningTransfers());
+    });
     own(window);
     placeCascaded(window);
     window->show();
     answer->give(id);
+    Q_EMIT runningTransfersChanged(runningTransfers());
   });
 }
 
@@ -450,6 +473,7 @@ void QtFrontend::showTransferVerdict(TransferWindowId window, const TransferVerd
     VerdictNotification shownVerdict = verdictNotification(
         shown->setup(), QString::fromStdString(verdict.status), shown->windowTitle());
     shown->showVerdict(verdict);
+    Q_EMIT runningTransfersChanged(runningTransfers());
     // A window that closed itself after the transfer leaves the main window to show.
     QWidget* target = verdict.closeWindow ? mainWindow_.data() : shown;
     attention_.call(target, shownVerdict.summary, shownVerdict.body,

@@ -71,6 +71,7 @@ class QtFrontend : public QObject, public Frontend {
   PromptAnswer showPrompt(PromptHandle& handle, const PromptRequest& request) override;
 
   std::vector<std::filesystem::path> chooseFilesToOffer() override;
+  std::vector<std::filesystem::path> chooseFoldersToOffer() override;
   std::optional<std::filesystem::path> chooseSaveFile(const std::string& suggestedName,
                                                       const std::string& defaultSuffix) override;
   std::optional<std::filesystem::path> chooseResumeFile(const std::string& suggestedName) override;
@@ -101,6 +102,8 @@ class QtFrontend : public QObject, public Frontend {
   void portListening();
   void addressTextChanged(const QString& text);
   void frontRequested();
+  // The number of transfers under way changed.
+  void runningTransfersChanged(int running);
 
  private:
   // Runs `work` on the GUI thread after everything queued before it.

@@ -51,6 +51,10 @@ const QStringList kMainMenu = {
     QStringLiteral("监听时在局域网上公布本机 (&P)=73"),
     QStringLiteral("显示局域网上找到的计算机 (&F)=74"),
     QStringLiteral("本机显示名称... (&N)=75"),
+    QStringLiteral("-"),
+    QStringLiteral("发送文件夹... (&D)=76"),
+    QStringLiteral("-"),
+    QStringLiteral("登录时启动 (&L)=77"),
 };
 
 // Sends a right click to `target` and returns the items of the menu that opened (closed

@@ -34,31 +34,6 @@ QString logOf(MainWindow& window) {
   return control<QTextEdit>(&window, kIdChatLog)->toPlainText();
 }
 
-// Starts two programs and links them by clicking Listen in one and Connect (127.0.0.1) in
-// the other.
-bool startAndLink(Program& listener, Program& connector) {
-  listener.window.start();
-  connector.window.start();
-  const QString port = QString::number(freePortRange(100));
-  control<QLineEdit>(&listener.window, kIdPortBox)->setText(port);
-  QTest::mouseClick(control<QPushButton>(&listener.window, kIdListen), Qt::LeftButton);
-  // The label changes at once; the port listens a moment later, on the link's thread.
-  if (!QTest::qWaitFor([&] {
-        return statusOf(listener.window) == QStringLiteral("正在监听...") &&
-               isListening(port.toInt());
-      })) {
-    return false;
-  }
-  control<QComboBox>(&connector.window, kIdAddressBox)->setEditText(QStringLiteral("127.0.0.1"));
-  control<QLineEdit>(&connector.window, kIdPortBox)->setText(port);
-  QTest::mouseClick(control<QPushButton>(&connector.window, kIdConnect), Qt::LeftButton);
-  const bool up = QTest::qWaitFor([&] {
-    return statusOf(listener.window) == QStringLiteral("已连接") &&
-           statusOf(connector.window) == QStringLiteral("已连接");
-  });
-  return up;
-}
-
 PromptWindow* promptSaying(const QString& line) {
   for (PromptWindow* prompt : openWindows<PromptWindow>()) {
     if (prompt->findChild<QLabel*>()->text() == line) return prompt;

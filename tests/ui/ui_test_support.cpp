@@ -4,10 +4,14 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDropEvent>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -77,6 +81,37 @@ void BoxAnswerer::answerOpenBoxes() {
     texts_.append(box->text());
     box->buttons().constFirst()->click();
   }
+}
+
+namespace {
+
+QString shownStatus(MainWindow& window) {
+  auto* label = window.findChild<QLabel*>(kStatusLabelName);
+  return label->isVisible() ? label->text() : QString();
+}
+
+}  // namespace
+
+bool startAndLink(Program& listener, Program& connector) {
+  listener.window.start();
+  connector.window.start();
+  const QString port = QString::number(freePortRange(100));
+  control<QLineEdit>(&listener.window, kIdPortBox)->setText(port);
+  QTest::mouseClick(control<QPushButton>(&listener.window, kIdListen), Qt::LeftButton);
+  // The label changes at once; the port listens a moment later, on the link's thread.
+  if (!QTest::qWaitFor([&] {
+        return shownStatus(listener.window) == QStringLiteral("正在监听...") &&
+               isListening(port.toInt());
+      })) {
+    return false;
+  }
+  control<QComboBox>(&connector.window, kIdAddressBox)->setEditText(QStringLiteral("127.0.0.1"));
+  control<QLineEdit>(&connector.window, kIdPortBox)->setText(port);
+  QTest::mouseClick(control<QPushButton>(&connector.window, kIdConnect), Qt::LeftButton);
+  return QTest::qWaitFor([&] {
+    return shownStatus(listener.window) == QStringLiteral("已连接") &&
+           shownStatus(connector.window) == QStringLiteral("已连接");
+  });
 }
 
 bool dropUrls(QWidget* target, const QList<QUrl>& urls) {

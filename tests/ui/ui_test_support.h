@@ -58,6 +58,10 @@ class BoxAnswerer : public QObject {
   QStringList texts_;
 };
 
+// Starts two programs and links them by clicking Listen in one (on a free port) and
+// Connect (127.0.0.1) in the other; true once both show the link.
+bool startAndLink(Program& listener, Program& connector);
+
 // Drops `urls` on `target` as a file manager does: enter, move, drop. Returns whether the
 // drop was taken.
 bool dropUrls(QWidget* target, const QList<QUrl>& urls);
