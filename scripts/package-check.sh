@@ -22,6 +22,8 @@ expected=(
   bin/brisk
   bin/brisk-peer
   share/applications/org.brisk.Brisk.desktop
+  share/kio/servicemenus/brisk-send.desktop
+  share/nemo/actions/brisk-send.nemo_action
   share/icons/hicolor/scalable/apps/org.brisk.Brisk.svg
   share/metainfo/org.brisk.Brisk.metainfo.xml
   share/man/man1/brisk.1.gz
@@ -37,6 +39,12 @@ done
 
 echo "== Validate"
 desktop-file-validate "$usr/share/applications/org.brisk.Brisk.desktop"
+# The service menu and the Nemo action are the file managers' own formats, which
+# desktop-file-validate does not know: each must at least run the hand-over.
+for menu in kio/servicemenus/brisk-send.desktop nemo/actions/brisk-send.nemo_action; do
+  grep -q '^Exec=brisk --send %F$' "$usr/share/$menu" ||
+    { echo "$menu does not run brisk --send %F"; exit 1; }
+done
 appstreamcli validate --no-net --explain "$usr/share/metainfo/org.brisk.Brisk.metainfo.xml"
 file --brief "$usr/share/icons/hicolor/scalable/apps/org.brisk.Brisk.svg" | grep -q 'SVG' ||
   { echo "the icon is not an SVG image"; exit 1; }
