@@ -102,6 +102,14 @@ void workElsewhere() {
   QApplication::setActiveWindow(nullptr);
 }
 
+// Shows the main window, then turns to another program.
+bool startInTheBackground(Program& program) {
+  program.window.start();
+  if (!QTest::qWaitForWindowActive(&program.window)) return false;
+  workElsewhere();
+  return true;
+}
+
 PromptRequest offerRequest() {
   return PromptRequest{"对方要发送文件给你，你要接收吗？",
                        "a.txt\t10 bytes",
@@ -144,9 +152,7 @@ class AttentionTest : public QObject {
   void offerAndVerdictNotifyWhileInTheBackground() {
     StubNotifications stub(stubBus_);
     Program program;
-    program.window.start();
-    QVERIFY(QTest::qWaitForWindowActive(&program.window));
-    workElsewhere();
+    QVERIFY(startInTheBackground(program));
 
     PromptHandle handle("a.txt\t10 bytes");
     std::jthread offer([&] { program.frontend.showPrompt(handle, offerRequest()); });
@@ -196,9 +202,7 @@ class AttentionTest : public QObject {
     QFETCH(int, answer);
     StubNotifications stub(stubBus_);
     Program program;
-    program.window.start();
-    QVERIFY(QTest::qWaitForWindowActive(&program.window));
-    workElsewhere();
+    QVERIFY(startInTheBackground(program));
 
     PromptHandle handle("a.txt\t10 bytes");
     std::atomic<int> given{-1};
@@ -244,9 +248,7 @@ class AttentionTest : public QObject {
                                    : QStringList{QStringLiteral("body")});
     OpenedUrls opened;
     Program program;
-    program.window.start();
-    QVERIFY(QTest::qWaitForWindowActive(&program.window));
-    workElsewhere();
+    QVERIFY(startInTheBackground(program));
 
     TransferWindowSetup setup = transferSpec(6);
     setup.fileCount = fileCount;
@@ -271,9 +273,7 @@ class AttentionTest : public QObject {
   void noServiceIsSilent() {
     BoxAnswerer boxes;
     Program program;
-    program.window.start();
-    QVERIFY(QTest::qWaitForWindowActive(&program.window));
-    workElsewhere();
+    QVERIFY(startInTheBackground(program));
     const TransferWindowId window = program.frontend.openTransferWindow(transferSpec(5));
     program.frontend.showTransferVerdict(window, verdictOf(true, "传送完毕！"));
     QTRY_COMPARE(program.frontend.transferWindow(window)
