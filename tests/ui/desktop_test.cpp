@@ -251,6 +251,40 @@ class DesktopTest : public QObject {
     QVERIFY(QString::fromUtf8(brisk.readAllStandardOutput()).startsWith(expected));
   }
 
+  // One program runs per settings folder: a later start with paths hands them over and
+  // ends at once; paths that are not there are named and nothing starts.
+  void aLaterStartHandsItsPathsOver() {
+    QTemporaryDir config;
+    QTemporaryDir runtime;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const auto run = [&](QProcess& brisk, const QStringList& arguments) {
+      brisk.setProcessEnvironment(environment);
+      brisk.start(QStringLiteral(BRISK_PROGRAM), arguments);
+    };
+    QProcess first;
+    run(first, {});
+    QVERIFY(QTest::qWaitFor([&] { return !QDir(runtime.path()).isEmpty(QDir::System); }));
+
+    QProcess missing;
+    run(missing, {QStringLiteral("--send"), config.filePath(QStringLiteral("nothing"))});
+    QVERIFY(missing.waitForFinished(10000));
+    QCOMPARE(missing.exitCode(), 2);
+    QVERIFY(missing.readAllStandardError().contains("nothing: no such file or folder"));
+
+    QProcess second;
+    run(second, {QStringLiteral("--send"), config.path()});
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(first.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    QVERIFY(first.waitForFinished(20000));
+    QCOMPARE(first.exitCode(), 0);
+  }
+
   // SIGTERM, SIGINT and SIGHUP close the window the normal way: the settings are written.
   void signalsSaveTheSettings_data() {
     QTest::addColumn<int>("signalNumber");
