@@ -88,14 +88,14 @@ double transferBetweenThreads(const fs::path& item, const fs::path& saveFolder, 
   sender->isConnector = false;
   sender->fileCount = fileCount;
   sender->dataPort = port;
-  sender->peerAddress = brisk::Ipv4Address{0x7F000001};
+  sender->peerAddress = brisk::IpAddress::fromIpv4(0x7F000001);
 
   auto receiver = std::make_shared<brisk::TransferRecord>();
   receiver->pathBuffer = saveFolder;
   receiver->isConnector = true;
   receiver->fileCount = fileCount;
   receiver->dataPort = port;
-  receiver->peerAddress = brisk::Ipv4Address{0x7F000001};
+  receiver->peerAddress = brisk::IpAddress::fromIpv4(0x7F000001);
 
   const auto start = Clock::now();
   std::thread sending([&] { brisk::transferThread(context, sender); });

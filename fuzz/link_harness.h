@@ -63,7 +63,7 @@ class LinkHarness : public LinkContext {
   bool connected() const override { return connected_; }
   bool connectingPeer() const override { return connecting_; }
   int controlPort() const override { return controlPort_; }
-  Ipv4Address controlPeerAddress() const override { return *Ipv4Address::parseDotted("127.0.0.1"); }
+  IpAddress controlPeerAddress() const override { return *IpAddress::parseDotted("127.0.0.1"); }
   bool autoClose() const override { return false; }
   void setAutoClose(bool) override {}
 

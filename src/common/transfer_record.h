@@ -56,7 +56,7 @@ struct TransferRecord {
   SocketInterrupter dataSocket;
 
   int index = 0;
-  Ipv4Address peerAddress;  // the address the control connection's peer has
+  IpAddress peerAddress;  // the address the control connection's peer has
   int dataPort = 0;
   TransferWindowId window = 0;
   // The offer folder (sending side) or the chosen save folder (receiving side).

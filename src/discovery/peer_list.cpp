@@ -2,15 +2,27 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
 #include <tuple>
 #include <type_traits>
 #include <utility>
+
+#include <net/if.h>
 
 #include "discovery/display_name.h"
 
 namespace brisk {
 
 namespace {
+
+// fe80::/10, as the daemon writes it: the first group in full, lower or upper case.
+bool isLinkLocalIpv6(const std::string& address) {
+  if (address.size() < 5 || address[4] != ':') return false;
+  const std::string group = {static_cast<char>(std::tolower(address[0])),
+                             static_cast<char>(std::tolower(address[1])),
+                             static_cast<char>(std::tolower(address[2]))};
+  return group == "fe8" || group == "fe9" || group == "fea" || group == "feb";
+}
 
 // Lower is better.
 int addressRank(const std::string& address) {
@@ -21,8 +33,21 @@ int addressRank(const std::string& address) {
     return 0;
   }
   if (address == "::1") return 5;
-  if (address.starts_with("fe80:") || address.starts_with("FE80:")) return 3;
+  if (isLinkLocalIpv6(address)) return 3;
   return 1;
+}
+
+// A link-local IPv6 address is reachable only through the interface it was seen on, so it
+// carries that interface, as "fe80::1%eth0", which connecting to it needs.
+std::string withScope(const std::string& address, int interfaceIndex) {
+  if (!isLinkLocalIpv6(address) || interfaceIndex <= 0 || address.find('%') != std::string::npos) {
+    return address;
+  }
+  char name[IF_NAMESIZE] = {};
+  if (::if_indextoname(static_cast<unsigned>(interfaceIndex), name) == nullptr) {
+    return address + '%' + std::to_string(interfaceIndex);
+  }
+  return address + '%' + name;
 }
 
 }  // namespace
@@ -93,14 +118,17 @@ bool PeerList::rebuild() {
     if (routes.empty() || own) continue;
     std::vector<std::string> addresses;
     std::vector<int> ports;
+    std::vector<int> interfaces;
     for (const auto& [route, announcement] : routes) {
       addresses.push_back(announcement.address);
       ports.push_back(announcement.port);
+      interfaces.push_back(std::get<0>(route));
     }
     const std::size_t best = preferredAddress(addresses);
     std::string shownName = sanitizeDisplayName(name);
     if (shownName.empty()) shownName = "?";
-    DiscoveredPeer peer{std::move(shownName), addresses[best], ports[best]};
+    DiscoveredPeer peer{std::move(shownName), withScope(addresses[best], interfaces[best]),
+                        ports[best]};
     entry.verified = verified_ && verified_(peer);
     ranked.push_back(Ranked{std::move(peer), entry.verified, entry.lastSeen});
   }

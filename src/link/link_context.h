@@ -45,7 +45,7 @@ class LinkContext {
   virtual bool connectingPeer() const = 0;
   virtual int controlPort() const = 0;
   // The address the control connection's peer has.
-  virtual Ipv4Address controlPeerAddress() const = 0;
+  virtual IpAddress controlPeerAddress() const = 0;
   virtual bool autoClose() const = 0;
   virtual void setAutoClose(bool on) = 0;
 

@@ -136,7 +136,7 @@ void Peer::disconnect() {
   frontend_.showLinkState(LinkState::Idle);
 }
 
-Ipv4Address Peer::controlPeerAddress() const {
+IpAddress Peer::controlPeerAddress() const {
   std::lock_guard lock(linkMutex_);
   return controlPeerAddress_;
 }
@@ -186,7 +186,7 @@ std::optional<Socket> Peer::listenForPeer(LinkAttempt& attempt) {
     return std::nullopt;
   }
   if (const auto address = peerAddressOf(accepted.socket)) {
-    frontend_.setAddressText(address->dotted());
+    frontend_.setAddressText(address->text());
   }
   return std::move(accepted.socket);
 }
@@ -446,7 +446,7 @@ void Peer::logLocalAddress() {
       notices_.showNoticeModal(localAddressFailed(local.failedCall));
       return;
     }
-    frontend_.appendLog("本机IP地址：" + local.address->dotted() + "\r\n", kBlack);
+    frontend_.appendLog("本机IP地址：" + local.address->text() + "\r\n", kBlack);
   });
 }
 

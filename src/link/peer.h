@@ -127,7 +127,7 @@ class Peer : private LinkContext {
                   std::function<void(bool sent)> done) override;
   void withdrawOfferPlace(std::uint64_t place) override { personMessages_.withdraw(place); }
   void startThread(std::function<void()> work) override { threads_.start(std::move(work)); }
-  Ipv4Address controlPeerAddress() const override;
+  IpAddress controlPeerAddress() const override;
 
   void startLink(Role role, std::string host, int port);
   void runLink(const std::shared_ptr<LinkAttempt>& attempt);
@@ -172,7 +172,7 @@ class Peer : private LinkContext {
   // The current listen or connect attempt and, once connected, its control socket.
   mutable std::mutex linkMutex_;
   std::shared_ptr<LinkAttempt> link_;
-  Ipv4Address controlPeerAddress_;
+  IpAddress controlPeerAddress_;
 
   // The writer of the current connection; the receive thread starts it when the link is
   // up and stops it before closing the socket, so no send outlives the descriptor.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -14,14 +15,34 @@
 
 namespace brisk {
 
-// An IPv4 address in host byte order.
-struct Ipv4Address {
-  std::uint32_t value = 0;
+// An IPv4 or an IPv6 address. An IPv4 peer seen through an IPv6 socket (::ffff:a.b.c.d)
+// is kept as the IPv4 address it is, so that it reads and compares the same either way.
+// An IPv6 address keeps its scope (the interface a link-local address belongs to), which
+// connecting to it needs.
+class IpAddress {
+ public:
+  IpAddress() = default;  // 0.0.0.0
+  static IpAddress fromIpv4(std::uint32_t hostOrder);
+  static IpAddress fromIpv6(const std::array<std::uint8_t, 16>& bytes, std::uint32_t scope = 0);
 
   // "a.b.c.d"; nothing else (no host names, no shortened forms).
-  static std::optional<Ipv4Address> parseDotted(std::string_view text);
-  std::string dotted() const;
-  friend bool operator==(Ipv4Address, Ipv4Address) = default;
+  static std::optional<IpAddress> parseDotted(std::string_view text);
+
+  bool isIpv6() const { return ipv6_; }
+  std::uint32_t ipv4() const;  // host byte order; 0 for an IPv6 address
+  const std::array<std::uint8_t, 16>& ipv6Bytes() const { return bytes_; }
+  std::uint32_t scope() const { return scope_; }
+  bool isLoopback() const;  // 127.0.0.0/8 or ::1
+
+  // "192.168.1.20", "2001:db8::5", "fe80::1%eth0": text that resolveHost reads back.
+  std::string text() const;
+
+  friend bool operator==(const IpAddress&, const IpAddress&) = default;
+
+ private:
+  bool ipv6_ = false;
+  std::array<std::uint8_t, 16> bytes_{};  // network order; IPv4 in the first four
+  std::uint32_t scope_ = 0;
 };
 
 // Owns one socket descriptor and closes it. Only the owner closes; other threads break
@@ -82,7 +103,8 @@ struct SocketResult {
 // -1 with errno set. For senders that share a socket they do not own.
 ssize_t sendAllOn(int fd, std::string_view data);
 
-// A listening TCP socket on every local address at `port`, with SO_REUSEADDR.
+// A listening TCP socket on every local address at `port`, IPv4 and IPv6 alike, with
+// SO_REUSEADDR. On a system without IPv6 it listens on IPv4 alone.
 SocketResult listenTcp(std::uint16_t port, int backlog);
 
 // Waits for one connection on `listener`. The wait can be broken through `interrupter`
@@ -90,41 +112,41 @@ SocketResult listenTcp(std::uint16_t port, int backlog);
 // any other address are closed and the wait goes on. With `limit`, the wait fails with
 // ETIMEDOUT once the time is up.
 SocketResult acceptTcp(const Socket& listener, const SocketInterrupter& interrupter,
-                       std::optional<Ipv4Address> onlyFrom = std::nullopt,
+                       std::optional<IpAddress> onlyFrom = std::nullopt,
                        std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
 // Connects to `address`:`port`. The socket is armed in `interrupter` while the connect is
 // in progress, so that another thread can cancel it; it is disarmed before returning. With
 // `limit`, a connect still unanswered when the time is up (a peer whose SYNs are dropped)
 // fails with ETIMEDOUT instead of waiting for the system's own retries, about two minutes.
-SocketResult connectTcp(Ipv4Address address, std::uint16_t port, SocketInterrupter& interrupter,
+SocketResult connectTcp(const IpAddress& address, std::uint16_t port,
+                        SocketInterrupter& interrupter,
                         std::optional<std::chrono::milliseconds> limit = std::nullopt);
 
-// The first IPv4 address of a host name, or the text itself as a dotted address. When it
-// is neither, the resolver's own code and reason (such as "Name or service not known").
+// The address of a host name, or the text itself as an address ("192.168.1.20",
+// "2001:db8::5", "[2001:db8::5]", "fe80::1%eth0"). A name with an IPv4 address gives its
+// first one, so that peers listening on IPv4 alone are reached through it; a name with
+// only IPv6 addresses gives the first of those. When the text is neither, the
+// resolver's own code and reason (such as "Name or service not known").
 struct HostLookup {
-  std::optional<Ipv4Address> address;
+  std::optional<IpAddress> address;
   int errorCode = 0;
   std::string errorText;
 };
 HostLookup resolveHost(std::string_view text);
 
 // The address of the peer of a connected socket.
-std::optional<Ipv4Address> peerAddressOf(const Socket& socket);
+std::optional<IpAddress> peerAddressOf(const Socket& socket);
 
 // The first IPv4 address of this machine's host name; failure names the step that failed.
 // Many systems map the host name to a loopback address (127.0.1.1), which no peer can
 // reach, and some cannot look the name up at all: then the first address of an interface
 // that is up and not loopback is taken. The lookup may wait for the resolver's time-out.
+// A machine with no IPv4 address but the loopback one names an IPv6 address instead.
 struct LocalAddressResult {
-  std::optional<Ipv4Address> address;
+  std::optional<IpAddress> address;
   const char* failedCall = nullptr;  // "gethostname" or "gethostbyname"
 };
 LocalAddressResult localHostAddress();
-
-// Whether an address is one of 127.0.0.0/8.
-inline bool isLoopback(Ipv4Address address) {
-  return (address.value >> 24) == 127;
-}
 
 }  // namespace brisk

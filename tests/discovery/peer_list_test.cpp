@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include <net/if.h>
+
 #include <gtest/gtest.h>
 
 namespace brisk {
@@ -19,6 +21,7 @@ TEST(PeerList, MergesOnePeerSeenOnSeveralInterfacesAndProtocols) {
     std::vector<ServiceFound> seen;
     std::string address;
   };
+  const int lo = static_cast<int>(::if_nametoindex("lo"));
   const Case cases[] = {
       {"IPv6 first, IPv4 later",
        {found("Alice", "fe80::1", 6000, 2, IpProtocol::V6), found("Alice", "192.168.1.5")},
@@ -34,6 +37,15 @@ TEST(PeerList, MergesOnePeerSeenOnSeveralInterfacesAndProtocols) {
       {"IPv6 loopback last",
        {found("Alice", "::1", 6000, 1, IpProtocol::V6), found("Alice", "127.0.0.1", 6000, 1)},
        "127.0.0.1"},
+      // A peer without IPv4: a link-local address is of use only with its interface.
+      {"IPv6 alone",
+       {found("Alice", "fe80::1", 6000, lo, IpProtocol::V6),
+        found("Alice", "2001:db8::5", 6000, lo + 1, IpProtocol::V6)},
+       "2001:db8::5"},
+      {"link-local IPv6 alone",
+       {found("Alice", "FE80::1", 6000, lo, IpProtocol::V6)},
+       "FE80::1%lo"},
+      {"not link-local", {found("Alice", "fec0::1", 6000, lo, IpProtocol::V6)}, "fec0::1"},
   };
   for (const auto& c : cases) {
     PeerList list;

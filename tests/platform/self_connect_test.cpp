@@ -19,7 +19,7 @@ TEST(SelfConnect, AConnectionThatMetItselfIsRefused) {
     // In this namespace only: every connection's own end gets the port connected to.
     std::ofstream("/proc/sys/net/ipv4/ip_local_port_range") << kPort << " " << kPort << std::flush;
     SocketInterrupter interrupter;
-    const auto loopback = Ipv4Address::parseDotted("127.0.0.1");
+    const auto loopback = IpAddress::parseDotted("127.0.0.1");
     const SocketResult connected = connectTcp(*loopback, kPort, interrupter);
     if (connected.ok()) return std::string("connected to itself");
     return std::string(connected.failedCall) + " " + std::to_string(connected.error);

@@ -1,5 +1,6 @@
 #include "support/isolated_network.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include <arpa/inet.h>
@@ -7,6 +8,7 @@
 #include <netinet/in.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -69,6 +71,25 @@ bool addAddressToLoopback(const char* dotted) {
   }
   ::close(fd);
   return ok;
+}
+
+bool keepOnlyIpv6Loopback() {
+  // Up first: bringing it up is what gives the loopback its two addresses.
+  return std::system("ip link set lo up && ip address del 127.0.0.1/8 dev lo") == 0;
+}
+
+bool useHostsFile(const std::string& lines) {
+  char path[] = "/tmp/brisk-hosts-XXXXXX";
+  const int fd = ::mkstemp(path);
+  if (fd < 0) return false;
+  const bool written =
+      ::write(fd, lines.data(), lines.size()) == static_cast<ssize_t>(lines.size());
+  ::close(fd);
+  const bool mounted = written && ::unshare(CLONE_NEWNS) == 0 &&
+                       ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                       ::mount(path, "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
+  ::unlink(path);  // the bind mount keeps the file while it is in use
+  return mounted;
 }
 
 }  // namespace brisk::test

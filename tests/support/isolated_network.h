@@ -17,4 +17,12 @@ std::optional<std::string> runWithoutNetwork(const std::function<std::string()>&
 // brings it up, so that the machine has one address that is not 127.x. False on failure.
 bool addAddressToLoopback(const char* dotted);
 
+// Inside runWithoutNetwork: brings the loopback interface up with ::1 alone (its IPv4
+// address removed), so that only IPv6 works. False on failure.
+bool keepOnlyIpv6Loopback();
+
+// Inside runWithoutNetwork: gives this process (and its children) a hosts file of its own,
+// with `lines` alone, through a mount namespace of its own. False on failure.
+bool useHostsFile(const std::string& lines);
+
 }  // namespace brisk::test

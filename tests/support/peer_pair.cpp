@@ -5,10 +5,10 @@
 namespace brisk::test {
 
 bool connectPeers(Peer& listener, ScriptedFrontend& listenerUi, Peer& connector,
-                  ScriptedFrontend& connectorUi, int port) {
+                  ScriptedFrontend& connectorUi, int port, const std::string& host) {
   listener.listen(port);
   const bool connected = waitFor([&] {
-    connector.connect("127.0.0.1", port);
+    connector.connect(host, port);
     connectorUi.waitFor([&] { return connectorUi.linkState() != LinkState::Connecting; });
     return connector.connected();
   });

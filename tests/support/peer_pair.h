@@ -7,10 +7,10 @@
 
 namespace brisk::test {
 
-// Makes `connector` connect to `listener` over 127.0.0.1 on `port`. The listen socket
-// opens on the listener's own thread, so a connect that came too early is tried again.
+// Makes `connector` connect to `listener` at `host` (127.0.0.1 unless given) on `port`. The listen
+// socket opens on the listener's own thread, so a connect that came too early is tried again.
 // Returns whether both sides are connected.
 bool connectPeers(Peer& listener, ScriptedFrontend& listenerUi, Peer& connector,
-                  ScriptedFrontend& connectorUi, int port);
+                  ScriptedFrontend& connectorUi, int port, const std::string& host = "127.0.0.1");
 
 }  // namespace brisk::test

@@ -5,7 +5,9 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -85,16 +87,20 @@ int freePortRange(int span) {
 }
 
 bool isListening(int port) {
-  // A listening socket on every address shows as 00000000:PORT in state 0A.
-  char wanted[32];
-  std::snprintf(wanted, sizeof wanted, "00000000:%04X", port);
-  std::ifstream table("/proc/net/tcp");
-  std::string line;
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string slot, local, remote, state;
-    fields >> slot >> local >> remote >> state;
-    if (local == wanted && state == "0A") return true;
+  // A listening socket on every address shows as 00000000:PORT (IPv4 alone) or as
+  // 00000000000000000000000000000000:PORT (IPv6 and IPv4), in state 0A.
+  char portText[8];
+  std::snprintf(portText, sizeof portText, ":%04X", port);
+  for (const auto& [table, any] : {std::pair{"/proc/net/tcp", std::string(8, '0')},
+                                   std::pair{"/proc/net/tcp6", std::string(32, '0')}}) {
+    std::ifstream lines(table);
+    std::string line;
+    while (std::getline(lines, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state;
+      fields >> slot >> local >> remote >> state;
+      if (local == any + portText && state == "0A") return true;
+    }
   }
   return false;
 }

@@ -15,7 +15,7 @@
 namespace brisk::test {
 
 TransferSide::TransferSide() : notices_(std::make_unique<Notices>(frontend, timing)) {
-  record->peerAddress = *Ipv4Address::parseDotted("127.0.0.1");
+  record->peerAddress = *IpAddress::parseDotted("127.0.0.1");
   record->window = frontend.openTransferWindow(TransferWindowSetup{});
 }
 
