@@ -14,6 +14,8 @@ namespace {
 // Sixteen full records with their framing and tags, so that one SSL_write of 256 KiB (see
 // TlsStream) leaves in one send.
 constexpr std::size_t kOutCapacity = 16 * (16384 + 256);
+// As much as one receive takes.
+constexpr std::size_t kInCapacity = 256 * 1024;
 
 BIO_METHOD* makeMethod(int (*write)(BIO*, const char*, std::size_t, std::size_t*),
                        int (*read)(BIO*, char*, std::size_t, std::size_t*),
@@ -30,7 +32,9 @@ BIO_METHOD* makeMethod(int (*write)(BIO*, const char*, std::size_t, std::size_t*
 }  // namespace
 
 TlsTransport::TlsTransport(int fd)
-    : fd_(fd), out_(std::make_unique_for_overwrite<char[]>(kOutCapacity)) {}
+    : fd_(fd),
+      out_(std::make_unique_for_overwrite<char[]>(kOutCapacity)),
+      in_(std::make_unique_for_overwrite<char[]>(kInCapacity)) {}
 
 BIO* TlsTransport::newBio() {
   static BIO_METHOD* const method = makeMethod(write, read, control);
@@ -84,11 +88,12 @@ int TlsTransport::write(BIO* bio, const char* data, std::size_t length, std::siz
 int TlsTransport::read(BIO* bio, char* data, std::size_t length, std::size_t* done) {
   auto* transport = static_cast<TlsTransport*>(BIO_get_data(bio));
   BIO_clear_retry_flags(bio);
-  for (;;) {
-    const ssize_t n = ::recv(transport->fd_, data, length, 0);
+  while (transport->inBegin_ == transport->inEnd_) {
+    const ssize_t n = ::recv(transport->fd_, transport->in_.get(), kInCapacity, 0);
     if (n > 0) {
-      *done = static_cast<std::size_t>(n);
-      return 1;
+      transport->inBegin_ = 0;
+      transport->inEnd_ = static_cast<std::size_t>(n);
+      break;
     }
     if (n == 0) {
       transport->ended_ = true;
@@ -98,6 +103,12 @@ int TlsTransport::read(BIO* bio, char* data, std::size_t length, std::size_t* do
     if (errno == EAGAIN || errno == EWOULDBLOCK) BIO_set_retry_read(bio);
     return 0;
   }
+  const std::size_t held = transport->inEnd_ - transport->inBegin_;
+  const std::size_t taken = length < held ? length : held;
+  std::memcpy(data, transport->in_.get() + transport->inBegin_, taken);
+  transport->inBegin_ += taken;
+  *done = taken;
+  return 1;
 }
 
 long TlsTransport::control(BIO* bio, int command, long, void*) {
@@ -112,6 +123,8 @@ long TlsTransport::control(BIO* bio, int command, long, void*) {
     // Lets OpenSSL tell a TCP close without close_notify from a read that must wait.
     case BIO_CTRL_EOF:
       return transport->ended_ ? 1 : 0;
+    case BIO_CTRL_PENDING:
+      return static_cast<long>(transport->inEnd_ - transport->inBegin_);
     case BIO_CTRL_WPENDING:
       return static_cast<long>(transport->outEnd_ - transport->outBegin_);
     default:

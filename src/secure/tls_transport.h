@@ -10,10 +10,14 @@ namespace brisk {
 // A non-blocking socket as OpenSSL's transport (a BIO), for TlsStream.
 //  - It sends with MSG_NOSIGNAL: OpenSSL's own socket transport writes with write(), which
 //    raises SIGPIPE when the peer has gone and would end the program.
-//  - It gathers the records OpenSSL writes and sends them together: one system call for
-//    sixteen 16-KiB records instead of sixteen, which is most of what encryption would
-//    otherwise add to a large transfer. OpenSSL flushes it after each handshake flight
-//    and alert; TlsStream flushes it after every write of its own.
+//  - It gathers the records OpenSSL writes and sends them together, and receives as much
+//    as has arrived at once and hands it to OpenSSL record by record: one system call for
+//    some sixteen 16-KiB records instead of sixteen (thirty-two when receiving, a header
+//    and a body each), which is most of what encryption would otherwise add to a large
+//    transfer. OpenSSL flushes the output after each handshake flight and alert;
+//    TlsStream flushes it after every write of its own. Input is only taken from the
+//    socket when OpenSSL asks for more than is held, so that a wait for the socket after
+//    OpenSSL asked for more is always a wait for the network.
 // Used under TlsStream's mutex only.
 class TlsTransport {
  public:
@@ -37,6 +41,9 @@ class TlsTransport {
   std::unique_ptr<char[]> out_;
   std::size_t outBegin_ = 0;
   std::size_t outEnd_ = 0;
+  std::unique_ptr<char[]> in_;
+  std::size_t inBegin_ = 0;
+  std::size_t inEnd_ = 0;
 };
 
 }  // namespace brisk
