@@ -125,6 +125,7 @@ CORPORA = {
         "first_contact": commit_reveal(bytes([2]) + bytes(31), bytes([0x11]) * 32) +
         b"BRISK-CONFIRM\r\nBRISK-CAPS 1 streamed,verified-resume\r\n",
         "deny": b"BRISK-DENY\r\n",
+        "hello": "BRISK-HELLO new 书房的电脑\r\nBRISK-HELLO known x\r\n".encode(),
         "caps_bare": b"BRISK-CAPS 1\r\n",
         "reveal_first": b"BRISK-REVEAL " + b"ab" * 32 + b"\r\n",
         "malformed": b"BRISK-CAPS 01 a,,b\r\nBRISK-COMMIT 12\r\nTRANSFILE:ASK:Index:1\r\n",

@@ -21,6 +21,8 @@ void check(bool condition) {
 std::string rebuilt(const brisk::SessionLine& line) {
   using brisk::SessionLineKind;
   switch (line.kind) {
+    case SessionLineKind::Hello:
+      return brisk::helloLine(line.knowsPeer, line.name);
     case SessionLineKind::Commit:
       return brisk::commitLine(line.value);
     case SessionLineKind::Reveal:
@@ -55,6 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(parse.line.has_value() != !parse.error.empty());
     if (!parse.line) continue;
     check(rebuilt(*parse.line) == bytes);
+    if (parse.line->kind == SessionLineKind::Hello) {
+      check(!parse.line->name.empty() && parse.line->name.size() <= kMaxPeerNameBytes);
+      continue;
+    }
     if (parse.line->kind == SessionLineKind::Caps) {
       check(parse.line->version >= 1 && parse.line->version <= kMaxSessionVersion);
       check(parse.line->capabilities.size() <= kMaxCapabilities);

@@ -13,6 +13,12 @@ constexpr std::string_view kReveal = "BRISK-REVEAL ";
 constexpr std::string_view kConfirm = "BRISK-CONFIRM";
 constexpr std::string_view kDeny = "BRISK-DENY";
 constexpr std::string_view kCaps = "BRISK-CAPS ";
+constexpr std::string_view kHello = "BRISK-HELLO ";
+
+bool isControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
 
 bool isCapabilityWord(std::string_view word) {
   if (word.empty() || word.size() > kMaxCapabilityBytes || word.front() == '-') return false;
@@ -25,6 +31,13 @@ SessionLineParse refused(const char* why) {
   SessionLineParse parse;
   parse.error = why;
   return parse;
+}
+
+SessionLine lineOf(SessionLineKind kind, const Digest& value = {}) {
+  SessionLine line;
+  line.kind = kind;
+  line.value = value;
+  return line;
 }
 
 SessionLineParse parsed(SessionLine line) {
@@ -60,6 +73,22 @@ SessionLineParse parseCaps(std::string_view rest) {
   return parsed(std::move(line));
 }
 
+SessionLineParse parseHello(std::string_view rest) {
+  SessionLine line;
+  line.kind = SessionLineKind::Hello;
+  const std::size_t space = rest.find(' ');
+  const std::string_view knows = rest.substr(0, space);
+  if (knows != "known" && knows != "new") return refused("BRISK-HELLO 后应是 known 或 new。");
+  line.knowsPeer = knows == "known";
+  const std::string_view name =
+      space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+  if (name.empty() || name.size() > kMaxPeerNameBytes) {
+    return refused("BRISK-HELLO 中的名字为空或过长。");
+  }
+  line.name = name;
+  return parsed(std::move(line));
+}
+
 }  // namespace
 
 std::vector<std::string> ownCapabilities() {
@@ -70,23 +99,38 @@ SessionLineParse parseSessionLine(std::string_view bytes) {
   if (bytes.size() > kMaxSessionLineBytes) return refused("会话行过长。");
   if (!bytes.ends_with(kEnd)) return refused("会话行没有以回车换行结束。");
   const std::string_view text = bytes.substr(0, bytes.size() - kEnd.size());
+  if (std::any_of(text.begin(), text.end(), isControl)) return refused("会话行中有控制字符。");
+  if (text.starts_with(kHello)) return parseHello(text.substr(kHello.size()));
   if (std::any_of(text.begin(), text.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
         return byte < 0x20 || byte >= 0x7F;
       })) {
     return refused("会话行中有控制字符或非 ASCII 字符。");
   }
-  if (text == kConfirm) return parsed(SessionLine{SessionLineKind::Confirm, {}, 0, {}});
-  if (text == kDeny) return parsed(SessionLine{SessionLineKind::Deny, {}, 0, {}});
+  if (text == kConfirm) return parsed(lineOf(SessionLineKind::Confirm));
+  if (text == kDeny) return parsed(lineOf(SessionLineKind::Deny));
   if (text.starts_with(kCaps)) return parseCaps(text.substr(kCaps.size()));
   const bool commit = text.starts_with(kCommit);
   if (commit || text.starts_with(kReveal)) {
     const auto value = digestFromLowerHex(text.substr(kCommit.size()));
     if (!value) return refused("BRISK-COMMIT 或 BRISK-REVEAL 后应是 64 位小写十六进制数字。");
-    return parsed(
-        SessionLine{commit ? SessionLineKind::Commit : SessionLineKind::Reveal, *value, 0, {}});
+    return parsed(lineOf(commit ? SessionLineKind::Commit : SessionLineKind::Reveal, *value));
   }
   return refused("不认识的会话行。");
+}
+
+std::string helloLine(bool knowsPeer, std::string_view name) {
+  std::string shown;
+  for (const char c : name.substr(0, kMaxPeerNameBytes)) shown += isControl(c) ? ' ' : c;
+  // Cut at a character boundary, so that the name stays UTF-8.
+  if (name.size() > kMaxPeerNameBytes) {
+    while (!shown.empty() && (static_cast<unsigned char>(shown.back()) & 0xC0) == 0x80) {
+      shown.pop_back();
+    }
+    if (!shown.empty() && static_cast<unsigned char>(shown.back()) >= 0xC0) shown.pop_back();
+  }
+  if (shown.empty()) shown = "?";
+  return std::string(kHello) + (knowsPeer ? "known " : "new ") + shown + std::string(kEnd);
 }
 
 std::string commitLine(const Digest& commitment) {

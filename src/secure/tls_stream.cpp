@@ -96,6 +96,10 @@ short TlsStream::eventsFor(int sslError) const {
   return events;
 }
 
+Clock::time_point TlsStream::idleDeadline() const {
+  return idleLimit_.count() > 0 ? Clock::now() + idleLimit_ : Clock::time_point::max();
+}
+
 TlsFailure TlsStream::handshakeTimedOut() {
   ERR_clear_error();
   return TlsFailure{TlsFailure::Kind::TimedOut, "对方没有在限定时间内完成加密握手，连接已断开。"};
@@ -175,7 +179,11 @@ ssize_t TlsStream::receive(char* buffer, std::size_t capacity) {
       }
       events = eventsFor(sslError);
     }
-    waitForSocket(events, Clock::time_point::max());
+    if (!waitForSocket(events, idleDeadline())) {
+      if (taken > 0) return static_cast<ssize_t>(taken);
+      errno = EAGAIN;
+      return -1;
+    }
   }
 }
 
@@ -204,11 +212,18 @@ ssize_t TlsStream::sendAll(std::string_view bytes) {
       if (!isWant(sslError)) return fail(sslError, systemError);
       events = eventsFor(sslError);
     }
-    waitForSocket(events, Clock::time_point::max());
+    if (!waitForSocket(events, idleDeadline())) {
+      errno = EAGAIN;
+      return -1;
+    }
   }
   // The records are gathered in the transport: they must be on their way before the
   // caller takes the bytes as sent.
-  if (flushOutput(Clock::time_point::max()) < 0) return -1;
+  const int flushed = flushOutput(idleDeadline());
+  if (flushed <= 0) {
+    if (flushed == 0) errno = EAGAIN;
+    return -1;
+  }
   return static_cast<ssize_t>(sent);
 }
 
@@ -258,10 +273,13 @@ int TlsStream::finishSending() {
       if (!isWant(sslError)) return static_cast<int>(fail(sslError, systemError));
       events = eventsFor(sslError);
     }
-    waitForSocket(events, Clock::time_point::max());
+    if (!waitForSocket(events, idleDeadline())) {
+      errno = EAGAIN;
+      return -1;
+    }
   }
   // close_notify first, then the TCP end.
-  if (flushOutput(Clock::time_point::max()) < 0) return -1;
+  if (flushOutput(idleDeadline()) <= 0) return -1;
   ::shutdown(socket_.fd(), SHUT_WR);
   return 0;
 }
@@ -304,8 +322,9 @@ TlsParameters TlsStream::parameters() const {
 
 namespace {
 
-TlsStart start(std::unique_ptr<TlsStream> stream, TlsFailure failure) {
+TlsStart start(std::unique_ptr<TlsStream> stream, TlsFailure failure, bool peerSpoke) {
   TlsStart started;
+  started.peerSpoke = peerSpoke;
   if (failure) {
     started.failure = std::move(failure);
   } else {
@@ -320,20 +339,22 @@ TlsStart startControlSession(const TlsContext& context, Socket socket, TlsRole r
                              std::chrono::milliseconds limit) {
   std::unique_ptr<TlsStream> stream(new TlsStream(std::move(socket), TlsStage::ControlHandshake));
   if (context.kind() != TlsContext::Kind::Control) {
-    return start(nullptr, {TlsFailure::Kind::Failed, "加密连接的设置不是控制连接的。"});
+    return start(nullptr, {TlsFailure::Kind::Failed, "加密连接的设置不是控制连接的。"}, false);
   }
   TlsFailure failure = stream->handshake(context, role, limit, nullptr);
-  return start(std::move(stream), std::move(failure));
+  const bool spoke = stream->transport_->receivedAny();
+  return start(std::move(stream), std::move(failure), spoke);
 }
 
 TlsStart startDataSession(const TlsContext& context, Socket socket, TlsRole role,
                           const DataKey& key, std::chrono::milliseconds limit) {
   std::unique_ptr<TlsStream> stream(new TlsStream(std::move(socket), TlsStage::DataHandshake));
   if (context.kind() != TlsContext::Kind::Data) {
-    return start(nullptr, {TlsFailure::Kind::Failed, "加密连接的设置不是数据连接的。"});
+    return start(nullptr, {TlsFailure::Kind::Failed, "加密连接的设置不是数据连接的。"}, false);
   }
   TlsFailure failure = stream->handshake(context, role, limit, &key);
-  return start(std::move(stream), std::move(failure));
+  const bool spoke = stream->transport_->receivedAny();
+  return start(std::move(stream), std::move(failure), spoke);
 }
 
 std::optional<DataKey> dataKeyFor(const TlsStream& control, std::uint32_t index) {

@@ -71,6 +71,10 @@ class TlsStream final : public ByteStream {
   std::optional<std::vector<std::uint8_t>> exportKeyingMaterial(
       std::string_view label, std::span<const std::uint8_t> context, std::size_t length) const;
   TlsParameters parameters() const;
+  // From now on a receive, send or end that waits this long without the socket becoming
+  // ready fails with EAGAIN, as a blocking socket's time-out does (zero: no limit). For
+  // data connections, which give up on a silent peer. Before the stream is shared.
+  void setIdleLimit(std::chrono::milliseconds limit) { idleLimit_ = limit; }
 
  private:
   friend TlsStart startControlSession(const TlsContext&, Socket, TlsRole,
@@ -93,6 +97,8 @@ class TlsStream final : public ByteStream {
   // -1 on failure (recorded).
   int flushOutput(std::chrono::steady_clock::time_point deadline);
   static TlsFailure handshakeTimedOut();
+  // When a wait that begins now gives up (see setIdleLimit).
+  std::chrono::steady_clock::time_point idleDeadline() const;
 
   Socket socket_;
   TlsStage stage_;
@@ -103,12 +109,17 @@ class TlsStream final : public ByteStream {
   SSL* ssl_ = nullptr;
   TlsFailure failure_;
   bool sendingFinished_ = false;
+  std::chrono::milliseconds idleLimit_{0};
 };
 
 // The result of starting a session: the stream, or why there is none.
 struct TlsStart {
   std::unique_ptr<TlsStream> stream;
   TlsFailure failure;
+  // Whether any byte came from the peer before the failure: a port that accepts and then
+  // closes without a word (a relay in front of nothing) is told apart from a peer that
+  // answered.
+  bool peerSpoke = false;
   bool ok() const { return stream != nullptr; }
 };
 

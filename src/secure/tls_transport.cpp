@@ -91,6 +91,7 @@ int TlsTransport::read(BIO* bio, char* data, std::size_t length, std::size_t* do
   while (transport->inBegin_ == transport->inEnd_) {
     const ssize_t n = ::recv(transport->fd_, transport->in_.get(), kInCapacity, 0);
     if (n > 0) {
+      transport->receivedAny_ = true;
       transport->inBegin_ = 0;
       transport->inEnd_ = static_cast<std::size_t>(n);
       break;

@@ -30,6 +30,8 @@ class TlsTransport {
   // 0 when the socket is full, -1 when sending failed (errno set).
   int flush();
   bool hasOutput() const { return outBegin_ < outEnd_; }
+  // Whether any byte ever came from the peer.
+  bool receivedAny() const { return receivedAny_; }
 
  private:
   static int write(BIO* bio, const char* data, std::size_t length, std::size_t* done);
@@ -38,6 +40,7 @@ class TlsTransport {
 
   int fd_;
   bool ended_ = false;  // the peer closed its direction of the TCP connection
+  bool receivedAny_ = false;
   std::unique_ptr<char[]> out_;
   std::size_t outBegin_ = 0;
   std::size_t outEnd_ = 0;

@@ -16,6 +16,18 @@ using Words = std::vector<std::string>;
 
 const std::string kHex = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
 
+SessionLine lineOf(SessionLineKind kind, const Digest& value = {}, unsigned version = 0,
+                   Words capabilities = {}, bool knowsPeer = false, std::string name = {}) {
+  SessionLine line;
+  line.kind = kind;
+  line.value = value;
+  line.version = version;
+  line.capabilities = std::move(capabilities);
+  line.knowsPeer = knowsPeer;
+  line.name = std::move(name);
+  return line;
+}
+
 TEST(SessionLinesTest, EveryWellFormedLineReadsBackAndIsWrittenTheSameWay) {
   Digest value{};
   for (std::size_t i = 0; i < value.size(); ++i) value[i] = static_cast<std::uint8_t>(i % 16 * 17);
@@ -24,14 +36,19 @@ TEST(SessionLinesTest, EveryWellFormedLineReadsBackAndIsWrittenTheSameWay) {
     SessionLine expected;
     std::string rewritten;
   } rows[] = {
-      {"BRISK-COMMIT " + kHex + "\r\n", {SessionLineKind::Commit, value, 0, {}}, commitLine(value)},
-      {"BRISK-REVEAL " + kHex + "\r\n", {SessionLineKind::Reveal, value, 0, {}}, revealLine(value)},
-      {"BRISK-CONFIRM\r\n", {SessionLineKind::Confirm, {}, 0, {}}, confirmLine()},
-      {"BRISK-DENY\r\n", {SessionLineKind::Deny, {}, 0, {}}, denyLine()},
-      {"BRISK-CAPS 1\r\n", {SessionLineKind::Caps, {}, 1, {}}, capsLine(1, {})},
+      {"BRISK-COMMIT " + kHex + "\r\n", lineOf(SessionLineKind::Commit, value), commitLine(value)},
+      {"BRISK-REVEAL " + kHex + "\r\n", lineOf(SessionLineKind::Reveal, value), revealLine(value)},
+      {"BRISK-CONFIRM\r\n", lineOf(SessionLineKind::Confirm), confirmLine()},
+      {"BRISK-DENY\r\n", lineOf(SessionLineKind::Deny), denyLine()},
+      {"BRISK-CAPS 1\r\n", lineOf(SessionLineKind::Caps, {}, 1), capsLine(1, {})},
       {"BRISK-CAPS 99999 streamed,verified-resume,x9\r\n",
-       {SessionLineKind::Caps, {}, 99999, {"streamed", "verified-resume", "x9"}},
+       lineOf(SessionLineKind::Caps, {}, 99999, {"streamed", "verified-resume", "x9"}),
        capsLine(99999, {"streamed", "verified-resume", "x9"})},
+      {"BRISK-HELLO known 书房 的电脑\r\n",
+       lineOf(SessionLineKind::Hello, {}, 0, {}, true, "书房 的电脑"),
+       helloLine(true, "书房 的电脑")},
+      {"BRISK-HELLO new ?\r\n", lineOf(SessionLineKind::Hello, {}, 0, {}, false, "?"),
+       helloLine(false, "")},
   };
   for (const auto& row : rows) {
     const SessionLineParse parse = parseSessionLine(row.line);
@@ -74,6 +91,11 @@ TEST(SessionLinesTest, AnythingElseIsRefusedWithAReason) {
       "BRISK-CAPS 1 a\0b\r\n",
       "BRISK-CAPS 1 caf\xc3\xa9\r\n",
       "BRISK-CAPS 1 " + std::string(600, 'a') + "\r\n",
+      "BRISK-HELLO new\r\n",
+      "BRISK-HELLO new \r\n",
+      "BRISK-HELLO maybe x\r\n",
+      "BRISK-HELLO new a\tb\r\n",
+      "BRISK-HELLO new " + std::string(201, 'a') + "\r\n",
       "TRANSFILE:ASK:Index:1\r\n",
       "\r\n",
       "",
