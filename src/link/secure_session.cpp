@@ -146,6 +146,10 @@ DataSessionStart dataSessionStart(std::shared_ptr<const TlsContext> data,
   };
 }
 
+std::vector<std::string> linkCapabilities() {
+  return {std::string(kStreamedCapability)};
+}
+
 std::optional<int> encryptedPortFor(int controlPort) {
   const int port = controlPort + kEncryptedPortOffset;
   if (port > 65535) return std::nullopt;
@@ -219,7 +223,7 @@ SessionSetup verifySession(std::unique_ptr<TlsStream> stream, TlsRole role,
   }
 
   deadline = Clock::now() + timing.handshakeLimit;
-  if (stream->sendAll(capsLine(kSessionVersion, ownCapabilities())) < 0) {
+  if (stream->sendAll(capsLine(kSessionVersion, linkCapabilities())) < 0) {
     return failed(stream->failureText());
   }
   const LineRead caps = expect(*stream, deadline, SessionLineKind::Caps);

@@ -41,6 +41,10 @@ std::shared_ptr<SecureSetup> makeSecureSetup(std::shared_ptr<const Identity> ide
 // The encrypted port that belongs to a control port (nothing when it would pass 65535).
 std::optional<int> encryptedPortFor(int controlPort);
 
+// What this program can do beyond the protocol in an encrypted session, as its CAPS line
+// names it: streamed, checked transfers.
+std::vector<std::string> linkCapabilities();
+
 // How the data connections of one transfer of a verified session are made: with `key`
 // (nothing: it could not be exported, and every connection fails with that reason), and
 // giving up on a peer silent for `idleLimit`.

@@ -4,6 +4,7 @@
 
 #include "common/diagnostics.h"
 #include "link/message_builders.h"
+#include "link/secure_session.h"
 #include "secure/session_lines.h"
 #include "transfer/progress.h"
 #include "transfer/transfer_thread.h"
@@ -18,7 +19,7 @@ namespace {
 bool streamedTransfersAgreed(LinkContext& link) {
   if (!link.sessionEncrypted()) return false;
   const std::vector<std::string> agreed =
-      agreedCapabilities(ownCapabilities(), link.peerCapabilities());
+      agreedCapabilities(linkCapabilities(), link.peerCapabilities());
   return std::find(agreed.begin(), agreed.end(), kStreamedCapability) != agreed.end();
 }
 

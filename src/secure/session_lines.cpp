@@ -91,10 +91,6 @@ SessionLineParse parseHello(std::string_view rest) {
 
 }  // namespace
 
-std::vector<std::string> ownCapabilities() {
-  return {};
-}
-
 SessionLineParse parseSessionLine(std::string_view bytes) {
   if (bytes.size() > kMaxSessionLineBytes) return refused("会话行过长。");
   if (!bytes.ends_with(kEnd)) return refused("会话行没有以回车换行结束。");

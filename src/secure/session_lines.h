@@ -44,10 +44,9 @@ inline constexpr std::size_t kMaxCapabilities = 32;
 // A capability word: 1 to 32 of a-z, 0-9 and "-", not beginning with "-".
 inline constexpr std::size_t kMaxCapabilityBytes = 32;
 
-// This program's version of the session lines, and what it can do beyond the protocol
-// (nothing yet: later Brisk-to-Brisk improvements add their words here).
+// This program's version of the session lines (what it can do beyond the protocol is
+// named by the layer that does it).
 inline constexpr unsigned kSessionVersion = 1;
-std::vector<std::string> ownCapabilities();
 
 struct SessionLineParse {
   std::optional<SessionLine> line;

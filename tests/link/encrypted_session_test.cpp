@@ -81,6 +81,7 @@ TEST_F(EncryptedSession, FirstContactShowsOneCodeOnBothSidesThenTheKeysAreKnown)
   EXPECT_EQ(a.ui.codeComparisons()[0].peerName, "乙");
   EXPECT_EQ(a.ui.codeComparisons()[0].peerFingerprint, b.fingerprint().groupedText());
   EXPECT_TRUE(a.peer.sessionEncrypted());
+  EXPECT_EQ(a.peer.peerCapabilities(), linkCapabilities());
   EXPECT_EQ(a.setup->trust->find(b.fingerprint()).peer->name, "乙");
   EXPECT_EQ(b.setup->trust->find(a.fingerprint()).peer->name, "甲");
 
