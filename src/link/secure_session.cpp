@@ -63,6 +63,31 @@ LineRead expect(TlsStream& stream, Clock::time_point deadline, SessionLineKind k
   return read;
 }
 
+// The peer's name as it is shown and kept: characters that would reorder the text around
+// them (bidirectional marks, embeddings, overrides, isolates) or are C1 controls are
+// dropped, so that a name cannot make a warning or the code's question read otherwise.
+std::string shownPeerName(const std::string& name) {
+  std::string shown;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto byte = [&](std::size_t at) {
+      return at < name.size() ? static_cast<unsigned char>(name[at]) : 0;
+    };
+    if (byte(i) == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) {
+      ++i;
+      continue;
+    }
+    if (byte(i) == 0xE2 &&
+        ((byte(i + 1) == 0x80 && ((byte(i + 2) >= 0x8E && byte(i + 2) <= 0x8F) ||
+                                  (byte(i + 2) >= 0xAA && byte(i + 2) <= 0xAE))) ||
+         (byte(i + 1) == 0x81 && byte(i + 2) >= 0xA6 && byte(i + 2) <= 0xA9))) {
+      i += 2;
+      continue;
+    }
+    shown += name[i];
+  }
+  return shown.empty() ? std::string("?") : shown;
+}
+
 SessionSetup failed(std::string error, bool warning = false) {
   SessionSetup setup;
   setup.error = std::move(error);
@@ -172,7 +197,7 @@ SessionSetup verifySession(std::unique_ptr<TlsStream> stream, TlsRole role,
   }
   const LineRead hello = expect(*stream, deadline, SessionLineKind::Hello);
   if (!hello.line) return failed(hello.error);
-  const std::string& peerName = hello.line->name;
+  const std::string peerName = shownPeerName(hello.line->name);
 
   if (!known.peer) {
     // A name or address verified before that now comes with another key is someone else,
