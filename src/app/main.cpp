@@ -14,6 +14,7 @@
 #include "ui/qt_frontend.h"
 #include "ui/qt_translations.h"
 #include "ui/quit_signals.h"
+#include "ui/secure_start.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ int main(int argc, char* argv[]) {
 
   brisk::QtFrontend frontend;
   brisk::Peer peer(frontend);
+  brisk::startSecureSessions(peer);
   brisk::ProgramEnd end(peer, frontend);
   brisk::MainWindow window(peer, frontend, end, std::make_unique<brisk::AvahiDiscovery>());
   QObject::connect(&window, &brisk::MainWindow::closed, &app, &QApplication::quit);
