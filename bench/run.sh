@@ -5,7 +5,10 @@
 #     file, no protocol) and socat (a plain stream copied through user space);
 #   - a tree of small files: tar through socat, and the protocol's own bound (two loopback
 #     round trips per file, measured by a ping-pong in the same run);
-#   - a 1-byte file: the fixed cost of one transfer from start to exit.
+#   - a 1-byte file: the fixed cost of one transfer from start to exit;
+#   - the large file, the tree and the 1-byte file again in encrypted sessions between two
+#     installations that verified each other before the runs (so the 1-byte file shows
+#     what connecting to a verified peer adds).
 # Then the same tree (or a smaller one) and the large file through a network with a round
 # trip of its own: two network namespaces, the sender's and the receiver's, joined through
 # a third by bench/delay_relay, which delays every byte by a fixed time each way without
@@ -79,15 +82,16 @@ wait_listening() {
   until $(in_ns "$listen_ns") ss -Hltn "sport = :$1" | grep -q .; do sleep 0.005; done
 }
 
-# Runs RECEIVER (in the background) and, once it listens on $port, SENDER; both under
-# /usr/bin/time. Prints: wall seconds, CPU seconds of both, peak KiB of receiver and sender.
+# Runs RECEIVER (in the background) and, once it listens on $port (or WAIT_PORT), SENDER;
+# both under /usr/bin/time. Prints: wall seconds, CPU seconds of both, peak KiB of receiver
+# and sender.
 pair() {
-  local receiver="$1" sender="$2"
+  local receiver="$1" sender="$2" wait_port="${3:-$port}"
   local start end
   start=$(date +%s.%N)
   /usr/bin/time -f "%U %S %M" -o "$work/receiver.time" bash -c "$receiver" >/dev/null 2>&1 &
   local listener=$!
-  wait_listening "$port"
+  wait_listening "$wait_port"
   /usr/bin/time -f "%U %S %M" -o "$work/sender.time" bash -c "$sender" >/dev/null 2>&1
   wait "$listener"
   end=$(date +%s.%N)
@@ -100,8 +104,16 @@ pair() {
 
 brisk_pair() {
   local item="$1"
-  pair "'$peer' listen --port $port --save-to '$out' --exists again --once" \
-    "'$peer' connect 127.0.0.1 --port $port --send '$item' --once"
+  pair "'$peer' listen --plain --port $port --save-to '$out' --exists again --once" \
+    "'$peer' connect 127.0.0.1 --plain --port $port --send '$item' --once"
+}
+# Each side of an encrypted pair has an identity of its own; they verify each other once,
+# before the runs (ENC_TRUST), and recognise each other in every run after.
+enc_pair() {
+  local item="$1"
+  pair "XDG_CONFIG_HOME='$work/id-receiver' '$peer' listen --port $port --save-to '$out' --exists again --once ${ENC_TRUST:-}" \
+    "XDG_CONFIG_HOME='$work/id-sender' '$peer' connect 127.0.0.1 --port $port --send '$item' --once ${ENC_TRUST:-}" \
+    $((port + 101))
 }
 bare_pair() {
   pair "'$bare' receive $port '$out/big.bin'" "'$bare' send $port '$work/source/big.bin'"
@@ -120,6 +132,9 @@ record() {  # record NAME "wall cpu rss_receiver rss_sender"
   results[$1]+="$2"$'\n'
 }
 
+next_out
+ENC_TRUST=--trust-first-contact enc_pair "$work/source/one.bin" >/dev/null
+[ -e "$out/one.bin" ] || { echo "the encrypted pair did not verify each other" >&2; exit 1; }
 for run in $(seq "$runs"); do
   echo "run $run of $runs..." >&2
   # A large copy is removed once checked: one inode, and it would fill the disk.
@@ -141,6 +156,15 @@ for run in $(seq "$runs"); do
   diff -r "$work/source/tree" "$out/tree" >/dev/null || { echo "tree differs" >&2; exit 1; }
   next_out
   record brisk_one "$(brisk_pair "$work/source/one.bin")"
+  next_out
+  record enc_big "$(enc_pair "$work/source/big.bin")"
+  cmp -s "$work/source/big.bin" "$out/big.bin" || { echo "encrypted copy differs" >&2; exit 1; }
+  rm -f "$out/big.bin"
+  next_out
+  record enc_tree "$(enc_pair "$work/source/tree")"
+  diff -r "$work/source/tree" "$out/tree" >/dev/null || { echo "encrypted tree differs" >&2; exit 1; }
+  next_out
+  record enc_one "$(enc_pair "$work/source/one.bin")"
   record ping "$("$ping" 20000)"
 done
 
@@ -192,6 +216,17 @@ peaks brisk_tree
 echo "== One file of 1 byte, start to exit"
 awk -v w="$(value 1 brisk_one)" -v all="$(median 1 brisk_one | cut -d' ' -f2-)" \
   'BEGIN { printf "  %-22s %7.3f s %s\n", "brisk", w, all }'
+awk -v w="$(value 1 enc_one)" -v all="$(median 1 enc_one | cut -d' ' -f2-)" \
+  'BEGIN { printf "  %-22s %7.3f s %s\n", "brisk encrypted", w, all }'
+awk -v e="$(value 1 enc_one)" -v p="$(value 1 brisk_one)" \
+  'BEGIN { printf "  %-22s %7.3f s (a verified peer: handshake, names, capabilities)\n", "encrypted adds", e - p }'
+echo "== Encrypted sessions (verified peers)"
+line "large file encrypted" enc_big "$big_bytes"
+ratio "encrypted / bare" bare enc_big
+ratio "encrypted / plain" brisk_big enc_big
+peaks enc_big
+line "tree encrypted" enc_tree "$tree_bytes"
+ratio "tree enc / plain" brisk_tree enc_tree
 
 # ---- Through a network with a round trip: sender <-veth-> relay <-veth-> receiver, each in
 # a network namespace of this run's own. The sender reaches the receiver only through the
@@ -270,7 +305,7 @@ tar -cf - -C "$delayed_source" tree >/dev/null
 # encrypted session between two Brisk peers add their entry here, and the lines for each
 # variant and its ratio to tar follow from this list.
 brisk_variants=(plain)
-declare -A brisk_options=([plain]="")
+declare -A brisk_options=([plain]="--plain")
 
 relayed_brisk() {  # relayed_brisk VARIANT ITEM
   port=$relay_port

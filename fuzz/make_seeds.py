@@ -42,6 +42,14 @@ ASK_TWO = "TRANSFILE:ASK:Index:2\r\na.txt\t100 bytes\r\nb\t文件夹\t2 KB\r\n\r
     "　　 文件大小：2148 Bytes = 2.1 KB\r\n"
 ASK_FOLDER = "TRANSFILE:ASK:Index:4\r\nPhotos\t文件夹\t5.0 MB\r\n\r\n总计 文件个数：-1\r\n" \
     "　　 文件大小：5242880 Bytes = 5.0 MB\r\n"
+
+
+def commit_reveal(fingerprint, nonce):
+    commitment = hashlib.sha256(b"brisk first contact commitment v1" + b"\0" + fingerprint +
+                                nonce).hexdigest().encode()
+    return b"BRISK-COMMIT " + commitment + b"\r\nBRISK-REVEAL " + nonce.hex().encode() + b"\r\n"
+
+
 CORPORA = {
     "control_stream_fuzzer": {
         "chat": gbk("你好，文件在这里\r\n"),
@@ -109,6 +117,18 @@ CORPORA = {
         "connect": b"connect\000192.168.1.20\0--send\0report.pdf\0photos/\0--once\0--say\0hi",
         "refuse": b"listen\0--refuse\0--resume",
         "help": b"--help",
+    },
+    "session_line_fuzzer": {
+        # A first contact as the fuzzer's accepting side reads it: the peer's commitment (over
+        # the connecting role, the fuzzer's peer fingerprint, 2 and 31 zero bytes, and the
+        # nonce), then its nonce, its confirmation and its capabilities.
+        "first_contact": commit_reveal(bytes([2]) + bytes(31), bytes([0x11]) * 32) +
+        b"BRISK-CONFIRM\r\nBRISK-CAPS 1 streamed,verified-resume\r\n",
+        "deny": b"BRISK-DENY\r\n",
+        "hello": "BRISK-HELLO new 书房的电脑\r\nBRISK-HELLO known x\r\n".encode(),
+        "caps_bare": b"BRISK-CAPS 1\r\n",
+        "reveal_first": b"BRISK-REVEAL " + b"ab" * 32 + b"\r\n",
+        "malformed": b"BRISK-CAPS 01 a,,b\r\nBRISK-COMMIT 12\r\nTRANSFILE:ASK:Index:1\r\n",
     },
 }
 

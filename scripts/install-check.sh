@@ -369,7 +369,7 @@ transfer_ok=0
 for _ in 1 2 3 4 5; do
   port=$((20000 + RANDOM % 40000))
   port_in_use "$port" $((port + 1)) $((port + 2)) $((port + 3)) && continue
-  "${in_root[@]}" timeout 60 brisk-peer listen --port "$port" --no-announce --once \
+  "${in_root[@]}" timeout 60 brisk-peer listen --plain --port "$port" --no-announce --once \
     --save-to "$work/received" </dev/null >"$host_work/listener.out" 2>&1 &
   listener=$!
   started_pids+=("$listener")
@@ -386,7 +386,7 @@ for _ in 1 2 3 4 5; do
     fail "brisk-peer listen did not listen on port $port (exit status $listener_status)"
   fi
   connector_status=0
-  in_root timeout 60 brisk-peer connect 127.0.0.1 --port "$port" --once \
+  in_root timeout 60 brisk-peer connect 127.0.0.1 --plain --port "$port" --once \
     --send "$work/send/样本" </dev/null >"$host_work/connector.out" 2>&1 || connector_status=$?
   listener_status=0
   wait "$listener" || listener_status=$?

@@ -11,6 +11,7 @@
 #include "cli/options.h"
 #include "cli/peer_browse.h"
 #include "cli/peer_run.h"
+#include "cli/secure_commands.h"
 #include "discovery/avahi_discovery.h"
 
 int main(int argc, char* argv[]) {
@@ -30,6 +31,12 @@ int main(int argc, char* argv[]) {
     return brisk::browsePeers(std::make_unique<brisk::AvahiDiscovery>(),
                               std::chrono::seconds(parsed.options->waitSeconds), std::cout,
                               std::cerr);
+  }
+  if (parsed.options->role == brisk::PeerOptions::Role::Id) {
+    return brisk::printIdentity(std::cout, std::cerr);
+  }
+  if (parsed.options->role == brisk::PeerOptions::Role::Trust) {
+    return brisk::runTrustCommand(*parsed.options, std::cout, std::cerr);
   }
   if (const auto problem = brisk::resolvePaths(*parsed.options)) {
     std::cerr << "brisk-peer: " << *problem << "\n";

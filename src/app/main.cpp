@@ -20,6 +20,7 @@
 #include "ui/qt_frontend.h"
 #include "ui/qt_translations.h"
 #include "ui/quit_signals.h"
+#include "ui/secure_start.h"
 #include "ui/tray_icon.h"
 
 namespace {
@@ -119,6 +120,7 @@ int main(int argc, char* argv[]) {
 
   brisk::QtFrontend frontend;
   brisk::Peer peer(frontend);
+  brisk::startSecureSessions(peer);
   brisk::ProgramEnd end(peer, frontend);
   brisk::MainWindow window(peer, frontend, end, std::make_unique<brisk::AvahiDiscovery>());
   QObject::connect(&window, &brisk::MainWindow::closed, &app, &QApplication::quit);

@@ -44,6 +44,7 @@ AnswerPolicy answerPolicyFor(const PeerOptions& options, bool inputIsTerminal) {
   policy.exists = options.existsAnswer;
   policy.interactive = inputIsTerminal;
   policy.maxSize = options.maxSize;
+  policy.trustFirstContact = options.trustFirstContact;
   return policy;
 }
 
@@ -53,6 +54,17 @@ bool PolicyAnswers::yesNo() {
     return false;
   }
   return desk_.askYesNo();
+}
+
+CodeAnswer PolicyAnswers::codeMatch(PromptHandle& handle) {
+  if (policy_.trustFirstContact) {
+    console_.printLine("→ 相同（--trust-first-contact）");
+    return CodeAnswer::Same;
+  }
+  if (policy_.interactive) return desk_.askCodeMatch(handle);
+  // Nobody can compare: the peer stays a stranger.
+  console_.printLine("→ 不信任（标准输入不是终端，无法核对验证码）");
+  return CodeAnswer::None;
 }
 
 PromptAnswer PolicyAnswers::offer(PromptHandle& handle, const PromptRequest& request,

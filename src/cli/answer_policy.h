@@ -23,6 +23,7 @@ struct AnswerPolicy {
       exists;                            // the answer to every existing file; nothing: ask or stop
   bool interactive = false;              // questions may be asked on the terminal
   std::optional<std::uint64_t> maxSize;  // larger offers are refused without asking
+  bool trustFirstContact = false;        // a first-contact code is taken as equal unasked
 
   // Offers are answered without the person: brisk-peer can serve unattended.
   bool answersOffers() const { return offers != Offers::Ask; }
@@ -48,6 +49,7 @@ class PolicyAnswers {
   std::optional<std::filesystem::path> resumeFile(const std::string& suggestedName);
   std::optional<std::filesystem::path> folder();
   FileExistsReply fileExists(const std::filesystem::path& path);
+  CodeAnswer codeMatch(PromptHandle& handle);
 
  private:
   const AnswerPolicy policy_;

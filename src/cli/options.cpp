@@ -55,6 +55,13 @@ class CommandLineReader {
       options_.role = PeerOptions::Role::Connect;
     } else if (args_[0] == "peers") {
       options_.role = PeerOptions::Role::Peers;
+    } else if (args_[0] == "id") {
+      if (args_.size() > 1) return fail("id takes nothing more");
+      options_.role = PeerOptions::Role::Id;
+      result.options = std::move(options_);
+      return result;
+    } else if (args_[0] == "trust") {
+      return readTrust();
     } else {
       return fail("unknown command: " + args_[0]);
     }
@@ -70,6 +77,21 @@ class CommandLineReader {
   static ParsedCommandLine fail(std::string reason) {
     ParsedCommandLine result;
     result.error = std::move(reason);
+    return result;
+  }
+
+  ParsedCommandLine readTrust() {
+    options_.role = PeerOptions::Role::Trust;
+    const bool list = args_.size() == 2 && args_[1] == "list";
+    const bool forget = args_.size() >= 3 && args_[1] == "forget";
+    if (!list && !forget) return fail("trust takes list, or forget FINGERPRINT");
+    options_.trustAction = args_[1];
+    // The fingerprint may be given grouped, as brisk-peer trust list prints it.
+    for (std::size_t i = 2; i < args_.size(); ++i) {
+      options_.trustFingerprint += (i > 2 ? " " : "") + args_[i];
+    }
+    ParsedCommandLine result;
+    result.options = std::move(options_);
     return result;
   }
 
@@ -103,7 +125,8 @@ class CommandLineReader {
     if (options_.role == PeerOptions::Role::Peers && argument != "--wait") {
       error_ = "peers takes only --wait, not " + argument;
     } else if (options_.role != PeerOptions::Role::Listen &&
-               (argument == "--name" || argument == "--no-announce" || argument == "--keep")) {
+               (argument == "--name" || argument == "--no-announce" || argument == "--keep" ||
+                argument == "--accept-anyone")) {
       error_ = argument + " is for listen only";
     } else if (argument == "--wait") {
       if (const auto seconds = value()) readWait(*seconds);
@@ -147,6 +170,12 @@ class CommandLineReader {
       if (noValue()) options_.keep = true;
     } else if (argument == "--json") {
       if (noValue()) options_.json = true;
+    } else if (argument == "--plain") {
+      if (noValue()) options_.plain = true;
+    } else if (argument == "--trust-first-contact") {
+      if (noValue()) options_.trustFirstContact = true;
+    } else if (argument == "--accept-anyone") {
+      if (noValue()) options_.acceptAnyone = true;
     } else {
       error_ = "unknown option: " + argument;
     }
@@ -204,6 +233,11 @@ class CommandLineReader {
       error_ = "--resume needs --save-to, the folder that holds the files to resume";
     } else if (options_.keep && options_.once) {
       error_ = "--keep cannot be combined with --once";
+    } else if (options_.keep && options_.plain && !options_.acceptAnyone) {
+      // A plain session cannot be verified: such an inbox takes anyone's files.
+      error_ = "listen --keep --plain takes offers from anyone: add --accept-anyone to mean it";
+    } else if (options_.plain && options_.trustFirstContact) {
+      error_ = "--plain has no first contact to trust";
     }
   }
 
@@ -248,6 +282,7 @@ std::string usageSummary() {
   return "Usage: brisk-peer listen [--port N] [options]\n"
          "       brisk-peer connect ADDRESS [--port N] [options]\n"
          "       brisk-peer peers [--wait SECONDS]\n"
+         "       brisk-peer id | trust list | trust forget FINGERPRINT\n"
          "Run \"brisk-peer --help\" for the options.\n";
 }
 
@@ -255,11 +290,22 @@ std::string usageText() {
   return R"(Usage: brisk-peer listen [--port N] [options]
        brisk-peer connect ADDRESS [--port N] [options]
        brisk-peer peers [--wait SECONDS]
+       brisk-peer id
+       brisk-peer trust list
+       brisk-peer trust forget FINGERPRINT
 
 Connects to one peer, prints what it sends, sends each line typed on standard input
 as a chat line, and exchanges files and folders. "peers" looks for listening peers on
 the local network for SECONDS (default 3) and prints one line for each:
-NAME<TAB>ADDRESS<TAB>PORT.
+NAME<TAB>ADDRESS<TAB>PORT. "id" prints this computer's fingerprint; "trust list" prints
+the verified peers (FINGERPRINT<TAB>NAME<TAB>ADDRESSES), "trust forget" forgets one.
+
+Sessions are encrypted: listen takes the port N and N+101 (encrypted), connect tries
+N+101 first and falls back to N, marked as not encrypted, only for a peer never verified
+(and not when 只使用加密连接 is chosen in the window). The first time two computers meet,
+both show a 6-digit code (验证码); when both people answer that the codes are the same,
+each remembers the other's key, and later sessions need no code. A known peer that
+presents another key is refused with a warning.
 
 Options:
   --port N          the control connection's port (default 6000)
@@ -280,7 +326,14 @@ Options:
   --once            end after the first offer (this side's own, when it makes one) and
                     its transfer have ended, or the connection closed
   --keep            listen: listen again each time a peer leaves, until ended by
-                    SIGTERM or SIGINT (an unattended inbox with --save-to)
+                    SIGTERM or SIGINT (an unattended inbox with --save-to); only
+                    verified peers get a session
+  --accept-anyone   listen --keep: take sessions from peers never verified too,
+                    plain ones included
+  --plain           the plain port only: neither encrypted nor verified
+  --trust-first-contact
+                    answer a first contact's code as the same without asking (for
+                    tests and scripts; it trusts whoever answers)
   --json            print one JSON object per line and event on standard output (see
                     below); the lines a person reads go to standard error
   -h, --help        show this text

@@ -13,7 +13,7 @@ namespace brisk {
 
 // What brisk-peer was asked to do on its command line.
 struct PeerOptions {
-  enum class Role { Listen, Connect, Peers };
+  enum class Role { Listen, Connect, Peers, Id, Trust };
   // One thing to do once the connection is up, in command-line order.
   struct Say {
     std::string text;
@@ -38,7 +38,13 @@ struct PeerOptions {
   // listen: announce on the local network, under this name (the default name when empty)
   bool announce = true;
   std::string name;
-  int waitSeconds = 3;  // peers: how long to look for peers
+  int waitSeconds = 3;             // peers: how long to look for peers
+  bool plain = false;              // the plain port only: no encryption, no verification
+  bool trustFirstContact = false;  // answer a first-contact code as equal (for tests)
+  bool acceptAnyone = false;       // listen --keep: take sessions from unverified peers too
+  // trust: "list", or "forget" with the fingerprint in trustFingerprint
+  std::string trustAction;
+  std::string trustFingerprint;
 };
 
 // The outcome of reading the command line: options to run with, a request for the help

@@ -22,7 +22,9 @@
 #include <unistd.h>
 
 #include "cli/console.h"
+#include "cli/secure_commands.h"
 #include "cli/terminal_frontend.h"
+#include "common/discovery_settings.h"
 #include "discovery/avahi_discovery.h"
 #include "discovery/display_name.h"
 #include "link/link_boxes.h"
@@ -187,6 +189,18 @@ class PeerRun {
   }
 
   int run() {
+    if (!options_.plain) {
+      std::string error;
+      std::shared_ptr<SecureSetup> setup =
+          secureSetupFor(options_, loadEncryptedOnly(SettingsStore(peer_.notices())), error);
+      if (!setup) {
+        console_.printLine("brisk-peer: " + error);
+        end_.run();
+        console_.finish();
+        return kExitLocalDisk;
+      }
+      peer_.setSecureSetup(std::move(setup));
+    }
     frontend_.setStatusListener([this] { wake_.wake(); });
     // Unattended, the inbox must not let a silent stranger hold its one connection.
     peer_.setCloseSilentPeers(options_.keep);
@@ -232,7 +246,9 @@ class PeerRun {
   std::optional<int> finished() {
     if (signals_.signal() != 0) return 128 + signals_.signal();
     const FrontendStatus status = frontend_.status();
-    if (status.linkEnded && !status.everConnected) return kExitLinkFailed;
+    // An inbox that turned a peer away listens on; any other link that never came up failed.
+    const bool turnedAway = options_.keep && status.everListened;
+    if (status.linkEnded && !status.everConnected && !turnedAway) return kExitLinkFailed;
     // A transfer that runs on keeps its own connection; its verdict is awaited.
     const bool linkClosed = status.linkEnded && status.openTransfers == 0;
     if (options_.once) {
@@ -279,7 +295,7 @@ class PeerRun {
   // the idle state a moment before it can start again, so this is tried until it takes.
   void listenAgainOnceThePeerLeft() {
     const FrontendStatus status = frontend_.status();
-    if (status.linkEnded && status.everConnected) {
+    if (status.linkEnded && (status.everConnected || status.everListened)) {
       frontend_.startNewLink();
       actionsDone_ = false;
       listenAgain_ = true;

@@ -137,6 +137,27 @@ PromptAnswer QuestionDesk::askAboutOffer(PromptHandle& handle, const PromptReque
   return answer;
 }
 
+CodeAnswer QuestionDesk::askCodeMatch(PromptHandle& handle) {
+  watch(handle);
+  CodeAnswer answer = CodeAnswer::None;
+  for (;;) {
+    const std::optional<std::string> word =
+        ask("对方屏幕上的验证码和这里的相同吗？请输入 1 相同 或 2 不同：",
+            [&] { return handle.closeRequested(); });
+    if (!word) break;
+    if (*word == "1" || *word == "相同") {
+      answer = CodeAnswer::Same;
+      break;
+    }
+    if (*word == "2" || *word == "不同") {
+      answer = CodeAnswer::Different;
+      break;
+    }
+  }
+  handle.clearCloseHook();
+  return answer;
+}
+
 std::optional<std::filesystem::path> QuestionDesk::askSaveFile(const std::string& suggestedName) {
   const bool nameUsable = isValidReceivedName(suggestedName);
   const std::filesystem::path fallback = currentFolder() / suggestedName;

@@ -45,6 +45,8 @@ class QuestionDesk {
   std::optional<std::filesystem::path> askResumeFile(const std::string& suggestedName);
   std::optional<std::filesystem::path> askFolder();
   FileExistsReply askFileExists();
+  // 相同 or 不同 for a first-contact code; None when closed from elsewhere or without input.
+  CodeAnswer askCodeMatch(PromptHandle& handle);
 
  private:
   // Lets a waiting question see at once that `handle` was closed.

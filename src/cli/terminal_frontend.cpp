@@ -92,6 +92,7 @@ FrontendStatus TerminalFrontend::status() const {
 void TerminalFrontend::startNewLink() {
   changeStatus([](FrontendStatus& status) {
     status.everConnected = false;
+    status.everListened = false;
     status.linkEnded = false;
   });
 }
@@ -133,7 +134,10 @@ void TerminalFrontend::showLinkState(LinkState state) {
 }
 
 void TerminalFrontend::showPortListening() {
-  changeStatus([](FrontendStatus& status) { status.portListening = true; });
+  changeStatus([](FrontendStatus& status) {
+    status.portListening = true;
+    status.everListened = true;
+  });
 }
 
 void TerminalFrontend::setAddressText(const std::string& text) {
@@ -169,6 +173,15 @@ PromptAnswer TerminalFrontend::showPrompt(PromptHandle& handle, const PromptRequ
     return PromptAnswer::None;
   }
   return answers_.offer(handle, request, firstItemName(request.text));
+}
+
+CodeAnswer TerminalFrontend::compareCode(PromptHandle& handle, const CodeComparison& comparison) {
+  Counted counted(*this, &FrontendStatus::openQuestions);
+  console_.printLine("首次连接 " + comparison.peerName + "（" + comparison.peerAddress +
+                     "）。请和对方核对验证码：" + comparison.code);
+  console_.printLine("  对方的指纹：" + comparison.peerFingerprint);
+  console_.printLine("  本机的指纹：" + comparison.ownFingerprint);
+  return answers_.codeMatch(handle);
 }
 
 // --- Where to save

@@ -30,6 +30,9 @@ struct FrontendStatus {
   LinkState linkState = LinkState::Idle;
   bool portListening = false;  // Listening, and the port is bound
   bool everConnected = false;
+  // The port listened at some point: a link that ended without a connection then turned
+  // a peer away (not verified, a failed first contact) rather than failing to listen.
+  bool everListened = false;
   bool linkEnded = false;  // back to idle after listening or connecting: failed or closed
   int openPrompts = 0;     // offers, ours or the peer's, that wait for an answer
   int openQuestions = 0;   // save locations, existing files and the like being decided
@@ -77,6 +80,7 @@ class TerminalFrontend : public Frontend {
   void showNoticeModal(const std::string& text) override;
   bool askYesNo(const std::string& text) override;
   PromptAnswer showPrompt(PromptHandle& handle, const PromptRequest& request) override;
+  CodeAnswer compareCode(PromptHandle& handle, const CodeComparison& comparison) override;
   std::vector<std::filesystem::path> chooseFilesToOffer() override { return {}; }
   std::optional<std::filesystem::path> chooseSaveFile(const std::string& suggestedName,
                                                       const std::string& defaultSuffix) override;

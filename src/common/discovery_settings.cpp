@@ -7,6 +7,7 @@ namespace {
 constexpr const char* kAnnounceName = "announce";
 constexpr const char* kShowFoundName = "discover";
 constexpr const char* kDisplayNameName = "displayname";
+constexpr const char* kEncryptedOnlyName = "encryptedonly";
 
 bool readSwitch(const SettingsStore& store, const char* name, bool defaultValue) {
   const std::optional<std::string> text = store.readOptionalSetting(name);
@@ -29,6 +30,14 @@ void saveDiscoverySettings(const SettingsStore& store, const DiscoverySettings& 
   store.writeSettingNumber(kAnnounceName, settings.announce ? 1 : 0);
   store.writeSettingNumber(kShowFoundName, settings.showFound ? 1 : 0);
   store.writeSettingText(kDisplayNameName, settings.displayName);
+}
+
+bool loadEncryptedOnly(const SettingsStore& store) {
+  return readSwitch(store, kEncryptedOnlyName, false);
+}
+
+void saveEncryptedOnly(const SettingsStore& store, bool on) {
+  store.writeSettingNumber(kEncryptedOnlyName, on ? 1 : 0);
 }
 
 }  // namespace brisk

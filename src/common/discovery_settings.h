@@ -17,4 +17,10 @@ struct DiscoverySettings {
 DiscoverySettings loadDiscoverySettings(const SettingsStore& store);
 void saveDiscoverySettings(const SettingsStore& store, const DiscoverySettings& settings);
 
+// The choice about unencrypted sessions (只使用加密连接): when on, Connect never falls
+// back to the plain port and a listening side turns plain connections away. Off in
+// settings files older than it.
+bool loadEncryptedOnly(const SettingsStore& store);
+void saveEncryptedOnly(const SettingsStore& store, bool on);
+
 }  // namespace brisk

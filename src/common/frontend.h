@@ -80,6 +80,21 @@ inline PromptAnswer promptAnswerForButton(PromptKind kind, int button) {
   }
 }
 
+// First contact with a peer over an encrypted session: the code both people compare, and
+// who the peer says it is. The code is the same on both screens only when no one sits
+// between the two computers.
+struct CodeComparison {
+  std::string code;             // 6 digits (验证码)
+  std::string peerName;         // the name the peer gave itself (UTF-8)
+  std::string peerAddress;      // dotted
+  std::string peerFingerprint;  // grouped hex, as Fingerprint::groupedText gives it
+  std::string ownFingerprint;
+};
+
+// The person's answer to a code comparison. None: closed without one (the peer left or
+// refused, the time ran out, the program ends).
+enum class CodeAnswer { None, Same, Different };
+
 // Answers of the file-exists dialog.
 enum class FileExistsAnswer {
   None,  // closed without a button
@@ -209,6 +224,16 @@ class Frontend {
 
   // Prompts. `handle` lets another thread close the prompt; the answer is then None.
   virtual PromptAnswer showPrompt(PromptHandle& handle, const PromptRequest& request) = 0;
+
+  // First contact: shows the code with 相同 (Same) and 不同 (Different) and waits for the
+  // person. `handle` lets another thread close it (the peer refused or left, the time ran
+  // out); the answer is then None. A front end that cannot ask answers None, which ends
+  // the connection and remembers nothing.
+  virtual CodeAnswer compareCode(PromptHandle& handle, const CodeComparison& comparison) {
+    (void)handle;
+    (void)comparison;
+    return CodeAnswer::None;
+  }
 
   // Choosing what to offer and where to save. Nothing means the person cancelled.
   virtual std::vector<std::filesystem::path> chooseFilesToOffer() = 0;

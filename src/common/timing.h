@@ -39,6 +39,14 @@ struct Timing {
   ms offerPause{1000};  // after an offer, before the person's next message goes out
   // An unattended inbox lets go of a peer that connects and sends nothing this long.
   ms silentPeerLimit{30000};
+  // Connecting tries the encrypted port first; a peer that does not answer there within
+  // this is taken for one without it.
+  ms encryptedPortWait{2000};
+  // An encrypted session's handshake, and each of its exchanges before the person is
+  // asked anything, must be done within this.
+  ms handshakeLimit{10000};
+  // Both people must have compared the code of a first contact within this.
+  ms codeAnswerLimit{180000};
 };
 
 }  // namespace brisk

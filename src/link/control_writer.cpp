@@ -6,9 +6,10 @@
 
 namespace brisk {
 
-ControlWriter::ControlWriter(int fd, std::size_t capacity, std::chrono::milliseconds offerPause,
-                             SentFunction sent, FailedFunction failed, DrainedFunction drained)
-    : fd_(fd),
+ControlWriter::ControlWriter(ByteStream& stream, std::size_t capacity,
+                             std::chrono::milliseconds offerPause, SentFunction sent,
+                             FailedFunction failed, DrainedFunction drained)
+    : stream_(stream),
       capacity_(capacity),
       offerPause_(offerPause),
       sent_(std::move(sent)),
@@ -78,7 +79,7 @@ void ControlWriter::run() {
     lock.unlock();
     // The socket is blocking: a peer that stops reading holds only this thread, until
     // the connection is shut down.
-    const bool sent = !givenUp && sendAllOn(fd_, message.wire) >= 0;
+    const bool sent = !givenUp && stream_.sendAll(message.wire) >= 0;
     const auto sentAt = std::chrono::steady_clock::now();
     if (sent) {
       sent_(message);

@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/byte_stream.h"
+
 namespace brisk {
 
 // The one thread that writes on a control connection. Every sender (the person's message
@@ -41,9 +43,9 @@ class ControlWriter {
   // Called on the writer's thread each time it has dealt with every message handed over.
   using DrainedFunction = std::function<void()>;
 
-  // Starts the thread that writes on `fd`, which the caller owns and keeps open until
+  // Starts the thread that writes on `stream`, which the caller owns and keeps open until
   // stop() has returned. At most `capacity` messages wait at a time.
-  ControlWriter(int fd, std::size_t capacity, std::chrono::milliseconds offerPause,
+  ControlWriter(ByteStream& stream, std::size_t capacity, std::chrono::milliseconds offerPause,
                 SentFunction sent, FailedFunction failed, DrainedFunction drained = {});
   ~ControlWriter() { stop(); }
   ControlWriter(const ControlWriter&) = delete;
@@ -69,7 +71,7 @@ class ControlWriter {
   // With mutex_ held: the earliest moment `next` may leave.
   std::chrono::steady_clock::time_point allowedAt(const Message& next) const;
 
-  const int fd_;
+  ByteStream& stream_;
   const std::size_t capacity_;
   const std::chrono::milliseconds offerPause_;
   const SentFunction sent_;

@@ -3,12 +3,14 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/frontend.h"
 #include "common/notices.h"
 #include "common/timing.h"
 #include "link/offer_slots.h"
 #include "platform/socket.h"
+#include "transfer/transfer_context.h"
 
 namespace brisk {
 
@@ -46,6 +48,14 @@ class LinkContext {
   virtual int controlPort() const = 0;
   // The address the control connection's peer has.
   virtual IpAddress controlPeerAddress() const = 0;
+  // Whether the control connection is an encrypted session with a verified peer.
+  virtual bool sessionEncrypted() const = 0;
+  // What the peer of an encrypted session said it can do beyond the protocol (nothing in
+  // a plain session). Later Brisk-to-Brisk improvements are used only when listed here.
+  virtual std::vector<std::string> peerCapabilities() const = 0;
+  // How the data connections of transfer `index` are made encrypted; empty in a plain
+  // session.
+  virtual DataSessionStart dataSessionFor(int index) = 0;
   virtual bool autoClose() const = 0;
   virtual void setAutoClose(bool on) = 0;
 

@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <future>
 
-#include <poll.h>
-
 #include "common/detached_call.h"
 #include "common/diagnostics.h"
 #include "common/settings_store.h"
@@ -25,9 +23,6 @@ constexpr std::size_t kControlReadSize = 61440;
 // The person's messages that may wait to go out; beyond them a peer that stopped reading
 // is reported instead of holding ever more text.
 constexpr std::size_t kMaxWaitingMessages = 128;
-// Only one peer is ever accepted on the control port; a few more may queue meanwhile and
-// are closed with the listening socket.
-constexpr int kControlBacklog = 5;
 // Control messages handed to the writer and not yet sent. The engine sends a few per
 // transfer; this many waiting means the peer has stopped reading the connection.
 constexpr std::size_t kMaxUnsentControlMessages = 256;
@@ -39,16 +34,6 @@ constexpr const char* kLooksLikeControl =
 constexpr const char* kSilentPeerLetGo = "对方连接后一直没有发送任何内容，已断开。\r\n";
 
 }  // namespace
-
-struct Peer::LinkAttempt {
-  Role role = Role::Listen;
-  std::string host;
-  int port = 0;
-  // Breaks the attempt's blocking call: the accept, the connect, then the receive loop.
-  SocketInterrupter interrupter;
-  // Gives up waiting for the host name lookup, which cannot be interrupted.
-  std::stop_source stop;
-};
 
 Peer::Peer(Frontend& frontend, Timing timing)
     : frontend_(frontend),
@@ -145,10 +130,10 @@ IpAddress Peer::controlPeerAddress() const {
 // connection. One thread does both, so the main window always shows the states in order.
 void Peer::runLink(const std::shared_ptr<LinkAttempt>& attempt) {
   const NoNoticePauseHere readsOn;
-  std::optional<Socket> socket =
+  std::optional<ControlLink> control =
       attempt->role == Role::Listen ? listenForPeer(*attempt) : connectToPeer(*attempt);
-  const bool linked = socket.has_value();
-  const int endError = linked ? controlReceiveLoop(*attempt, std::move(*socket)) : 0;
+  const bool linked = control.has_value();
+  const LinkEnd end = linked ? controlReceiveLoop(*attempt, std::move(*control)) : LinkEnd{};
   {
     // Gone before the window offers Listen and Connect again, so that a press at once
     // starts the next attempt instead of finding this one still under way.
@@ -156,84 +141,27 @@ void Peer::runLink(const std::shared_ptr<LinkAttempt>& attempt) {
     link_.reset();
   }
   if (linked) {
-    reportLinkEnd(endError);
+    reportLinkEnd(end);
   } else {
     frontend_.showLinkState(LinkState::Idle);
   }
 }
 
-std::optional<Socket> Peer::listenForPeer(LinkAttempt& attempt) {
-  SocketResult listening = listenTcp(static_cast<std::uint16_t>(attempt.port), kControlBacklog);
-  if (!listening.ok()) {
-    notices_.showErrorNotice(callFailed(listening.failedCall), listening.error);
-    return std::nullopt;
-  }
-  frontend_.showPortListening();
-  SocketResult accepted;
-  if (attempt.interrupter.arm(listening.socket.fd())) {
-    accepted = acceptTcp(listening.socket, attempt.interrupter);
-    attempt.interrupter.disarm();
-  } else {
-    accepted.failedCall = "accept";
-    accepted.error = ECONNABORTED;
-  }
-  // No second peer is accepted: the listening socket goes as soon as one peer came.
-  listening.socket.close();
-  if (!accepted.ok()) {
-    std::string text = kAcceptFailed;
-    appendErrorText(accepted.error, text);
-    frontend_.appendLog(text, kRed);
-    return std::nullopt;
-  }
-  if (const auto address = peerAddressOf(accepted.socket)) {
-    frontend_.setAddressText(address->text());
-  }
-  return std::move(accepted.socket);
-}
-
-std::optional<Socket> Peer::connectToPeer(LinkAttempt& attempt) {
-  const std::optional<HostLookup> found = callDetached<HostLookup>(
-      [host = attempt.host] { return resolveHost(host); }, attempt.stop.get_token());
-  if (!found) {
-    // Disconnect came while the resolver was still busy: reported as a broken connect.
-    std::string text = "连接失败！";
-    appendErrorText(ECONNABORTED, text);
-    frontend_.appendLog(text, kRed);
-    return std::nullopt;
-  }
-  const HostLookup& lookup = *found;
-  if (!lookup.address) {
-    // Neither a host name nor a dotted address: the resolver says why.
-    frontend_.appendLog("连接失败！\r\nError code: " + std::to_string(lookup.errorCode) + "\r\n" +
-                            lookup.errorText + "\r\n",
-                        kRed);
-    return std::nullopt;
-  }
-  SocketResult connected =
-      connectTcp(*lookup.address, static_cast<std::uint16_t>(attempt.port), attempt.interrupter);
-  if (!connected.ok()) {
-    if (connected.failedCall == std::string_view("socket")) {
-      notices_.showErrorNotice(kSocketFailed, connected.error);
-    } else {
-      std::string text = "连接失败！";
-      appendErrorText(connected.error, text);
-      frontend_.appendLog(text, kRed);
-    }
-    return std::nullopt;
-  }
-  return std::move(connected.socket);
-}
-
-int Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
+Peer::LinkEnd Peer::controlReceiveLoop(LinkAttempt& attempt, ControlLink link) {
+  ByteStream& stream = *link.stream;
   {
     std::lock_guard lock(linkMutex_);
-    if (const auto address = peerAddressOf(socket)) controlPeerAddress_ = *address;
+    if (link.address) controlPeerAddress_ = *link.address;
+    if (link.verified) {
+      session_ = link.verified->stream;
+      peerCapabilities_ = link.verified->peerCapabilities;
+    }
   }
-  int endError = ECONNABORTED;
-  if (attempt.interrupter.arm(socket.fd())) {
+  LinkEnd end{ECONNABORTED, {}};
+  if (attempt.interrupter.arm(stream.fd())) {
     {
       auto writer = std::make_shared<ControlWriter>(
-          socket.fd(), kMaxUnsentControlMessages, timing_.offerPause,
+          stream, kMaxUnsentControlMessages, timing_.offerPause,
           [this](const ControlWriter::Message& message) {
             noteControlTraffic();
             frontend_.appendLog(message.logText, kBlue);
@@ -251,10 +179,14 @@ int Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
     noteControlTraffic();
     connected_ = true;
     frontend_.appendLog("连接成功！\r\n", kGreen);
+    reportSession(link);
     frontend_.bringToFront();
     frontend_.showLinkState(LinkState::Connected);
 
-    endError = readControlStream(socket);
+    end.error = readControlStream(stream);
+    // An encrypted session says why it failed in words of its own (a record changed on
+    // the way, a cut without the session's end); a plain socket's error number says it all.
+    if (link.verified && end.error != 0) end.why = stream.failureText();
     // Fail any send still blocked on the socket, then end the writer before the socket goes.
     attempt.interrupter.interrupt();
     std::shared_ptr<ControlWriter> writer;
@@ -268,23 +200,33 @@ int Peer::controlReceiveLoop(LinkAttempt& attempt, Socket socket) {
     personMessages_.dropWaiting();
     attempt.interrupter.disarm();
   }
-  socket.close();
+  {
+    std::lock_guard lock(linkMutex_);
+    session_.reset();
+    peerCapabilities_.clear();
+  }
+  link = {};
   connected_ = false;
   // No answer, prompt or port can come over a connection that has ended, and an offer
   // left waiting would hold its Index against every offer of the next connection.
   offers_.endWaitingOffers();
   activityChanged();
-  return endError;
+  return end;
 }
 
-void Peer::reportLinkEnd(int error) {
+void Peer::reportLinkEnd(const LinkEnd& end) {
   std::string text = "\r\n连接中断\r\n";
-  appendErrorText(error, text);
+  if (end.why.empty()) {
+    appendErrorText(end.error, text);
+  } else {
+    text += end.why + "\r\n";
+    notices_.showNotice("加密连接出错，连接已断开：\r\n" + end.why);
+  }
   frontend_.appendLog(text, kRed);
   frontend_.showLinkState(LinkState::Idle);
 }
 
-int Peer::readControlStream(const Socket& socket) {
+int Peer::readControlStream(ByteStream& stream) {
   std::string buffer(kControlReadSize, '\0');
   ControlFramer framer;
   ChatReader chat(frontend_);
@@ -294,17 +236,17 @@ int Peer::readControlStream(const Socket& socket) {
   int endError = 0;
   bool heard = false;
   for (;;) {
-    if (!heard && closeSilentPeers_ && !bytesArrive(socket, timing_.silentPeerLimit)) {
+    if (!heard && closeSilentPeers_ && !bytesArrive(stream, timing_.silentPeerLimit)) {
       frontend_.appendLog(kSilentPeerLetGo, kRed);
       endError = ETIMEDOUT;
       break;
     }
-    if (framer.holdsPartialMessage() && !bytesArrive(socket, timing_.controlRestWait)) {
+    if (framer.holdsPartialMessage() && !bytesArrive(stream, timing_.controlRestWait)) {
       // A message cut by the network whose rest did not come: take it as it is.
       handle(framer.flush());
       continue;
     }
-    const ssize_t n = socket.receive(buffer.data(), buffer.size());
+    const ssize_t n = stream.receive(buffer.data(), buffer.size());
     if (n <= 0) {
       endError = n < 0 ? errno : 0;
       break;
@@ -316,9 +258,8 @@ int Peer::readControlStream(const Socket& socket) {
   return endError;
 }
 
-bool Peer::bytesArrive(const Socket& socket, std::chrono::milliseconds limit) {
-  pollfd pfd{socket.fd(), POLLIN, 0};
-  return ::poll(&pfd, 1, static_cast<int>(limit.count())) != 0;
+bool Peer::bytesArrive(ByteStream& stream, std::chrono::milliseconds limit) {
+  return stream.waitReadable(limit);
 }
 
 void Peer::handlePiece(std::string bytes, bool isControl, ChatReader& chat) {

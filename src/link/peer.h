@@ -20,6 +20,8 @@
 #include "link/link_context.h"
 #include "link/offer_slots.h"
 #include "link/outgoing_queue.h"
+#include "link/secure_session.h"
+#include "platform/byte_stream.h"
 #include "platform/socket.h"
 
 namespace brisk {
@@ -107,6 +109,12 @@ class Peer : private LinkContext {
   // peer limit is let go, so that it cannot hold the one connection for ever. Off by
   // default (a person at the window may take their time). Before listening.
   void setCloseSilentPeers(bool on) { closeSilentPeers_ = on; }
+  // Encrypted sessions: listening takes the encrypted port too, connecting tries it first.
+  // Without a setup the Peer speaks only the plain protocol. Before listening or
+  // connecting; the setup is kept for the Peer's life.
+  void setSecureSetup(std::shared_ptr<const SecureSetup> setup) { secure_ = std::move(setup); }
+  bool sessionEncrypted() const override;
+  std::vector<std::string> peerCapabilities() const override;
   bool autoClose() const override { return autoClose_; }
   void setAutoClose(bool on) override { autoClose_ = on; }
   bool stopping() const override { return stopping_; }
@@ -116,7 +124,27 @@ class Peer : private LinkContext {
 
  private:
   enum class Role { Listen, Connect };
-  struct LinkAttempt;
+  struct LinkAttempt {
+    Role role = Role::Listen;
+    std::string host;
+    int port = 0;
+    // Breaks the attempt's blocking call: the accept, the connect, the handshake and the
+    // question to the person, then the receive loop.
+    SocketInterrupter interrupter;
+    // Gives up waiting for the host name lookup, which cannot be interrupted.
+    std::stop_source stop;
+  };
+  // A control connection as it was made: a plain socket or a verified session.
+  struct ControlLink {
+    std::shared_ptr<ByteStream> stream;
+    std::optional<VerifiedSession> verified;
+    std::optional<IpAddress> address;
+  };
+  // How the encrypted port of a Connect went.
+  struct EncryptedTry {
+    std::optional<ControlLink> link;
+    bool noEncryptedPort = false;  // nothing answered there as a Brisk would: a plain peer
+  };
 
   // LinkContext
   Frontend& frontend() override { return frontend_; }
@@ -128,20 +156,37 @@ class Peer : private LinkContext {
   void withdrawOfferPlace(std::uint64_t place) override { personMessages_.withdraw(place); }
   void startThread(std::function<void()> work) override { threads_.start(std::move(work)); }
   IpAddress controlPeerAddress() const override;
+  DataSessionStart dataSessionFor(int index) override;
 
   void startLink(Role role, std::string host, int port);
   void runLink(const std::shared_ptr<LinkAttempt>& attempt);
-  std::optional<Socket> listenForPeer(LinkAttempt& attempt);
-  std::optional<Socket> connectToPeer(LinkAttempt& attempt);
-  // Runs the connection until it ends; returns the errno that ended it (0: the peer closed).
-  int controlReceiveLoop(LinkAttempt& attempt, Socket socket);
+  // In peer_connect.cpp: listening on the plain and the encrypted port, connecting to the
+  // encrypted port first, and verifying an encrypted session's peer.
+  std::optional<ControlLink> listenForPeer(LinkAttempt& attempt);
+  std::optional<ControlLink> connectToPeer(LinkAttempt& attempt);
+  std::optional<ControlLink> connectPlain(LinkAttempt& attempt, IpAddress address);
+  EncryptedTry connectEncrypted(LinkAttempt& attempt, IpAddress address, int port);
+  // Whether Connect may go on to the plain port after the encrypted one gave no answer;
+  // if not, the person has been told why.
+  bool mayFallBack(IpAddress address, int encryptedPort);
+  EncryptedTry startSession(LinkAttempt& attempt, Socket socket, TlsRole role, IpAddress address);
+  std::optional<ControlLink> acceptedPlain(Socket socket);
+  // Runs the connection until it ends; returns the errno that ended it (0: the peer
+  // closed) and, for an encrypted session, why it failed.
+  struct LinkEnd {
+    int error = 0;
+    std::string why;
+  };
+  LinkEnd controlReceiveLoop(LinkAttempt& attempt, ControlLink link);
   // Reads and dispatches the control connection until it ends; returns the errno that
   // ended it (0: the peer closed).
-  int readControlStream(const Socket& socket);
+  int readControlStream(ByteStream& stream);
   // Whether bytes come within `limit` (or the connection ends).
-  static bool bytesArrive(const Socket& socket, std::chrono::milliseconds limit);
+  static bool bytesArrive(ByteStream& stream, std::chrono::milliseconds limit);
   // Tells the person that the connection ended, and why when an error ended it.
-  void reportLinkEnd(int error);
+  void reportLinkEnd(const LinkEnd& end);
+  // The first lines of a new connection: how it is protected, and who the peer is.
+  void reportSession(const ControlLink& link);
   void handlePiece(std::string bytes, bool isControl, class ChatReader& chat);
   int sendWire(ControlWriter::Message message);
   bool sendPersonMessage(const OutgoingQueue::Message& message);
@@ -169,10 +214,15 @@ class Peer : private LinkContext {
   std::mutex idleMutex_;
   std::condition_variable idleChanged_;
 
+  std::shared_ptr<const SecureSetup> secure_;
+
   // The current listen or connect attempt and, once connected, its control socket.
   mutable std::mutex linkMutex_;
   std::shared_ptr<LinkAttempt> link_;
   IpAddress controlPeerAddress_;
+  // The encrypted session of the connection, if it is one, and what its peer can do.
+  std::shared_ptr<TlsStream> session_;
+  std::vector<std::string> peerCapabilities_;
 
   // The writer of the current connection; the receive thread starts it when the link is
   // up and stops it before closing the socket, so no send outlives the descriptor.

@@ -1,7 +1,11 @@
 #include "link/transfer_start.h"
 
+#include <algorithm>
+
 #include "common/diagnostics.h"
 #include "link/message_builders.h"
+#include "link/secure_session.h"
+#include "secure/session_lines.h"
 #include "transfer/progress.h"
 #include "transfer/transfer_thread.h"
 
@@ -12,8 +16,11 @@ namespace {
 // Whether this session's transfers are streamed: only when the control connection is an
 // encrypted session and both peers named kStreamedCapability in its capability line. A
 // plain session has no capabilities, so its transfers keep the plain protocol.
-bool streamedTransfersAgreed(LinkContext& /*link*/) {
-  return false;
+bool streamedTransfersAgreed(LinkContext& link) {
+  if (!link.sessionEncrypted()) return false;
+  const std::vector<std::string> agreed =
+      agreedCapabilities(linkCapabilities(), link.peerCapabilities());
+  return std::find(agreed.begin(), agreed.end(), kStreamedCapability) != agreed.end();
 }
 
 }  // namespace
@@ -36,6 +43,7 @@ void startTransfer(LinkContext& link, const OfferKey& key,
   TransferContext transfer{link.frontend(), link.notices(), link.timing(),
                            [&link] { return link.stopping(); }};
   transfer.streamed = streamedTransfersAgreed(link);
+  transfer.secureData = link.dataSessionFor(index);
   link.startThread([transfer, record] { transferThread(transfer, record); });
   // The caller names the data port to the peer next: the port must be listening by then.
   if (!record->isConnector) record->waitUntilListening(link.timing().acceptLimit);

@@ -112,17 +112,40 @@ DataChannel::DataChannel(Socket socket, SocketInterrupter& interrupter,
   }
 }
 
+DataChannel::DataChannel(std::unique_ptr<ByteStream> encrypted, SocketInterrupter& interrupter,
+                         std::function<bool()> stopping, const Timing& timing)
+    : sigpipeGuard_(std::make_unique<SigpipeGuard>()),
+      encrypted_(std::move(encrypted)),
+      interrupter_(interrupter),
+      stopping_(std::move(stopping)),
+      timing_(timing) {
+  const int on = 1;
+  (void)::setsockopt(encrypted_->fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
 DataChannel::~DataChannel() {
   close();
 }
 
 bool DataChannel::arm() {
-  armed_ = interrupter_.arm(socket_.fd());
+  armed_ = interrupter_.arm(fd());
   return armed_ && !stopRequested();
 }
 
 void DataChannel::finish() {
-  if (socket_.isOpen() && !stopRequested() && ::shutdown(socket_.fd(), SHUT_WR) == 0) {
+  if (encrypted_ && !stopRequested() && encrypted_->finishSending() == 0) {
+    // The peer's end of the session, or whatever else comes first, ends the wait.
+    const auto deadline = std::chrono::steady_clock::now() + timing_.closeDrainWait;
+    char drop[4096];
+    for (;;) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !encrypted_->waitReadable(left)) break;
+      if (encrypted_->receive(drop, sizeof drop) <= 0) break;
+    }
+  }
+  if (!encrypted_ && socket_.isOpen() && !stopRequested() &&
+      ::shutdown(socket_.fd(), SHUT_WR) == 0) {
     const auto deadline = std::chrono::steady_clock::now() + timing_.closeDrainWait;
     for (;;) {
       const auto left =
@@ -146,6 +169,7 @@ void DataChannel::close() {
     interrupter_.disarm();
     armed_ = false;
   }
+  encrypted_.reset();
   socket_.close();
 }
 
@@ -158,7 +182,7 @@ bool DataChannel::stopFollows() const {
 }
 
 bool DataChannel::peerGone() const {
-  pollfd pfd{socket_.fd(), POLLIN | POLLRDHUP, 0};
+  pollfd pfd{fd(), POLLIN | POLLRDHUP, 0};
   for (;;) {
     const int ready = ::poll(&pfd, 1, 0);
     if (ready < 0 && errno == EINTR) continue;
@@ -175,6 +199,11 @@ bool DataChannel::failedWith(int error) {
 }
 
 bool DataChannel::sendBlock(const char* data, std::size_t size) {
+  if (encrypted_) {
+    if (encrypted_->sendAll(std::string_view(data, size)) >= 0) return true;
+    (void)failedWith(errno);
+    return false;
+  }
   std::size_t sent = 0;
   while (sent < size) {
     // MSG_NOSIGNAL: a peer that went away must give EPIPE, not end the program.
@@ -193,7 +222,24 @@ bool DataChannel::send(std::string_view bytes) {
   return sendBlock(bytes.data(), bytes.size());
 }
 
+DataChannel::Status DataChannel::receiveEncrypted(std::size_t limit,
+                                                  std::chrono::milliseconds wait) {
+  if (!encrypted_->waitReadable(wait)) return Status::TimedOut;
+  if (limit > receiveCapacity_) {
+    receiveBuffer_ = std::make_unique_for_overwrite<char[]>(limit);
+    receiveCapacity_ = limit;
+  }
+  const ssize_t n = encrypted_->receive(receiveBuffer_.get(), limit);
+  if (n > 0) {
+    pending_.append(receiveBuffer_.get(), static_cast<std::size_t>(n));
+    return Status::Ok;
+  }
+  if (n == 0) return Status::Closed;
+  return failedWith(errno) ? Status::TimedOut : Status::Failed;
+}
+
 DataChannel::Status DataChannel::receiveMore(std::size_t limit, std::chrono::milliseconds wait) {
+  if (encrypted_) return receiveEncrypted(limit, wait);
   const auto deadline = std::chrono::steady_clock::now() + wait;
   for (;;) {
     const auto left =
@@ -254,6 +300,7 @@ DataChannel::Status DataChannel::readMessage(
 
 bool DataChannel::waitReadable(std::chrono::milliseconds wait) {
   if (!pending_.empty()) return true;
+  if (encrypted_) return encrypted_->waitReadable(wait);
   pollfd pfd{socket_.fd(), POLLIN, 0};
   for (;;) {
     const int ready = ::poll(&pfd, 1, static_cast<int>(wait.count()));
@@ -289,7 +336,7 @@ DataChannel::FileReceiveStatus DataChannel::receiveIntoFile(int fileFd, std::uin
     return FileReceiveStatus::Ok;
   }
   const auto block = static_cast<std::size_t>(std::min<std::uint64_t>(count, kReceiveBlock));
-  if (block < kSpliceAtLeast) return copyIntoFile(fileFd, position, block, moved);
+  if (block < kSpliceAtLeast || encrypted_) return copyIntoFile(fileFd, position, block, moved);
   if (!spliceTried_) {
     spliceTried_ = true;
     int ends[2];
@@ -344,7 +391,8 @@ DataChannel::FileReceiveStatus DataChannel::copyIntoFile(int fileFd, std::uint64
                                                          std::size_t count, std::size_t& moved) {
   if (!buffer_) buffer_ = std::make_unique<char[]>(kReceiveBlock);
   for (;;) {
-    const ssize_t n = ::recv(socket_.fd(), buffer_.get(), count, 0);
+    const ssize_t n = encrypted_ ? encrypted_->receive(buffer_.get(), count)
+                                 : ::recv(socket_.fd(), buffer_.get(), count, 0);
     if (n > 0) {
       if (!writeAt(fileFd, buffer_.get(), static_cast<std::size_t>(n), position)) {
         return FileReceiveStatus::WriteFailed;
@@ -361,6 +409,7 @@ DataChannel::FileReceiveStatus DataChannel::copyIntoFile(int fileFd, std::uint64
 DataChannel::FileSendStatus DataChannel::sendFile(
     int fileFd, std::uint64_t offset, std::uint64_t count,
     const std::function<void(std::uint64_t)>& progress) {
+  if (encrypted_) return sendFileByReading(fileFd, offset, count, progress);
   std::uint64_t sent = 0;
   while (sent < count) {
     auto position = static_cast<off_t>(offset + sent);
@@ -387,10 +436,13 @@ DataChannel::FileSendStatus DataChannel::sendFile(
 DataChannel::FileSendStatus DataChannel::sendFileByReading(
     int fileFd, std::uint64_t offset, std::uint64_t count,
     const std::function<void(std::uint64_t)>& progress) {
-  std::vector<char> buffer(kReadBlock);
+  // An encrypted stream cuts what it is given into records itself: larger blocks cost
+  // fewer calls and no more bytes on the wire.
+  const std::size_t readBlock = encrypted_ ? kSendFileBlock : kReadBlock;
+  std::vector<char> buffer(readBlock);
   std::uint64_t sent = 0;
   while (sent < count) {
-    const auto block = static_cast<std::size_t>(std::min<std::uint64_t>(count - sent, kReadBlock));
+    const auto block = static_cast<std::size_t>(std::min<std::uint64_t>(count - sent, readBlock));
     const ssize_t n = ::pread(fileFd, buffer.data(), block, static_cast<off_t>(offset + sent));
     if (n < 0) {
       if (errno == EINTR) continue;

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/timing.h"
+#include "platform/byte_stream.h"
 #include "platform/file_descriptor.h"
 #include "platform/socket.h"
 
@@ -40,6 +41,11 @@ class DataChannel {
 
   DataChannel(Socket socket, SocketInterrupter& interrupter, std::function<bool()> stopping,
               const Timing& timing);
+  // The same over an encrypted data connection. Its bytes are not the socket's, so they
+  // are copied through memory instead of spliced; its waits end after
+  // timing.idleDataLimit as the socket's do (the stream's maker sets that limit).
+  DataChannel(std::unique_ptr<ByteStream> encrypted, SocketInterrupter& interrupter,
+              std::function<bool()> stopping, const Timing& timing);
   // Construct and destroy it on the thread that uses it: it holds SIGPIPE back there.
   ~DataChannel();
   DataChannel(const DataChannel&) = delete;
@@ -64,6 +70,9 @@ class DataChannel {
   // its STOP on the control connection, so the close usually comes first.
   bool stopFollows() const;
   int error() const { return error_; }
+  // Why an encrypted connection failed (a record changed on the way, a cut without the
+  // session's end), for the person; empty for a plain one or when nothing failed so.
+  std::string failureText() const { return encrypted_ ? encrypted_->failureText() : ""; }
   // The limit that passed when a call failed because nothing moved within it; nothing
   // for every other failure.
   std::optional<std::chrono::milliseconds> timedOutAfter() const { return timedOutAfter_; }
@@ -118,9 +127,12 @@ class DataChannel {
   // Takes the errno of a failed send or receive; true when it only says that the socket's
   // time-out passed, which is then remembered as the idle limit.
   bool failedWith(int error);
+  int fd() const { return encrypted_ ? encrypted_->fd() : socket_.fd(); }
+  Status receiveEncrypted(std::size_t limit, std::chrono::milliseconds wait);
 
   std::unique_ptr<SigpipeGuard> sigpipeGuard_;
   Socket socket_;
+  std::unique_ptr<ByteStream> encrypted_;  // owns the socket instead of socket_ when set
   SocketInterrupter& interrupter_;
   std::function<bool()> stopping_;
   const Timing& timing_;

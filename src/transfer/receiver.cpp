@@ -386,7 +386,7 @@ class Receiver {
           return false;
         case DataChannel::FileReceiveStatus::ReceiveFailed:
           if (!channel_.stopRequested()) record_.noteCause(TransferCause::ConnectionLost);
-          session_.errorNotice("传送文件连接中断：", channel_.error());
+          session_.failureNotice("传送文件连接中断：");
           return false;
         case DataChannel::FileReceiveStatus::WriteFailed:
           record_.noteCause(TransferCause::LocalDisk);

@@ -332,7 +332,7 @@ class Sender {
         return false;
       case DataChannel::FileSendStatus::SendFailed:
         if (!channel_.stopRequested()) record_.noteCause(TransferCause::ConnectionLost);
-        session_.errorNotice("传送文件连接中断：\r\n", channel_.error());
+        session_.failureNotice("传送文件连接中断：\r\n");
         return false;
       case DataChannel::FileSendStatus::TimedOut:
         session_.idleNotice();

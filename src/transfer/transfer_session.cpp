@@ -30,7 +30,18 @@ void TransferSession::channelNotice(const std::string& place, DataChannel::Statu
   } else if (status == DataChannel::Status::TimedOut || channel.timedOutAfter()) {
     idleNotice();
   } else {
+    failureNotice(place);
+  }
+}
+
+void TransferSession::failureNotice(const std::string& place) const {
+  // An encrypted connection tells why in its own words: a record changed on the way says
+  // more than the error number it is reported with.
+  const std::string why = channel.failureText();
+  if (why.empty()) {
     errorNotice(place, channel.error());
+  } else {
+    notice(place + (place.ends_with("\r\n") ? "" : "\r\n") + why);
   }
 }
 
@@ -39,7 +50,7 @@ void TransferSession::sendNotice(const std::string& place) const {
   if (channel.timedOutAfter()) {
     idleNotice();
   } else {
-    errorNotice(place, channel.error());
+    failureNotice(place);
   }
 }
 

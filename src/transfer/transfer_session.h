@@ -29,6 +29,8 @@ struct TransferSession {
   // closing where an answer or record was due counts as a failure too. A wait that passed
   // its limit says so instead (idleNotice).
   void channelNotice(const std::string& place, DataChannel::Status status) const;
+  // The notice of a failed send or receive that did not time out.
+  void failureNotice(const std::string& place) const;
   // The same for a send of the channel that failed.
   void sendNotice(const std::string& place) const;
   // The notice of a transfer given up because nothing moved on its connection for as long

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -37,6 +38,21 @@ void setupFailure(const TransferContext& context, TransferRecord& record, const 
   context.notices.showErrorNotice(callFailed(call), error);
 }
 
+// The encrypted data connection over a connected socket, or nothing after a notice.
+std::unique_ptr<ByteStream> secureConnection(const TransferContext& context, TransferRecord& record,
+                                             Socket socket, std::chrono::milliseconds limit) {
+  // Armed for the handshake, so that Stop breaks it as it breaks a receive.
+  if (!record.dataSocket.arm(socket.fd())) return nullptr;
+  DataStreamStart started = context.secureData(std::move(socket), record.isConnector,
+                                               std::max(limit, std::chrono::milliseconds(1)));
+  record.dataSocket.disarm();
+  if (!started.stream && !stopRequested(context, record)) {
+    record.noteCause(TransferCause::ConnectionLost);
+    context.notices.showNotice("传送文件的加密连接没有建立：\r\n" + started.failure);
+  }
+  return std::move(started.stream);
+}
+
 std::optional<Socket> connectToPeer(const TransferContext& context, TransferRecord& record,
                                     std::uint16_t port) {
   // Both sides start their transfer threads when the transfer is agreed, so the peer may
@@ -61,41 +77,80 @@ std::optional<Socket> connectToPeer(const TransferContext& context, TransferReco
   }
 }
 
-std::optional<Socket> acceptPeer(const TransferContext& context, TransferRecord& record,
-                                 std::uint16_t port) {
+// A data connection as it was made: a plain socket, or an encrypted stream over one.
+struct DataConnection {
+  Socket socket;
+  std::unique_ptr<ByteStream> encrypted;
+};
+
+std::optional<DataConnection> acceptPeer(const TransferContext& context, TransferRecord& record,
+                                         std::uint16_t port) {
   SocketResult listening = listenTcp(port, kDataBacklog);
   record.markListening();
   if (!listening.ok()) {
     setupFailure(context, record, listening.failedCall, listening.error);
     return std::nullopt;
   }
-  // Arm, then look for a stop: one that came before is seen here, one after it breaks
-  // the wait.
-  if (!record.dataSocket.arm(listening.socket.fd())) return std::nullopt;
-  if (stopRequested(context, record)) {
+  const auto deadline = std::chrono::steady_clock::now() + context.timing.acceptLimit;
+  std::string refusedWhy;
+  for (;;) {
+    // Arm, then look for a stop: one that came before is seen here, one after it breaks
+    // the wait.
+    if (!record.dataSocket.arm(listening.socket.fd())) return std::nullopt;
+    if (stopRequested(context, record)) {
+      record.dataSocket.disarm();
+      return std::nullopt;
+    }
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    // Only the control connection's peer may connect; anyone else is turned away and the
+    // wait goes on.
+    SocketResult accepted = acceptTcp(listening.socket, record.dataSocket, record.peerAddress,
+                                      std::max(left, std::chrono::milliseconds(0)));
     record.dataSocket.disarm();
-    return std::nullopt;
+    if (!accepted.ok()) {
+      if (refusedWhy.empty() || accepted.error != ETIMEDOUT) {
+        setupFailure(context, record, "accept", accepted.error);
+      } else if (!stopRequested(context, record)) {
+        // Someone came from the peer's address without the session's key, and the peer
+        // itself never did: the person hears why the transfer could not start.
+        record.noteCause(TransferCause::ConnectionLost);
+        context.notices.showNotice("传送文件的加密连接没有建立：\r\n" + refusedWhy);
+      }
+      return std::nullopt;
+    }
+    if (!context.secureData) return DataConnection{std::move(accepted.socket), nullptr};
+    if (!record.dataSocket.arm(accepted.socket.fd())) return std::nullopt;
+    const auto handshakeLeft =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    DataStreamStart started = context.secureData(
+        std::move(accepted.socket), false, std::max(handshakeLeft, std::chrono::milliseconds(1)));
+    record.dataSocket.disarm();
+    if (started.stream) return DataConnection{Socket(), std::move(started.stream)};
+    if (stopRequested(context, record)) return std::nullopt;
+    // Not the peer, or not with this session's key: the wait for the peer goes on.
+    refusedWhy = started.failure;
   }
-  // Only the control connection's peer may connect; anyone else is turned away and the
-  // wait goes on.
-  SocketResult accepted = acceptTcp(listening.socket, record.dataSocket, record.peerAddress,
-                                    context.timing.acceptLimit);
-  record.dataSocket.disarm();
-  if (!accepted.ok()) {
-    setupFailure(context, record, "accept", accepted.error);
-    return std::nullopt;
-  }
-  return std::move(accepted.socket);
 }
 
-std::optional<Socket> openDataConnection(const TransferContext& context, TransferRecord& record) {
+std::optional<DataConnection> openDataConnection(const TransferContext& context,
+                                                 TransferRecord& record) {
   const std::uint16_t port = dataPortNumber(record.dataPort);
   if (port == 0) {
     setupFailure(context, record, record.isConnector ? "connect" : "bind", EINVAL);
     return std::nullopt;
   }
-  return record.isConnector ? connectToPeer(context, record, port)
-                            : acceptPeer(context, record, port);
+  if (!record.isConnector) return acceptPeer(context, record, port);
+  const auto start = std::chrono::steady_clock::now();
+  std::optional<Socket> socket = connectToPeer(context, record, port);
+  if (!socket) return std::nullopt;
+  if (!context.secureData) return DataConnection{std::move(*socket), nullptr};
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+      start + context.timing.acceptLimit - std::chrono::steady_clock::now());
+  std::unique_ptr<ByteStream> encrypted =
+      secureConnection(context, record, std::move(*socket), left);
+  if (!encrypted) return std::nullopt;
+  return DataConnection{Socket(), std::move(encrypted)};
 }
 
 // The folder as the person reads it: without a trailing "/" (the root stays "/").
@@ -150,12 +205,16 @@ int transferThread(const TransferContext& context, std::shared_ptr<TransferRecor
     ~EndMark() { record.markTransferEnded(); }
   } endMark{*record};
 
-  std::optional<Socket> socket = openDataConnection(context, *record);
-  if (!socket) {
+  std::optional<DataConnection> connection = openDataConnection(context, *record);
+  if (!connection) {
     releaseTransferData(*record);
     return -1;
   }
-  DataChannel channel(std::move(*socket), record->dataSocket, context.stopping, context.timing);
+  DataChannel channel = connection->encrypted
+                            ? DataChannel(std::move(connection->encrypted), record->dataSocket,
+                                          context.stopping, context.timing)
+                            : DataChannel(std::move(connection->socket), record->dataSocket,
+                                          context.stopping, context.timing);
   record->totalDone = 0;
   if (!record->pathBuffer) {
     context.notices.showNotice(kPathnameNull);

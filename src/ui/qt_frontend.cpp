@@ -15,6 +15,7 @@
 
 #include "common/settings_store.h"
 #include "ui/attention_requests.h"
+#include "ui/code_dialog.h"
 #include "ui/control_ids.h"
 #include "ui/engine_text.h"
 #include "ui/file_exists_dialog.h"
@@ -256,6 +257,29 @@ bool QtFrontend::askYesNo(const std::string& text) {
 }
 
 // --- Prompts
+
+CodeAnswer QtFrontend::compareCode(PromptHandle& handle, const CodeComparison& comparison) {
+  auto answer = std::make_shared<PendingAnswer<CodeAnswer>>(CodeAnswer::None);
+  auto dialog = std::make_shared<QPointer<QMessageBox>>();
+  // The peer said 不同 or left, or the time ran out: the question goes without an answer.
+  handle.setCloseHook([this, answer, dialog] {
+    answer->give(CodeAnswer::None);
+    post([dialog] {
+      if (*dialog) (*dialog)->close();
+    });
+  });
+  const CodeAnswer result = await<CodeAnswer>(answer, [this, answer, dialog, comparison] {
+    QMessageBox* box = createCodeDialog(comparison);
+    *dialog = box;
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [answer, box] { answer->give(codeDialogAnswer(*box)); });
+    own(box);
+    box->show();
+    box->raise();
+  });
+  handle.clearCloseHook();
+  return result;
+}
 
 PromptAnswer QtFrontend::showPrompt(PromptHandle& handle, const PromptRequest& request) {
   auto answer = std::make_shared<PendingAnswer<PromptAnswer>>(PromptAnswer::None);

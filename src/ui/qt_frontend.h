@@ -69,6 +69,7 @@ class QtFrontend : public QObject, public Frontend {
   bool askYesNo(const std::string& text) override;
 
   PromptAnswer showPrompt(PromptHandle& handle, const PromptRequest& request) override;
+  CodeAnswer compareCode(PromptHandle& handle, const CodeComparison& comparison) override;
 
   std::vector<std::filesystem::path> chooseFilesToOffer() override;
   std::vector<std::filesystem::path> chooseFoldersToOffer() override;

@@ -65,7 +65,7 @@ wait_listening() {
 start_listener() {
   local name=$1 port=$2
   shift 2
-  "$peer" listen --port "$port" "$@" </dev/null >"$work/$name.out" 2>&1 &
+  "$peer" listen --plain --port "$port" "$@" </dev/null >"$work/$name.out" 2>&1 &
   listener_pid=$!
   wait_listening "$port" || fail "$name does not listen on $port"
 }
@@ -107,7 +107,7 @@ grep -q "discovery is unavailable: " "$work/none.err" || fail "no reason: $(cat 
 echo "peers said: $(cat "$work/none.err")"
 
 start_listener plain 6101 --name "Plain"
-"$peer" connect 127.0.0.1 --port 6101 --say "hello over loopback" </dev/null >"$work/connect.out" 2>&1 ||
+"$peer" connect 127.0.0.1 --plain --port 6101 --say "hello over loopback" </dev/null >"$work/connect.out" 2>&1 ||
   fail "connecting to a listener without discovery failed: $(cat "$work/connect.out")"
 wait "$listener_pid" || fail "the listener without discovery ended badly: $(cat "$work/plain.out")"
 grep -q "hello over loopback" "$work/plain.out" || fail "no chat line: $(cat "$work/plain.out")"

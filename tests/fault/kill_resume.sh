@@ -34,14 +34,14 @@ start_receiver() {
   local into="$1"
   shift
   next_port
-  "$peer" listen --port "$port" --save-to "$into" --once "$@" >"$work/listen.out" 2>&1 &
+  "$peer" listen --plain --port "$port" --save-to "$into" --once "$@" >"$work/listen.out" 2>&1 &
   listener=$!
   wait_listening "$port" || echo "receiver did not listen" >&3
 }
 
 # Starts a sender of $1; sets `connector`.
 start_sender() {
-  "$peer" connect 127.0.0.1 --port "$port" --send "$1" --once >"$work/connect.out" 2>&1 &
+  "$peer" connect 127.0.0.1 --plain --port "$port" --send "$1" --once >"$work/connect.out" 2>&1 &
   connector=$!
 }
 

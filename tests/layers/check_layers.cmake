@@ -15,12 +15,13 @@ cmake_minimum_required(VERSION 3.25)
 # a change to the build that lets an include through shows up as a failure.
 set(may_use_platform platform)
 set(may_use_common common platform)
+set(may_use_secure secure common platform)
 set(may_use_transfer transfer common platform)
-set(may_use_link link transfer common platform)
+set(may_use_link link transfer secure common platform)
 set(may_use_discovery discovery)
-set(may_use_cli cli link transfer common platform discovery)
-set(may_use_ui ui link transfer common platform discovery)
-set(layers platform common transfer link discovery cli ui)
+set(may_use_cli cli link transfer secure common platform discovery)
+set(may_use_ui ui link transfer secure common platform discovery)
+set(layers platform common secure transfer link discovery cli ui)
 
 set(failed FALSE)
 

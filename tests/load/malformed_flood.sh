@@ -16,7 +16,7 @@ trap 'kill "$inbox" 2>/dev/null; rm -rf "$work"' EXIT
 
 next_port
 mkdir -p "$work/in"
-"$peer" listen --keep --port "$port" --no-announce --save-to "$work/in" \
+"$peer" listen --keep --plain --accept-anyone --port "$port" --no-announce --save-to "$work/in" \
   </dev/null >"$work/inbox.out" 2>&1 &
 inbox=$!
 wait_listening "$port" || { echo "the inbox does not listen"; exit 1; }

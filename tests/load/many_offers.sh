@@ -33,7 +33,7 @@ next_port
 # Its standard input stays open: the offers come one pause apart, and a listener whose
 # input has closed ends when nothing is under way.
 /usr/bin/time -f "%M" -o "$work/listen.rss" \
-  "$peer" listen --port "$port" --save-to "$work/in" < <(sleep 100000) >"$work/listen.out" 2>&1 &
+  "$peer" listen --plain --port "$port" --save-to "$work/in" < <(sleep 100000) >"$work/listen.out" 2>&1 &
 listener=$!
 wait_listening "$port"
 # The listener is held stopped until the sender has made all its offers: otherwise the
@@ -75,7 +75,7 @@ echo "== $sequential offers one after another on one connection"
 rm -rf "$work/in" && mkdir -p "$work/in"
 next_port 101
 # Its standard input stays open, so that it waits between offers instead of ending.
-"$peer" listen --port "$port" --save-to "$work/in" --exists again < <(sleep 100000) \
+"$peer" listen --plain --port "$port" --save-to "$work/in" --exists again < <(sleep 100000) \
   >/dev/null 2>"$work/listen.err" &
 listener=$!
 wait_listening "$port"

@@ -72,6 +72,22 @@ bool ScriptedFrontend::askYesNo(const std::string& text) {
   return onYesNo(text);
 }
 
+CodeAnswer ScriptedFrontend::compareCode(PromptHandle& handle, const CodeComparison& comparison) {
+  {
+    std::lock_guard lock(mutex_);
+    comparisons_.push_back(comparison);
+    changed();
+  }
+  if (onCompareCode) return onCompareCode(handle, comparison);
+  (void)waitUntilClosed(handle);
+  return CodeAnswer::None;
+}
+
+std::vector<CodeComparison> ScriptedFrontend::codeComparisons() const {
+  std::lock_guard lock(mutex_);
+  return comparisons_;
+}
+
 PromptAnswer ScriptedFrontend::showPrompt(PromptHandle& handle, const PromptRequest& request) {
   std::size_t shown = 0;
   {

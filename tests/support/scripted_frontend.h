@@ -46,6 +46,8 @@ class ScriptedFrontend : public Frontend {
   std::function<std::optional<std::filesystem::path>()> onChooseFolder = [] {
     return std::nullopt;
   };
+  // The answer to a first-contact code; by default it stays open until closed (None).
+  std::function<CodeAnswer(PromptHandle&, const CodeComparison&)> onCompareCode;
   std::function<FileExistsReply(const std::filesystem::path&)> onFileExists =
       [](const std::filesystem::path&) { return FileExistsReply{}; };
   // Runs on the transfer thread each time it names the file being transferred.
@@ -65,6 +67,7 @@ class ScriptedFrontend : public Frontend {
   void showNoticeModal(const std::string& text) override;
   bool askYesNo(const std::string& text) override;
   PromptAnswer showPrompt(PromptHandle& handle, const PromptRequest& request) override;
+  CodeAnswer compareCode(PromptHandle& handle, const CodeComparison& comparison) override;
   std::vector<std::filesystem::path> chooseFilesToOffer() override;
   std::optional<std::filesystem::path> chooseSaveFile(const std::string& suggestedName,
                                                       const std::string& defaultSuffix) override;
@@ -85,6 +88,7 @@ class ScriptedFrontend : public Frontend {
   std::vector<std::string> notices() const;    // plain and modal, in order
   std::vector<std::string> questions() const;  // yes/no questions and existing files' paths
   std::vector<PromptShown> prompts() const;
+  std::vector<CodeComparison> codeComparisons() const;
   LinkState linkState() const;
   // How often the port was reported listening.
   int portListenings() const;
@@ -114,6 +118,7 @@ class ScriptedFrontend : public Frontend {
   std::vector<std::string> notices_;
   std::vector<std::string> questions_;
   std::vector<PromptShown> prompts_;
+  std::vector<CodeComparison> comparisons_;
   LinkState linkState_ = LinkState::Idle;
   int portListenings_ = 0;
   std::string addressText_;

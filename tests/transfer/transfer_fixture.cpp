@@ -50,6 +50,7 @@ void TransferSide::start() {
   thread_ = std::thread([this] {
     TransferContext context{frontend, *notices_, timing, [this] { return stopping.load(); }};
     context.streamed = streamed;
+    context.secureData = secureData;
     result_ = transferThread(context, record);
   });
 }

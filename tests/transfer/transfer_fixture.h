@@ -12,6 +12,7 @@
 #include "common/transfer_record.h"
 #include "support/scripted_frontend.h"
 #include "support/test_support.h"
+#include "transfer/transfer_context.h"
 
 namespace brisk::test {
 
@@ -26,6 +27,8 @@ class TransferSide {
   std::atomic<bool> stopping{false};
   bool streamed = false;  // both peers agreed on streamed transfers
   std::shared_ptr<TransferRecord> record = std::make_shared<TransferRecord>();
+  // Set for the data connection of an encrypted session.
+  DataSessionStart secureData;
 
   // Prepares the record for sending `names` (items of `folder`) or for receiving into
   // `folder`. The data connection goes to or from 127.0.0.1:`port`.
