@@ -32,10 +32,10 @@ class DeepTreeProcess : public test::Sandbox {
 TEST_F(DeepTreeProcess, ReceivingA1500LevelTreeOf255ByteNamesStaysUnder64MiB) {
   const std::filesystem::path received = folder("received");
   const int port = test::freePortRange();
-  test::ChildProcess listener(
-      BRISK_PEER_PROGRAM,
-      {"listen", "--port", std::to_string(port), "--save-to", received.string(), "--once"},
-      root() / "listener.out");
+  test::ChildProcess listener(BRISK_PEER_PROGRAM,
+                              {"listen", "--plain", "--port", std::to_string(port), "--save-to",
+                               received.string(), "--once"},
+                              root() / "listener.out");
   ASSERT_TRUE(test::waitFor([&] { return test::isListening(port); })) << listener.output();
   const test::RawConnection control = test::RawConnection::connectTo(port);
   ASSERT_TRUE(
