@@ -64,6 +64,10 @@ class LinkHarness : public LinkContext {
   bool connectingPeer() const override { return connecting_; }
   int controlPort() const override { return controlPort_; }
   IpAddress controlPeerAddress() const override { return *IpAddress::parseDotted("127.0.0.1"); }
+  // The plain protocol's session: nothing encrypted, no capabilities.
+  bool sessionEncrypted() const override { return false; }
+  std::vector<std::string> peerCapabilities() const override { return {}; }
+  DataSessionStart dataSessionFor(int) override { return {}; }
   bool autoClose() const override { return false; }
   void setAutoClose(bool) override {}
 
