@@ -113,6 +113,11 @@ class Peer : private LinkContext {
   // Without a setup the Peer speaks only the plain protocol. Before listening or
   // connecting; the setup is kept for the Peer's life.
   void setSecureSetup(std::shared_ptr<const SecureSetup> setup) { secure_ = std::move(setup); }
+  // This installation's fingerprint in groups of four hex digits; empty without an
+  // identity (plain sessions only).
+  std::string ownFingerprint() const {
+    return secure_ && secure_->identity ? secure_->identity->fingerprint().groupedText() : "";
+  }
   bool sessionEncrypted() const override;
   std::vector<std::string> peerCapabilities() const override;
   bool autoClose() const override { return autoClose_; }

@@ -87,13 +87,20 @@ HelpDialog::HelpDialog(QWidget* parent)
   addOkButton(QRect(121, 266, 50, 16));
 }
 
-AboutDialog::AboutDialog(QWidget* parent)
-    : FixedDialog(parent, QStringLiteral("About Brisk"), QSize(242, 96)) {
+AboutDialog::AboutDialog(QWidget* parent, const QString& fingerprint)
+    : FixedDialog(parent, QStringLiteral("About Brisk"),
+                  QSize(242, fingerprint.isEmpty() ? 96 : 136)) {
   setObjectName(QStringLiteral("AboutDialog"));
   addText(QStringLiteral("Brisk ") + QLatin1String(BRISK_VERSION), QRect(54, 20, 130, 8),
           Qt::AlignCenter);
   addText(QStringLiteral("点对点文件传送工具"), QRect(55, 43, 135, 8), Qt::AlignCenter);
-  addOkButton(QRect(95, 69, 50, 16));
+  if (fingerprint.isEmpty()) {
+    addOkButton(QRect(95, 69, 50, 16));
+    return;
+  }
+  // Sixteen groups of four: two lines of eight.
+  addText(QStringLiteral("本机指纹：\n") + fingerprint, QRect(14, 62, 214, 36), Qt::AlignCenter);
+  addOkButton(QRect(95, 109, 50, 16));
 }
 
 }  // namespace brisk

@@ -31,7 +31,9 @@ class AboutDialog : public FixedDialog {
   Q_OBJECT
 
  public:
-  explicit AboutDialog(QWidget* parent);
+  // With this installation's fingerprint (grouped hex), the dialog grows to show it, so
+  // that a person can read it out to a peer who checks it.
+  explicit AboutDialog(QWidget* parent, const QString& fingerprint = {});
 };
 
 }  // namespace brisk

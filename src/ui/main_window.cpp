@@ -353,7 +353,7 @@ void MainWindow::showHelp() {
 }
 
 void MainWindow::showAbout() {
-  AboutDialog dialog(this);
+  AboutDialog dialog(this, QString::fromStdString(peer_.ownFingerprint()));
   dialog.exec();
 }
 

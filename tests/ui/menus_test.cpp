@@ -191,6 +191,15 @@ class MenusTest : public QObject {
     for (const QLabel* label : about.findChildren<QLabel*>()) aboutTexts.append(label->text());
     QCOMPARE(aboutTexts.size(), 2);
     QVERIFY(aboutTexts[0].startsWith(QStringLiteral("Brisk 1.")));
+    // With an identity, its fingerprint is shown whole above the button.
+    const QString fingerprint = QStringLiteral("3F7A 91C2 ").repeated(8).trimmed();
+    AboutDialog withKey(nullptr, fingerprint);
+    const QList<QLabel*> keyLabels = withKey.findChildren<QLabel*>();
+    QCOMPARE(keyLabels.size(), 3);
+    QCOMPARE(keyLabels[2]->text(), QStringLiteral("本机指纹：\n") + fingerprint);
+    const auto* ok = withKey.findChild<QPushButton*>(QStringLiteral("okButton"));
+    QVERIFY(keyLabels[2]->geometry().bottom() < ok->geometry().top());
+    QVERIFY(keyLabels[2]->heightForWidth(keyLabels[2]->width()) <= keyLabels[2]->height());
 
     for (QDialog* dialog : std::initializer_list<QDialog*>{&help, &about}) {
       dialog->show();
