@@ -98,8 +98,12 @@ AboutDialog::AboutDialog(QWidget* parent, const QString& fingerprint)
     addOkButton(QRect(95, 69, 50, 16));
     return;
   }
-  // Sixteen groups of four: two lines of eight.
-  addText(QStringLiteral("本机指纹：\n") + fingerprint, QRect(14, 62, 214, 36), Qt::AlignCenter);
+  // Sixteen groups of four: two lines of eight, read out a line at a time.
+  const QStringList groups = fingerprint.split(u' ');
+  const QString lines = groups.size() == 16
+                            ? groups.mid(0, 8).join(u' ') + u'\n' + groups.mid(8).join(u' ')
+                            : fingerprint;
+  addText(QStringLiteral("本机指纹：\n") + lines, QRect(14, 62, 214, 36), Qt::AlignCenter);
   addOkButton(QRect(95, 109, 50, 16));
 }
 
