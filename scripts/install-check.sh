@@ -306,7 +306,9 @@ for file in share/applications/org.brisk.Brisk.desktop \
 done
 for page in brisk brisk-peer; do
   gzip -t "$root/usr/share/man/man1/$page.1.gz" || fail "$page.1.gz is not a sound gzip file"
-  zcat "$root/usr/share/man/man1/$page.1.gz" | head -n 1 | grep -q '^\.TH ' ||
+  # Read whole: with pipefail, zcat cut off by head would count as a failure.
+  first_line=$(zcat "$root/usr/share/man/man1/$page.1.gz")
+  head -n 1 <<<"$first_line" | grep -q '^\.TH ' ||
     fail "$page.1.gz does not start with a .TH line"
 done
 grep -qx 'Exec=brisk.*' "$root/usr/share/applications/org.brisk.Brisk.desktop" ||

@@ -45,14 +45,18 @@ for menu in kio/servicemenus/brisk-send.desktop nemo/actions/brisk-send.nemo_act
     { echo "$menu does not run brisk --send %F"; exit 1; }
 done
 appstreamcli validate --no-net --explain "$usr/share/metainfo/org.brisk.Brisk.metainfo.xml"
-file --brief "$usr/share/icons/hicolor/scalable/apps/org.brisk.Brisk.svg" | grep -q 'SVG' ||
+# Outputs are read whole before they are searched: `grep -q` leaves at the first match,
+# and with pipefail a writer that still had something to say would fail the check.
+icon_type=$(file --brief "$usr/share/icons/hicolor/scalable/apps/org.brisk.Brisk.svg")
+grep -q 'SVG' <<<"$icon_type" ||
   { echo "the icon is not an SVG image"; exit 1; }
 for page in brisk brisk-peer; do
   # man prints its warnings about the page's markup on standard error.
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
   [ -z "$warnings" ] || { echo "$page.1: $warnings"; exit 1; }
 done
-"$usr/bin/brisk-peer" --help | grep -q '^Usage: brisk-peer'
+help=$("$usr/bin/brisk-peer" --help)
+grep -q '^Usage: brisk-peer' <<<"$help" || { echo "brisk-peer --help shows no usage"; exit 1; }
 
 echo "== Inbox service"
 # systemd checks that the unit's program exists: a copy of the unit names the staged one.
