@@ -207,12 +207,13 @@ SessionSetup verifySession(std::unique_ptr<TlsStream> stream, TlsRole role,
     if (!others.peers.empty()) {
       (void)stream->sendAll(denyLine());
       const TrustedPeer& before = others.peers.front();
-      return failed("警告：" + peerName + "（" + address + "）出示的密钥与以前验证过的“" +
-                        before.name + "”不同！可能有人冒充对方，连接已断开。\r\n以前的指纹：" +
-                        before.fingerprint.groupedText() + "\r\n现在的指纹：" + peer.groupedText() +
-                        "\r\n如果对方确实换了密钥，请先在已信任的计算机中忘记以前的指纹，"
-                        "再重新验证。",
-                    true);
+      return failed(
+          "警告：" + peerName + "（" + address + "）出示的密钥与以前验证过的“" + before.name +
+              "”不同！可能有人冒充对方，连接已断开。\r\n以前的指纹：" +
+              before.fingerprint.groupedText() + "\r\n现在的指纹：" + peer.groupedText() +
+              "\r\n如果对方确实换了密钥，请先忘记以前的指纹（窗口右键菜单的"
+              "“已信任的计算机...”，或 brisk-peer trust forget），再重新连接并核对验证码。",
+          true);
     }
   }
 
