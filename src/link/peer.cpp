@@ -102,6 +102,7 @@ void Peer::startLink(Role role, std::string host, int port) {
   attempt->role = role;
   attempt->host = std::move(host);
   attempt->port = port;
+  attempt->encryptedOnly = encryptedOnly_;
   controlPort_ = attempt->port;
   connectingPeer_ = role == Role::Connect;
   frontend_.showLinkState(role == Role::Listen ? LinkState::Listening : LinkState::Connecting);

@@ -111,8 +111,19 @@ class Peer : private LinkContext {
   void setCloseSilentPeers(bool on) { closeSilentPeers_ = on; }
   // Encrypted sessions: listening takes the encrypted port too, connecting tries it first.
   // Without a setup the Peer speaks only the plain protocol. Before listening or
-  // connecting; the setup is kept for the Peer's life.
-  void setSecureSetup(std::shared_ptr<const SecureSetup> setup) { secure_ = std::move(setup); }
+  // connecting; the setup is kept for the Peer's life. Its encryptedOnly is the start value
+  // of setEncryptedOnly's switch.
+  void setSecureSetup(std::shared_ptr<const SecureSetup> setup) {
+    encryptedOnly_ = setup && setup->encryptedOnly;
+    secure_ = std::move(setup);
+  }
+  // 只使用加密连接, switched by the person at any time. Each listen or connect reads it once,
+  // when it starts: a change applies from the next one and never halfway through one.
+  // Any thread.
+  void setEncryptedOnly(bool on) { encryptedOnly_ = on; }
+  bool encryptedOnly() const { return encryptedOnly_; }
+  // The store of the peers this installation verified; none without encrypted sessions.
+  std::shared_ptr<TrustStore> trustStore() const { return secure_ ? secure_->trust : nullptr; }
   // This installation's fingerprint in groups of four hex digits; empty without an
   // identity (plain sessions only).
   std::string ownFingerprint() const {
@@ -133,6 +144,8 @@ class Peer : private LinkContext {
     Role role = Role::Listen;
     std::string host;
     int port = 0;
+    // 只使用加密连接 as it was when the attempt started.
+    bool encryptedOnly = false;
     // Breaks the attempt's blocking call: the accept, the connect, the handshake and the
     // question to the person, then the receive loop.
     SocketInterrupter interrupter;
@@ -168,14 +181,17 @@ class Peer : private LinkContext {
   // In peer_connect.cpp: listening on the plain and the encrypted port, connecting to the
   // encrypted port first, and verifying an encrypted session's peer.
   std::optional<ControlLink> listenForPeer(LinkAttempt& attempt);
+  // 只使用加密连接 without the means for it (no identity could be had): the person is told
+  // and nothing is connected, rather than quietly a plain connection.
+  bool encryptionMissing(const LinkAttempt& attempt);
   std::optional<ControlLink> connectToPeer(LinkAttempt& attempt);
   std::optional<ControlLink> connectPlain(LinkAttempt& attempt, IpAddress address);
   EncryptedTry connectEncrypted(LinkAttempt& attempt, IpAddress address, int port);
   // Whether Connect may go on to the plain port after the encrypted one gave no answer;
   // if not, the person has been told why.
-  bool mayFallBack(IpAddress address, int encryptedPort);
+  bool mayFallBack(const LinkAttempt& attempt, IpAddress address, int encryptedPort);
   EncryptedTry startSession(LinkAttempt& attempt, Socket socket, TlsRole role, IpAddress address);
-  std::optional<ControlLink> acceptedPlain(Socket socket);
+  std::optional<ControlLink> acceptedPlain(const LinkAttempt& attempt, Socket socket);
   // Runs the connection until it ends; returns the errno that ended it (0: the peer
   // closed) and, for an encrypted session, why it failed.
   struct LinkEnd {
@@ -211,6 +227,7 @@ class Peer : private LinkContext {
   std::atomic<bool> autoClose_{false};
   std::atomic<bool> closeSilentPeers_{false};
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> encryptedOnly_{false};
   std::atomic<std::chrono::steady_clock::rep> lastControlTraffic_{0};
   // Lets the start-up lookup's waiter go at shutdown; the lookup itself runs on.
   std::stop_source stopLookups_;

@@ -76,7 +76,16 @@ void Peer::reportSession(const ControlLink& link) {
   }
 }
 
+bool Peer::encryptionMissing(const LinkAttempt& attempt) {
+  if (!attempt.encryptedOnly || (secure_ && !secure_->plainOnly)) return false;
+  frontend_.appendLog(
+      "已选择只使用加密连接，但本机不能使用加密连接（原因见启动时的提示），所以没有连接。\r\n",
+      kRed);
+  return true;
+}
+
 std::optional<Peer::ControlLink> Peer::listenForPeer(LinkAttempt& attempt) {
+  if (encryptionMissing(attempt)) return std::nullopt;
   SocketResult listening = listenTcp(static_cast<std::uint16_t>(attempt.port), kControlBacklog);
   if (!listening.ok()) {
     notices_.showErrorNotice(callFailed(listening.failedCall), listening.error);
@@ -89,7 +98,7 @@ std::optional<Peer::ControlLink> Peer::listenForPeer(LinkAttempt& attempt) {
     SocketResult second = listenTcp(static_cast<std::uint16_t>(*encryptedPort), kControlBacklog);
     if (second.ok()) {
       encrypted = std::move(second.socket);
-    } else if (secure_->encryptedOnly) {
+    } else if (attempt.encryptedOnly) {
       notices_.showErrorNotice(callFailed(second.failedCall), second.error);
       return std::nullopt;
     } else {
@@ -131,14 +140,14 @@ std::optional<Peer::ControlLink> Peer::listenForPeer(LinkAttempt& attempt) {
   }
   const std::optional<IpAddress> address = peerAddressOf(accepted.socket);
   if (address) frontend_.setAddressText(address->text());
-  if (!onEncrypted) return acceptedPlain(std::move(accepted.socket));
+  if (!onEncrypted) return acceptedPlain(attempt, std::move(accepted.socket));
   EncryptedTry tried = startSession(attempt, std::move(accepted.socket), TlsRole::Accepting,
                                     address.value_or(IpAddress{}));
   return std::move(tried.link);
 }
 
-std::optional<Peer::ControlLink> Peer::acceptedPlain(Socket socket) {
-  if (secure_ && (secure_->verifiedOnly || secure_->encryptedOnly)) {
+std::optional<Peer::ControlLink> Peer::acceptedPlain(const LinkAttempt& attempt, Socket socket) {
+  if (secure_ && (secure_->verifiedOnly || attempt.encryptedOnly)) {
     // Closed before a byte of it is read: nothing from an unverified peer is looked at.
     frontend_.appendLog("拒绝了一个未加密的连接：这里只接受加密并验证过的对方。\r\n", kRed);
     return std::nullopt;
@@ -150,6 +159,7 @@ std::optional<Peer::ControlLink> Peer::acceptedPlain(Socket socket) {
 }
 
 std::optional<Peer::ControlLink> Peer::connectToPeer(LinkAttempt& attempt) {
+  if (encryptionMissing(attempt)) return std::nullopt;
   const std::optional<HostLookup> found = callDetached<HostLookup>(
       [host = attempt.host] { return resolveHost(host); }, attempt.stop.get_token());
   if (!found) {
@@ -170,7 +180,7 @@ std::optional<Peer::ControlLink> Peer::connectToPeer(LinkAttempt& attempt) {
   if (encryptedPort) {
     EncryptedTry tried = connectEncrypted(attempt, *lookup.address, *encryptedPort);
     if (!tried.noEncryptedPort) return std::move(tried.link);
-    if (!mayFallBack(*lookup.address, *encryptedPort)) return std::nullopt;
+    if (!mayFallBack(attempt, *lookup.address, *encryptedPort)) return std::nullopt;
   }
   return connectPlain(attempt, *lookup.address);
 }
@@ -208,9 +218,9 @@ Peer::EncryptedTry Peer::connectEncrypted(LinkAttempt& attempt, IpAddress addres
   return startSession(attempt, std::move(connected.socket), TlsRole::Connecting, address);
 }
 
-bool Peer::mayFallBack(IpAddress address, int encryptedPort) {
+bool Peer::mayFallBack(const LinkAttempt& attempt, IpAddress address, int encryptedPort) {
   const std::string where = address.text();
-  if (secure_->encryptedOnly) {
+  if (attempt.encryptedOnly) {
     frontend_.appendLog("对方（" + where + "）的加密端口 " + std::to_string(encryptedPort) +
                             " 没有应答；已选择只使用加密连接，所以没有改用未加密的连接。\r\n",
                         kRed);

@@ -24,7 +24,9 @@ struct SecureSetup {
   std::shared_ptr<TrustStore> trust;
   std::string name;  // this installation's name, as peers remember it
   // 只使用加密连接: Connect never falls back to the plain port, and a listening side
-  // turns plain connections away.
+  // turns plain connections away. The Peer's start value: the switch itself is the Peer's
+  // (Peer::setEncryptedOnly), so that it can change while this setup is shared with the
+  // link thread.
   bool encryptedOnly = false;
   // The plain port only, as before encrypted sessions (brisk-peer --plain).
   bool plainOnly = false;

@@ -193,6 +193,36 @@ TEST_F(EncryptedSession, ConnectFallsBackToThePlainPortOnlyForAStranger) {
   }
 }
 
+// The switch is the person's to flip while the program runs: each Connect goes by the
+// setting it found when it started.
+TEST_F(EncryptedSession, TheEncryptedOnlySwitchAppliesFromTheNextConnect) {
+  Side b(folder("b"), "乙");
+  b.start();
+  for (const bool encryptedOnly : {true, false}) {
+    SCOPED_TRACE(encryptedOnly);
+    Side a(folder(encryptedOnly ? "a-1" : "a-2"), "甲");  // of the plain protocol only
+    b.peer.setEncryptedOnly(encryptedOnly);
+    port = freePortRange(102);
+    a.peer.listen(port);
+    ASSERT_TRUE(waitFor([&] { return isListening(port); }));
+    b.peer.connect("127.0.0.1", port);
+    if (encryptedOnly) {
+      EXPECT_TRUE(b.ui.waitForLog("已选择只使用加密连接", 8s)) << b.ui.logText();
+      EXPECT_TRUE(b.ui.waitForLinkState(LinkState::Idle, 8s));
+      EXPECT_FALSE(a.peer.connected());
+    } else {
+      EXPECT_TRUE(b.ui.waitForLinkState(LinkState::Connected, 8s)) << b.ui.logText();
+      EXPECT_FALSE(b.peer.sessionEncrypted());
+    }
+  }
+  // Chosen where no identity could be had: nothing rather than a plain connection.
+  Side c(folder("c"), "丙");
+  c.peer.setEncryptedOnly(true);
+  c.peer.connect("127.0.0.1", port);
+  EXPECT_TRUE(c.ui.waitForLog("本机不能使用加密连接", 8s)) << c.ui.logText();
+  EXPECT_TRUE(c.ui.waitForLinkState(LinkState::Idle, 8s));
+}
+
 TEST_F(EncryptedSession, AKnownAddressWithAnotherKeyIsStoppedShowingBothFingerprints) {
   Side a(folder("a"), "甲");
   Side b(folder("b"), "乙");
