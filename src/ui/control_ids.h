@@ -35,6 +35,9 @@ inline constexpr int kCmdDisplayName = 75;
 inline constexpr int kCmdSendFolder = 76;
 inline constexpr int kCmdAutostart = 77;
 inline constexpr int kCmdCloseToTray = 78;
+// The main context menu's entries for encrypted sessions.
+inline constexpr int kCmdTrustedComputers = 79;
+inline constexpr int kCmdEncryptedOnly = 80;
 
 // Edit menu of the chat log and the input box.
 inline constexpr int kCmdCopy = 3031;

@@ -26,6 +26,12 @@ QFont dialogFont() {
 
 }  // namespace
 
+QString fingerprintInTwoLines(const QString& grouped) {
+  const QStringList groups = grouped.split(u' ');
+  if (groups.size() != 16) return grouped;
+  return groups.mid(0, 8).join(u' ') + u'\n' + groups.mid(8).join(u' ');
+}
+
 FixedDialog::FixedDialog(QWidget* parent, const QString& title, QSize units) : QDialog(parent) {
   setWindowTitle(title);
   setFont(dialogFont());
@@ -98,12 +104,8 @@ AboutDialog::AboutDialog(QWidget* parent, const QString& fingerprint)
     addOkButton(QRect(95, 69, 50, 16));
     return;
   }
-  // Sixteen groups of four: two lines of eight, read out a line at a time.
-  const QStringList groups = fingerprint.split(u' ');
-  const QString lines = groups.size() == 16
-                            ? groups.mid(0, 8).join(u' ') + u'\n' + groups.mid(8).join(u' ')
-                            : fingerprint;
-  addText(QStringLiteral("本机指纹：\n") + lines, QRect(14, 62, 214, 36), Qt::AlignCenter);
+  addText(QStringLiteral("本机指纹：\n") + fingerprintInTwoLines(fingerprint),
+          QRect(14, 62, 214, 36), Qt::AlignCenter);
   addOkButton(QRect(95, 109, 50, 16));
 }
 

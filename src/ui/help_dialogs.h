@@ -4,6 +4,10 @@
 
 namespace brisk {
 
+// A fingerprint's sixteen groups of four as two lines of eight, read out a line at a time;
+// any other text as it is.
+QString fingerprintInTwoLines(const QString& grouped);
+
 // The Help and About dialogs of the main context menu. Each closes only through its OK
 // button "确定" (or Enter): Esc and the close box leave it open.
 class FixedDialog : public QDialog {

@@ -18,6 +18,15 @@ QMenu* createMainMenu(bool stayOnTop, QWidget* parent) {
   return menu;
 }
 
+void addSecurityMenuActions(QMenu* menu, bool encryptedOnly) {
+  menu->addSeparator();
+  QAction* only = menu->addAction(QStringLiteral("只使用加密连接 (&E)"));
+  only->setData(kCmdEncryptedOnly);
+  only->setCheckable(true);
+  only->setChecked(encryptedOnly);
+  menu->addAction(QStringLiteral("已信任的计算机... (&K)"))->setData(kCmdTrustedComputers);
+}
+
 void addDesktopMenuActions(QMenu* menu, bool autostart, bool trayShown, bool closeToTray) {
   menu->addSeparator();
   menu->addAction(QStringLiteral("发送文件夹... (&D)"))->setData(kCmdSendFolder);

@@ -16,9 +16,11 @@
 #include <QTimer>
 #include <QValidator>
 
+#include "common/discovery_settings.h"
 #include "link/link_boxes.h"
 #include "link/peer.h"
 #include "link/program_end.h"
+#include "secure/private_file.h"
 #include "ui/address_list.h"
 #include "ui/autostart.h"
 #include "ui/chat_log.h"
@@ -32,6 +34,7 @@
 #include "ui/notice_box.h"
 #include "ui/outer_size.h"
 #include "ui/qt_frontend.h"
+#include "ui/trusted_computers.h"
 
 namespace brisk {
 
@@ -111,6 +114,7 @@ MainWindow::MainWindow(Peer& peer, QtFrontend& frontend, ProgramEnd& end,
 
   const ConnectionSettings settings = loadConnectionSettings(store_);
   peer_.setAutoClose(settings.autoClose);
+  peer_.setEncryptedOnly(loadEncryptedOnly(store_));
   closeToTray_ = readCloseToTray(store_);
   addressBox_->setEditText(QString::fromStdString(settings.peerAddress));
   portBox_->setText(QString::number(settings.port));
@@ -325,6 +329,13 @@ void MainWindow::command(int id) {
             QStringLiteral("无法更改登录时启动：\r\n%1").arg(failed).toStdString());
       }
       break;
+    case kCmdEncryptedOnly:
+      peer_.setEncryptedOnly(!peer_.encryptedOnly());
+      saveEncryptedOnly(store_, peer_.encryptedOnly());
+      break;
+    case kCmdTrustedComputers:
+      showTrustedComputers();
+      break;
     case kCmdCloseToTray:
       closeToTray_ = !closeToTray_;
       saveCloseToTray(store_, closeToTray_);
@@ -357,6 +368,15 @@ void MainWindow::showAbout() {
   dialog.exec();
 }
 
+void MainWindow::showTrustedComputers() {
+  // Without encrypted sessions (no identity) the store beside the settings is still the
+  // one brisk-peer keeps, and forgetting or renaming in it still means something.
+  std::shared_ptr<TrustStore> store = peer_.trustStore();
+  if (!store) store = std::make_shared<TrustStore>(TrustStore::fileIn(settingsFolder()));
+  TrustedComputersDialog dialog(std::move(store), this);
+  dialog.exec();
+}
+
 void MainWindow::resizeEvent(QResizeEvent* event) {
   // The event may carry a size the window system reported before a later resize of ours
   // was applied; the widget's own size is the one its controls must fit.
@@ -367,6 +387,7 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
   QMenu* menu = createMainMenu(stayOnTop_, this);
   addressList_->addMenuActions(menu);
+  addSecurityMenuActions(menu, peer_.encryptedOnly());
   addDesktopMenuActions(menu, autostartEnabled(), trayShown_, closeToTray_);
   const QAction* chosen = menu->exec(event->globalPos());
   const int id = chosen ? chosen->data().toInt() : 0;

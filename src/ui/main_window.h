@@ -54,7 +54,7 @@ class MainWindow : public QWidget {
   // asking first about running transfers.
   void quit();
 
-  // The window's commands: the buttons (7 to 11) and the main context menu (70 to 75).
+  // The window's commands: the buttons (7 to 11) and the main context menu (70 to 80).
   void command(int id);
 
   // The store the window loads and saves its settings with; GUI thread.
@@ -84,6 +84,7 @@ class MainWindow : public QWidget {
   void sendChatLine();
   void showHelp();
   void showAbout();
+  void showTrustedComputers();
 
   // What the engine reports, connected to the QtFrontend's signals.
   void appendLog(const QString& text, const QColor& colour);

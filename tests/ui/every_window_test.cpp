@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -23,6 +24,7 @@
 #include "ui/prompt_window.h"
 #include "ui/readable_colour.h"
 #include "ui/transfer_window.h"
+#include "ui/trusted_computers.h"
 #include "ui_test_support.h"
 
 namespace brisk::test {
@@ -54,10 +56,12 @@ bool keptOnLightScheme(const QColor& colour) {
 }
 
 // Every program window, open at once: the main window with a line in each log colour, an
-// offer's prompt, a transfer window, the file-exists dialog, a notice, Help and About.
+// offer's prompt, a transfer window, the file-exists dialog, a notice, Help, About, the
+// trusted computers (with one) and the rename dialog.
 struct EveryWindow {
   Program program;
   std::vector<QPointer<QWidget>> windows;
+  QTemporaryDir trustFolder;
 
   EveryWindow() {
     program.window.start();
@@ -79,6 +83,11 @@ struct EveryWindow {
     windows.emplace_back(createNoticeBox(QStringLiteral("连接失败")));
     windows.emplace_back(new HelpDialog(nullptr));
     windows.emplace_back(new AboutDialog(nullptr));
+    auto trust = std::make_shared<TrustStore>(
+        TrustStore::fileIn(QFile::encodeName(trustFolder.path()).toStdString()));
+    (void)trust->remember(Fingerprint{}, "甲", "192.168.1.20", {});
+    windows.emplace_back(new TrustedComputersDialog(trust, nullptr));
+    windows.emplace_back(new RenameDialog(QStringLiteral("甲"), nullptr));
     for (const QPointer<QWidget>& window : windows) window->show();
   }
 
