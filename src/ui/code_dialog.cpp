@@ -18,12 +18,16 @@ QMessageBox* createCodeDialog(const CodeComparison& comparison) {
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   dialog->setWindowTitle(QStringLiteral("验证码"));
   dialog->setIcon(QMessageBox::Question);
-  // Three and three digits read aloud more easily.
-  const QString code = fromEngineText(comparison.code);
-  dialog->setText(
-      QStringLiteral("第一次连接 %1（%2）。\n请和对方核对验证码：")
-          .arg(fromEngineText(comparison.peerName), fromEngineText(comparison.peerAddress)) +
-      QStringLiteral("\n\n") + code.left(3) + QLatin1Char(' ') + code.mid(3));
+  // The code is what the person reads out, so it stands out from the sentence around it;
+  // three and three digits read aloud more easily. The peer chose its own name: it is
+  // escaped, so that markup in it shows as the characters it is.
+  const QString code = fromEngineText(comparison.code).toHtmlEscaped();
+  dialog->setTextFormat(Qt::RichText);
+  dialog->setText(QStringLiteral("第一次连接 %1（%2）。<br>请和对方核对验证码：")
+                      .arg(fromEngineText(comparison.peerName).toHtmlEscaped(),
+                           fromEngineText(comparison.peerAddress).toHtmlEscaped()) +
+                  QStringLiteral("<p style=\"font-size:xx-large; font-weight:bold\">%1&nbsp;%2</p>")
+                      .arg(code.left(3), code.mid(3)));
   dialog->setInformativeText(
       QStringLiteral("两边显示的验证码相同，才说明没有人在中间冒充。只有双方都按“相同”，"
                      "两台计算机才会互相记住。"));

@@ -18,6 +18,7 @@
 #include <QTextBlock>
 #include <QTextEdit>
 
+#include "ui/code_dialog.h"
 #include "ui/file_exists_dialog.h"
 #include "ui/help_dialogs.h"
 #include "ui/notice_box.h"
@@ -57,7 +58,7 @@ bool keptOnLightScheme(const QColor& colour) {
 
 // Every program window, open at once: the main window with a line in each log colour, an
 // offer's prompt, a transfer window, the file-exists dialog, a notice, Help, About, the
-// trusted computers (with one) and the rename dialog.
+// trusted computers (with one), the rename dialog and the first-contact code.
 struct EveryWindow {
   Program program;
   std::vector<QPointer<QWidget>> windows;
@@ -88,6 +89,7 @@ struct EveryWindow {
     (void)trust->remember(Fingerprint{}, "甲", "192.168.1.20", {});
     windows.emplace_back(new TrustedComputersDialog(trust, nullptr));
     windows.emplace_back(new RenameDialog(QStringLiteral("甲"), nullptr));
+    windows.emplace_back(createCodeDialog(CodeComparison{"042917", "甲", "10.0.0.2", "A", "B"}));
     for (const QPointer<QWidget>& window : windows) window->show();
   }
 

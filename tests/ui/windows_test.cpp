@@ -1,15 +1,19 @@
-// The engine's small windows: prompt, file-exists dialog and transfer window, their
-// geometry, their answers and how they close.
+// The engine's small windows: prompt, file-exists dialog, transfer window and the code's
+// question, their geometry, their answers and how they close.
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 
+#include "ui/code_dialog.h"
 #include "ui/control_ids.h"
 #include "ui/file_exists_dialog.h"
 #include "ui/prompt_window.h"
@@ -289,6 +293,21 @@ class WindowsTest : public QObject {
     const QPointer<TransferWindow> alive(window);
     window->showVerdict(TransferVerdict{true, "传送完毕！", false, true});
     QTRY_VERIFY(!alive);
+  }
+
+  // The code stands out in its own paragraph; a name the peer chose shows as it is, markup
+  // and all, and adds nothing to the dialog.
+  void codeDialogShowsTheCodeAndTheNameAsItIs() {
+    const std::unique_ptr<QMessageBox> dialog(createCodeDialog(
+        CodeComparison{"042917", "<b>甲</b><img src=x>", "10.0.0.2", "AAAA", "BBBB"}));
+    auto* label = dialog->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    QTextDocument shown;
+    shown.setHtml(label->text());
+    QVERIFY2(
+        shown.toPlainText().contains(QStringLiteral("第一次连接 <b>甲</b><img src=x>（10.0.0.2）")),
+        qPrintable(shown.toPlainText()));
+    QVERIFY(shown.toPlainText().endsWith(QStringLiteral("042 917")));
+    QCOMPARE(shown.lastBlock().begin().fragment().charFormat().fontWeight(), int(QFont::Bold));
   }
 };
 
