@@ -13,6 +13,8 @@
 #include "cli/peer_run.h"
 #include "cli/secure_commands.h"
 #include "discovery/avahi_discovery.h"
+#include "secure/private_file.h"
+#include "secure/trusted_prefixes.h"
 
 int main(int argc, char* argv[]) {
   // System error texts follow the person's language; the wire text codec ignores the locale.
@@ -28,9 +30,13 @@ int main(int argc, char* argv[]) {
     return brisk::kExitUsage;
   }
   if (parsed.options->role == brisk::PeerOptions::Role::Peers) {
+    // Peers announcing the fingerprint prefix of a verified peer are marked.
+    auto prefixes = std::make_shared<brisk::TrustedPrefixes>(
+        std::make_shared<brisk::TrustStore>(brisk::TrustStore::fileIn(brisk::settingsFolder())));
     return brisk::browsePeers(std::make_unique<brisk::AvahiDiscovery>(),
                               std::chrono::seconds(parsed.options->waitSeconds), std::cout,
-                              std::cerr);
+                              std::cerr,
+                              brisk::verifiedByPrefix([prefixes] { return prefixes->current(); }));
   }
   if (parsed.options->role == brisk::PeerOptions::Role::Id) {
     return brisk::printIdentity(std::cout, std::cerr);

@@ -3,14 +3,15 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <string>
+#include <utility>
 
 #include "cli/peer_run.h"
-#include "discovery/peer_list.h"
 
 namespace brisk {
 
 int browsePeers(std::unique_ptr<DiscoveryBackend> discovery, std::chrono::milliseconds wait,
-                std::ostream& out, std::ostream& errors) {
+                std::ostream& out, std::ostream& errors, PeerList::VerifiedTestSource verified) {
   std::mutex mutex;
   std::condition_variable arrived;
   std::deque<DiscoveryEvent> events;
@@ -22,7 +23,7 @@ int browsePeers(std::unique_ptr<DiscoveryBackend> discovery, std::chrono::millis
     arrived.notify_one();
   });
 
-  PeerList list;
+  PeerList list(std::move(verified));
   bool answered = false;
   std::string reason = "avahi-daemon did not answer";
   const auto deadline = std::chrono::steady_clock::now() + wait;
@@ -52,7 +53,9 @@ int browsePeers(std::unique_ptr<DiscoveryBackend> discovery, std::chrono::millis
     return kExitLinkFailed;
   }
   for (const DiscoveredPeer& peer : list.peers()) {
-    out << peer.name << '\t' << peer.address << '\t' << peer.port << '\n';
+    out << peer.name << '\t' << peer.address << '\t' << peer.port << '\t'
+        << (peer.hints.encryptedPort ? std::to_string(*peer.hints.encryptedPort) : "-") << '\t'
+        << (peer.verified ? kVerifiedPrefixMark : "-") << '\n';
   }
   out.flush();
   return 0;

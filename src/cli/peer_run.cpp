@@ -338,11 +338,20 @@ class PeerRun {
     const bool listening = status.linkState == LinkState::Listening && status.portListening;
     if (listening && !announced_) {
       discovery_->announce(options_.name.empty() ? defaultDisplayName() : options_.name,
-                           peer_.controlPort());
+                           peer_.controlPort(), announcedHints());
     } else if (!listening && announced_) {
       discovery_->withdraw();
     }
     announced_ = listening;
+  }
+
+  // The encrypted port and the fingerprint's first digits, only while encrypted sessions
+  // are taken: a plain-only listener has no key a peer could check.
+  PeerHints announcedHints() const {
+    const std::shared_ptr<const SecureSetup> setup = peer_.secureSetup();
+    if (!setup || setup->plainOnly || !setup->identity) return {};
+    return PeerHints{encryptedPortFor(peer_.controlPort()),
+                     setup->identity->fingerprint().shortText()};
   }
 
   // Once connected: the command line's --say and --send in their order, then the lines

@@ -3,7 +3,9 @@
 #include <array>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <tuple>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/time.h>
@@ -15,6 +17,7 @@
 #include <avahi-common/alternative.h>
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
+#include <avahi-common/strlst.h>
 #include <avahi-common/thread-watch.h>
 #include <avahi-common/timeval.h>
 
@@ -46,6 +49,28 @@ IpProtocol protocolOf(AvahiProtocol protocol) {
   return protocol == AVAHI_PROTO_INET6 ? IpProtocol::V6 : IpProtocol::V4;
 }
 
+// The received text records as they are; the parser checks them. The list is walked no
+// further than the parser reads.
+PeerHints hintsIn(AvahiStringList* records) {
+  std::vector<std::string_view> texts;
+  for (AvahiStringList* record = records; record != nullptr && texts.size() < kMaxHintRecords;
+       record = avahi_string_list_get_next(record)) {
+    texts.emplace_back(reinterpret_cast<const char*>(avahi_string_list_get_text(record)),
+                       avahi_string_list_get_size(record));
+  }
+  return parseHintRecords(texts);
+}
+
+// The text records to publish, in order (each added record goes in front).
+AvahiStringList* recordsFor(const PeerHints& hints) {
+  const std::vector<std::string> records = hintRecords(hints);
+  AvahiStringList* list = nullptr;
+  for (auto record = records.rbegin(); record != records.rend(); ++record) {
+    list = avahi_string_list_add(list, record->c_str());
+  }
+  return list;
+}
+
 }  // namespace
 
 // Everything below runs on Avahi's thread, except the constructor, the destructor (after
@@ -55,6 +80,7 @@ struct AvahiDiscovery::Worker {
     bool announce = false;
     std::string name;
     int port = 0;
+    PeerHints hints;
   };
   struct Resolving {
     AvahiServiceResolver* resolver = nullptr;
@@ -220,8 +246,8 @@ struct AvahiDiscovery::Worker {
 
   static void onResolved(AvahiServiceResolver*, AvahiIfIndex interface, AvahiProtocol protocol,
                          AvahiResolverEvent event, const char* name, const char*, const char*,
-                         const char*, const AvahiAddress* address, uint16_t port, AvahiStringList*,
-                         AvahiLookupResultFlags, void* self) {
+                         const char*, const AvahiAddress* address, uint16_t port,
+                         AvahiStringList* records, AvahiLookupResultFlags, void* self) {
     auto& worker = *static_cast<Worker*>(self);
     const ResolverKey key{interface, protocol, name};
     const auto known = worker.resolvers.find(key);
@@ -234,8 +260,8 @@ struct AvahiDiscovery::Worker {
     std::array<char, AVAHI_ADDRESS_STR_MAX> text{};
     avahi_address_snprint(text.data(), text.size(), address);
     known->second.found = true;
-    worker.sink(
-        ServiceFound{name, text.data(), port, interface, protocolOf(protocol), known->second.ours});
+    worker.sink(ServiceFound{name, text.data(), port, interface, protocolOf(protocol),
+                             known->second.ours, hintsIn(records)});
   }
 
   static void onWake(AvahiWatch*, int fd, AvahiWatchEvent, void* self) {
@@ -267,7 +293,10 @@ struct AvahiDiscovery::Worker {
       }
       return;
     }
-    if (published.announce && published.name == now.name && published.port == now.port) return;
+    if (published.announce && published.name == now.name && published.port == now.port &&
+        published.hints == now.hints) {
+      return;
+    }
     if (group == nullptr) {
       group = avahi_entry_group_new(client, onGroupState, this);
       if (group == nullptr) return;
@@ -280,17 +309,19 @@ struct AvahiDiscovery::Worker {
   }
 
   void publish() {
+    AvahiStringList* records = recordsFor(published.hints);
     for (int tries = 0; tries < kMaxRenames; ++tries) {
-      const int result = avahi_entry_group_add_service(
+      const int result = avahi_entry_group_add_service_strlst(
           group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0), publishedName.c_str(),
-          kServiceType, nullptr, nullptr, static_cast<uint16_t>(published.port), "v=1", nullptr);
+          kServiceType, nullptr, nullptr, static_cast<uint16_t>(published.port), records);
       if (result == AVAHI_ERR_COLLISION) {
         rename();
         continue;
       }
       if (result == AVAHI_OK) avahi_entry_group_commit(group);
-      return;
+      break;
     }
+    avahi_string_list_free(records);
   }
 
   void rename() {
@@ -335,10 +366,10 @@ void AvahiDiscovery::start(DiscoverySink sink) {
   if (!w.running) w.report(false, "cannot start Avahi's thread");
 }
 
-void AvahiDiscovery::announce(const std::string& name, int port) {
+void AvahiDiscovery::announce(const std::string& name, int port, const PeerHints& hints) {
   {
     std::lock_guard lock(worker_->wantedMutex);
-    worker_->wanted = Worker::Wanted{true, name, port};
+    worker_->wanted = Worker::Wanted{true, name, port, hints};
   }
   // A full pipe already holds a wake-up.
   if (worker_->wakePipe[1] >= 0) (void)!::write(worker_->wakePipe[1], "w", 1);

@@ -20,7 +20,7 @@ class AvahiDiscovery : public DiscoveryBackend {
   AvahiDiscovery& operator=(const AvahiDiscovery&) = delete;
 
   void start(DiscoverySink sink) override;
-  void announce(const std::string& name, int port) override;
+  void announce(const std::string& name, int port, const PeerHints& hints) override;
   void withdraw() override;
 
  private:

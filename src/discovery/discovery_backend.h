@@ -4,6 +4,8 @@
 #include <string>
 #include <variant>
 
+#include "discovery/peer_hints.h"
+
 namespace brisk {
 
 // The network protocol a discovery result came in on.
@@ -18,6 +20,7 @@ struct ServiceFound {
   int interfaceIndex = 0;
   IpProtocol protocol = IpProtocol::V4;
   bool ours = false;  // this program's own announcement, coming back to it
+  PeerHints hints;    // what its text records tell, checked for form only
 };
 
 // One announcement that went away (its peer said goodbye, or its record expired).
@@ -53,9 +56,9 @@ class DiscoveryBackend {
 
   // Starts browsing; every event from now on goes to `sink`. Called once.
   virtual void start(DiscoverySink sink) = 0;
-  // Announces this computer under `name` with the control port `port`, replacing an
-  // announcement made before.
-  virtual void announce(const std::string& name, int port) = 0;
+  // Announces this computer under `name` with the control port `port` and `hints` in its
+  // text records, replacing an announcement made before.
+  virtual void announce(const std::string& name, int port, const PeerHints& hints) = 0;
   // Takes the announcement back; nothing happens when none is up.
   virtual void withdraw() = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -60,7 +61,23 @@ std::size_t preferredAddress(const std::vector<std::string>& addresses) {
   return best;
 }
 
-PeerList::PeerList(VerifiedTest verified) : verified_(std::move(verified)) {}
+PeerList::VerifiedTestSource verifiedByPrefix(std::function<std::vector<std::string>()> prefixes) {
+  return [prefixes = std::move(prefixes)]() -> PeerList::VerifiedTest {
+    std::set<std::string> known;
+    for (std::string& prefix : prefixes()) {
+      if (!prefix.empty()) known.insert(std::move(prefix));
+    }
+    return [known = std::move(known)](const DiscoveredPeer& peer) {
+      return known.contains(peer.hints.fingerprintPrefix);
+    };
+  };
+}
+
+PeerList::PeerList(VerifiedTest verified) {
+  if (verified) verified_ = [verified = std::move(verified)] { return verified; };
+}
+
+PeerList::PeerList(VerifiedTestSource source) : verified_(std::move(source)) {}
 
 bool PeerList::apply(const DiscoveryEvent& event) {
   return std::visit(
@@ -72,7 +89,7 @@ bool PeerList::apply(const DiscoveryEvent& event) {
           }
           Entry& entry = byName_[e.name];
           entry.routes[Route{e.interfaceIndex, e.protocol}] =
-              Announcement{e.address, e.port, e.ours};
+              Announcement{e.address, e.port, e.ours, e.hints};
           entry.lastSeen = ++events_;
         } else if constexpr (std::is_same_v<Event, ServiceLost>) {
           auto known = byName_.find(e.name);
@@ -109,6 +126,7 @@ bool PeerList::rebuild() {
     bool verified = false;
     std::uint64_t lastSeen = 0;
   };
+  const VerifiedTest verified = verified_ && !byName_.empty() ? verified_() : VerifiedTest();
   std::vector<Ranked> ranked;
   for (auto& [name, entry] : byName_) {
     const auto& routes = entry.routes;
@@ -117,19 +135,21 @@ bool PeerList::rebuild() {
                                  [](const auto& route) { return route.second.ours; });
     if (routes.empty() || own) continue;
     std::vector<std::string> addresses;
-    std::vector<int> ports;
+    std::vector<const Announcement*> announcements;
     std::vector<int> interfaces;
     for (const auto& [route, announcement] : routes) {
       addresses.push_back(announcement.address);
-      ports.push_back(announcement.port);
+      announcements.push_back(&announcement);
       interfaces.push_back(std::get<0>(route));
     }
+    // The hints come with the address chosen: the same announcement told both.
     const std::size_t best = preferredAddress(addresses);
     std::string shownName = sanitizeDisplayName(name);
     if (shownName.empty()) shownName = "?";
     DiscoveredPeer peer{std::move(shownName), withScope(addresses[best], interfaces[best]),
-                        ports[best]};
-    entry.verified = verified_ && verified_(peer);
+                        announcements[best]->port, announcements[best]->hints};
+    entry.verified = verified && verified(peer);
+    peer.verified = entry.verified;
     ranked.push_back(Ranked{std::move(peer), entry.verified, entry.lastSeen});
   }
   std::sort(ranked.begin(), ranked.end(), [](const Ranked& a, const Ranked& b) {

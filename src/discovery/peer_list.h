@@ -9,14 +9,20 @@
 #include <vector>
 
 #include "discovery/discovery_backend.h"
+#include "discovery/peer_hints.h"
 
 namespace brisk {
 
-// One peer as a person sees it: a sanitised name and the one address and port to use.
+// One peer as a person sees it: a sanitised name and the one address and port to use,
+// what its announcement hints at, and whether that matches a peer verified before.
 struct DiscoveredPeer {
   std::string name;
   std::string address;
   int port = 0;
+  PeerHints hints;
+  // Its announced fingerprint prefix is a verified peer's: a hint for the list, since
+  // anyone can announce any prefix. Connecting still checks the whole key.
+  bool verified = false;
 
   bool operator==(const DiscoveredPeer&) const = default;
 };
@@ -28,10 +34,12 @@ struct DiscoveredPeer {
 // data; the owner feeds it on one thread.
 class PeerList {
  public:
-  // Whether a peer was verified before. Nothing is verified yet: identities come with the
-  // encrypted sessions, which fill this in. A verified peer is listed first and never
-  // makes room for another.
+  // Whether a peer was verified before, from what it announced. A verified peer is listed
+  // first and never makes room for another.
   using VerifiedTest = std::function<bool(const DiscoveredPeer&)>;
+  // Makes the verified test for one rebuild of the list: a test that reads a file reads it
+  // once per rebuild, and sees it change.
+  using VerifiedTestSource = std::function<VerifiedTest()>;
 
   // The most peers listed at once: more would not fit a drop-down list.
   static constexpr std::size_t kMaxShown = 32;
@@ -40,6 +48,11 @@ class PeerList {
   static constexpr std::size_t kMaxKept = 256;
 
   explicit PeerList(VerifiedTest verified = {});
+  explicit PeerList(VerifiedTestSource source);
+
+  // Builds the list again, for when what the verified test reads may have changed.
+  // Returns whether the peers() changed.
+  bool recheck() { return rebuild(); }
 
   // Takes one event in. Returns whether the peers() changed.
   bool apply(const DiscoveryEvent& event);
@@ -66,6 +79,7 @@ class PeerList {
     std::string address;
     int port = 0;
     bool ours = false;
+    PeerHints hints;
   };
   struct Entry {
     std::map<Route, Announcement> routes;
@@ -77,7 +91,7 @@ class PeerList {
   bool makeRoom();
   bool rebuild();
 
-  VerifiedTest verified_;
+  VerifiedTestSource verified_;
   // Raw instance name -> what each interface and protocol saw of it.
   std::map<std::string, Entry> byName_;
   std::uint64_t events_ = 0;
@@ -90,5 +104,9 @@ class PeerList {
 // IPv6, and a loopback or link-local address only when nothing else is known.
 // Returns the index into `addresses`.
 std::size_t preferredAddress(const std::vector<std::string>& addresses);
+
+// The verified test of peers that announce one of the fingerprint prefixes `prefixes`
+// gives (those of the peers verified before), asked once per rebuild.
+PeerList::VerifiedTestSource verifiedByPrefix(std::function<std::vector<std::string>()> prefixes);
 
 }  // namespace brisk

@@ -124,6 +124,8 @@ class Peer : private LinkContext {
   bool encryptedOnly() const { return encryptedOnly_; }
   // The store of the peers this installation verified; none without encrypted sessions.
   std::shared_ptr<TrustStore> trustStore() const { return secure_ ? secure_->trust : nullptr; }
+  // The setup given, or nothing: plain sessions only.
+  std::shared_ptr<const SecureSetup> secureSetup() const { return secure_; }
   // This installation's fingerprint in groups of four hex digits; empty without an
   // identity (plain sessions only).
   std::string ownFingerprint() const {

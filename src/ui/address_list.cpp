@@ -1,19 +1,62 @@
 #include "ui/address_list.h"
 
+#include <algorithm>
+
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
+#include <QIcon>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
 #include <QStandardItemModel>
 
 #include "discovery/display_name.h"
 #include "ui/control_ids.h"
+#include "ui/readable_colour.h"
 
 namespace brisk {
 
+namespace {
+
+constexpr int kMarkSize = 16;
+
+// What the mark means, no more: the announced prefix can be anyone's.
+QString verifiedHintText() {
+  return QStringLiteral("曾验证（据它公布的指纹开头判断，仅供参考）：连接时仍会核对完整的密钥。");
+}
+
+// A check mark in green, lightened on a dark list until it stands out as text does.
+QIcon verifiedMark(const QPalette& palette) {
+  QPixmap mark(kMarkSize, kMarkSize);
+  mark.fill(Qt::transparent);
+  QPainter painter(&mark);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(readableLogColour(QColor(0x2E, 0x7D, 0x32), palette), 2.5, Qt::SolidLine,
+                      Qt::RoundCap, Qt::RoundJoin));
+  QPainterPath check;
+  check.moveTo(3, 8.5);
+  check.lineTo(6.5, 12);
+  check.lineTo(13, 4);
+  painter.drawPath(check);
+  return QIcon(mark);
+}
+
+// Keeps the names of unmarked computers in line with those of marked ones.
+QIcon blankMark() {
+  QPixmap blank(kMarkSize, kMarkSize);
+  blank.fill(Qt::transparent);
+  return QIcon(blank);
+}
+
+}  // namespace
+
 AddressList::AddressList(QComboBox* addressBox, QLineEdit* portBox, const SettingsStore& store,
-                         std::unique_ptr<DiscoveryBackend> backend, PeerList::VerifiedTest verified)
+                         std::unique_ptr<DiscoveryBackend> backend,
+                         PeerList::VerifiedTestSource verified)
     : QObject(addressBox),
       addressBox_(addressBox),
       portBox_(portBox),
@@ -71,6 +114,9 @@ void AddressList::fill() {
   addressBox_->clear();
   if (settings_.showFound) {
     const PeerList::Selection selection = peers_.select(filter_.toStdString());
+    const bool anyVerified = std::any_of(selection.shown.begin(), selection.shown.end(),
+                                         [](const DiscoveredPeer& peer) { return peer.verified; });
+    const QIcon mark = anyVerified ? verifiedMark(addressBox_->view()->palette()) : QIcon();
     for (const DiscoveredPeer& peer : selection.shown) {
       QString text = QString::fromStdString(peer.name) + QStringLiteral(" — ") +
                      QString::fromStdString(peer.address);
@@ -79,6 +125,14 @@ void AddressList::fill() {
       const int index = addressBox_->count() - 1;
       addressBox_->setItemData(index, QString::fromStdString(peer.address), kAddressRole);
       addressBox_->setItemData(index, peer.port, kPortRole);
+      if (peer.verified) {
+        addressBox_->setItemData(index, true, kVerifiedRole);
+        addressBox_->setItemData(index, mark, Qt::DecorationRole);
+        addressBox_->setItemData(index, verifiedHintText(), Qt::ToolTipRole);
+        addressBox_->setItemData(index, verifiedHintText(), Qt::AccessibleDescriptionRole);
+      } else if (anyVerified) {
+        addressBox_->setItemData(index, blankMark(), Qt::DecorationRole);
+      }
     }
     if (selection.more > 0) {
       // Says how many more there are and how to find them; it cannot be chosen.
@@ -104,21 +158,30 @@ void AddressList::choose(int index) {
   addressBox_->setEditText(address.toString());
 }
 
-void AddressList::setListening(bool listening, int port) {
+void AddressList::setListening(bool listening, int port, const PeerHints& hints) {
   listening_ = listening;
   listeningPort_ = port;
+  listeningHints_ = hints;
   updateAnnouncement();
+}
+
+void AddressList::recheckVerified() {
+  if (peers_.recheck()) fill();
 }
 
 void AddressList::updateAnnouncement() {
   const bool wanted = backend_ && listening_ && settings_.announce;
   const std::string name = displayName().toStdString();
   if (wanted) {
-    if (announced_ && announcedPort_ == listeningPort_ && announcedName_ == name) return;
+    if (announced_ && announcedPort_ == listeningPort_ && announcedName_ == name &&
+        announcedHints_ == listeningHints_) {
+      return;
+    }
     startBackend();
-    backend_->announce(name, listeningPort_);
+    backend_->announce(name, listeningPort_, listeningHints_);
     announcedName_ = name;
     announcedPort_ = listeningPort_;
+    announcedHints_ = listeningHints_;
   } else if (announced_) {
     backend_->withdraw();
   }

@@ -22,7 +22,9 @@ namespace brisk {
 // those seen most recently, at most PeerList::kMaxShown of them, and a last entry saying
 // how many more were found; what the person types in the address box narrows it to the
 // computers whose name or address contains it. Choosing a listed computer fills the
-// address and port boxes; typing is never completed from the list. Keeps its three
+// address and port boxes; typing is never completed from the list. A computer whose
+// announced fingerprint prefix is a verified one's is marked as probably verified before
+// (a hint only: connecting checks the whole key). Keeps its three
 // choices (announce, show what was found, the display name) in the settings store.
 // Without a backend it lists nothing and announces nothing. GUI thread only.
 class AddressList : public QObject {
@@ -32,15 +34,22 @@ class AddressList : public QObject {
   // Item data roles of the listed computers.
   static constexpr int kAddressRole = Qt::UserRole;
   static constexpr int kPortRole = Qt::UserRole + 1;
+  // True for a computer marked as verified before.
+  static constexpr int kVerifiedRole = Qt::UserRole + 2;
 
   // `verified` tells the computers verified before (none without it).
   AddressList(QComboBox* addressBox, QLineEdit* portBox, const SettingsStore& store,
-              std::unique_ptr<DiscoveryBackend> backend, PeerList::VerifiedTest verified = {});
+              std::unique_ptr<DiscoveryBackend> backend,
+              PeerList::VerifiedTestSource verified = {});
   // Stops the backend first: no event may arrive for a list that is gone.
   ~AddressList() override;
 
-  // Whether this program listens for a peer now, and on which port.
-  void setListening(bool listening, int port);
+  // Whether this program listens for a peer now, on which port, and what its announcement
+  // hints at.
+  void setListening(bool listening, int port, const PeerHints& hints = {});
+  // Looks again at which computers were verified before, for when that may have changed
+  // (a session verified a peer, or a peer was forgotten).
+  void recheckVerified();
 
   bool announcing() const { return settings_.announce; }
   void setAnnouncing(bool on);
@@ -81,6 +90,8 @@ class AddressList : public QObject {
   bool announced_ = false;
   std::string announcedName_;
   int announcedPort_ = 0;
+  PeerHints listeningHints_;
+  PeerHints announcedHints_;
 };
 
 }  // namespace brisk

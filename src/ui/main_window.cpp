@@ -21,6 +21,7 @@
 #include "link/peer.h"
 #include "link/program_end.h"
 #include "secure/private_file.h"
+#include "secure/trusted_prefixes.h"
 #include "ui/address_list.h"
 #include "ui/autostart.h"
 #include "ui/chat_log.h"
@@ -93,6 +94,23 @@ QPushButton* makeButton(QWidget* parent, int id, const QString& text, const QRec
   return button;
 }
 
+// What this computer's announcement hints at: the encrypted port and the fingerprint's
+// first digits, only while encrypted sessions are taken.
+PeerHints announcedHints(const Peer& peer) {
+  const std::shared_ptr<const SecureSetup> setup = peer.secureSetup();
+  if (!setup || setup->plainOnly || !setup->identity) return {};
+  return PeerHints{encryptedPortFor(peer.controlPort()),
+                   setup->identity->fingerprint().shortText()};
+}
+
+// The computers on the network that announce the fingerprint prefix of a peer in the trust
+// store; none without encrypted sessions.
+PeerList::VerifiedTestSource verifiedComputers(const std::shared_ptr<const SecureSetup>& setup) {
+  if (!setup || !setup->trust) return {};
+  auto prefixes = std::make_shared<TrustedPrefixes>(setup->trust);
+  return verifiedByPrefix([prefixes] { return prefixes->current(); });
+}
+
 }  // namespace
 
 MainWindow::MainWindow(Peer& peer, QtFrontend& frontend, ProgramEnd& end,
@@ -118,7 +136,8 @@ MainWindow::MainWindow(Peer& peer, QtFrontend& frontend, ProgramEnd& end,
   closeToTray_ = readCloseToTray(store_);
   addressBox_->setEditText(QString::fromStdString(settings.peerAddress));
   portBox_->setText(QString::number(settings.port));
-  addressList_ = new AddressList(addressBox_, portBox_, store_, std::move(discovery));
+  addressList_ = new AddressList(addressBox_, portBox_, store_, std::move(discovery),
+                                 verifiedComputers(peer_.secureSetup()));
   // Whoever ends the program, the window may already be gone by then.
   end_.addFirstStep([list = QPointer<AddressList>(addressList_)] {
     if (list) list->shutdown();
@@ -242,13 +261,15 @@ void MainWindow::appendLog(const QString& text, const QColor& colour) {
 }
 
 void MainWindow::showPortListening() {
-  addressList_->setListening(true, peer_.controlPort());
+  addressList_->setListening(true, peer_.controlPort(), announcedHints(peer_));
 }
 
 void MainWindow::showLinkState(LinkState state) {
   const bool idle = state == LinkState::Idle;
   // Listening is shown when Listen is pressed; the announcement waits for the port.
   addressList_->setListening(false, peer_.controlPort());
+  // A session may have just verified a peer that is on the list.
+  addressList_->recheckVerified();
   listenButton_->setVisible(idle);
   connectButton_->setVisible(idle);
   statusLabel_->setVisible(!idle);

@@ -21,14 +21,20 @@ struct BrowseCase {
 };
 
 TEST(PeerBrowse, PrintsWhatWasFoundOrWhyNothingCanBe) {
-  const ServiceFound alice{"Alice", "192.168.1.5", 6000, 2, IpProtocol::V4, false};
-  const ServiceFound aliceV6{"Alice", "fe80::5", 6000, 2, IpProtocol::V6, false};
-  const ServiceFound bob{"小明\t", "192.168.1.6", 6001, 2, IpProtocol::V4, false};
+  const PeerHints aliceHints{6101, "3F7A91C2"};
+  const ServiceFound alice{"Alice", "192.168.1.5", 6000, 2, IpProtocol::V4, false, aliceHints};
+  const ServiceFound aliceV6{"Alice", "fe80::5", 6000, 2, IpProtocol::V6, false, aliceHints};
+  // Announces the trusted prefix's neighbour and an encrypted port only.
+  const ServiceFound bob{"小明\t", "192.168.1.6",     6001, 2, IpProtocol::V4,
+                         false,    {6102, "3F7A91C3"}};
+  const ServiceFound carol{"Carol", "192.168.1.7", 6002, 2, IpProtocol::V4, false, {}};
   const BrowseCase cases[] = {
-      {"two peers, one seen twice, sorted by name",
-       {AvailabilityChanged{true, {}}, bob, aliceV6, alice},
+      {"the peer with a verified prefix first and marked, one seen twice",
+       {AvailabilityChanged{true, {}}, aliceV6, alice, bob, carol},
        0,
-       "Alice\t192.168.1.5\t6000\n小明\t192.168.1.6\t6001\n",
+       "Alice\t192.168.1.5\t6000\t6101\tverified-prefix\n"
+       "Carol\t192.168.1.7\t6002\t-\t-\n"
+       "小明\t192.168.1.6\t6001\t6102\t-\n",
        ""},
       {"nobody there", {AvailabilityChanged{true, {}}}, 0, "", ""},
       {"a peer that left",
@@ -55,7 +61,8 @@ TEST(PeerBrowse, PrintsWhatWasFoundOrWhyNothingCanBe) {
     const bool answersAtOnce = c.status != 0 && !c.events.empty();
     const auto browseTime = answersAtOnce ? std::chrono::milliseconds(60s) : 200ms;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(browsePeers(std::make_unique<test::FakeDiscovery>(c.events), browseTime, out, errors),
+    EXPECT_EQ(browsePeers(std::make_unique<test::FakeDiscovery>(c.events), browseTime, out, errors,
+                          verifiedByPrefix([] { return std::vector<std::string>{"3F7A91C2"}; })),
               c.status)
         << c.what;
     EXPECT_EQ(out.str(), c.out) << c.what;

@@ -17,6 +17,7 @@ class FakeDiscovery : public DiscoveryBackend {
   struct Announcement {
     std::string name;
     int port = 0;
+    PeerHints hints;
     bool operator==(const Announcement&) const = default;
   };
 
@@ -36,8 +37,8 @@ class FakeDiscovery : public DiscoveryBackend {
     sink_ = std::move(sink);
     for (const DiscoveryEvent& event : atStart_) sink_(event);
   }
-  void announce(const std::string& name, int port) override {
-    announced_ = Announcement{name, port};
+  void announce(const std::string& name, int port, const PeerHints& hints) override {
+    announced_ = Announcement{name, port, hints};
     ++announcements_;
   }
   void withdraw() override { announced_.reset(); }

@@ -23,6 +23,9 @@ if [ "${2:-}" != "--inside" ]; then
 fi
 
 work=$(mktemp -d)
+# Settings, identities and trust of the test's own: the user's are never read or changed.
+export XDG_CONFIG_HOME="$work/config"
+mkdir -p "$XDG_CONFIG_HOME"
 failures=0
 fail() {
   echo "FAILED: $*"
@@ -117,17 +120,18 @@ start_listener early 6102 --name "Early bird"
 early_pid=$listener_pid
 dbus-daemon --system --fork
 start_daemon
-took=$(wait_for_line $'Early bird\t127.0.0.1\t6102' present 10000) ||
+took=$(wait_for_line $'Early bird\t127.0.0.1\t6102\t-\t-' present 10000) ||
   fail "a daemon started later was not used: $(cat "$work/early.out")"
 echo "found after the daemon started: ${took:-never}"
 
 echo "== A listener is found with name, address and port within 5 s, and gone 5 s after it ends"
 start_listener named 6103 --name "Zoë's laptop"
 named_pid=$listener_pid
-took=$(wait_for_line $'Zoë\'s laptop\t127.0.0.1\t6103' present 5000) ||
+took=$(wait_for_line $'Zoë\'s laptop\t127.0.0.1\t6103\t-\t-' present 5000) ||
   fail "not found within 5 s: $(cat "$work/named.out")"
 echo "found: ${took:-never}"
-# What the announcement carries besides name and port: the protocol's version, nothing else.
+# What a plain listener's announcement carries besides name and port: the protocol's
+# version, nothing else.
 if command -v avahi-browse >/dev/null; then
   txt=$(timeout 5 avahi-browse --resolve --parsable --terminate _brisk._tcp 2>/dev/null |
     awk -F';' '$1 == "=" && $9 == "6103" { print $10 }' | sort -u)
@@ -137,37 +141,64 @@ else
   echo "text records not checked: avahi-browse is not installed"
 fi
 stop_listener "$named_pid"
-took=$(wait_for_line $'Zoë\'s laptop\t127.0.0.1\t6103' absent 5000) || fail "still listed 5 s after it ended"
+took=$(wait_for_line $'Zoë\'s laptop\t127.0.0.1\t6103\t-\t-' absent 5000) || fail "still listed 5 s after it ended"
 echo "gone: ${took:-never}"
+
+echo "== An encrypted listener announces its encrypted port and key prefix; one it trusts is marked"
+XDG_CONFIG_HOME="$work/listener-config" "$peer" listen --port 6107 --name "Secure" \
+  </dev/null >"$work/secure.out" 2>&1 &
+secure_pid=$!
+wait_listening 6107 || fail "the encrypted listener does not listen on 6107"
+key=$(XDG_CONFIG_HOME="$work/listener-config" "$peer" id | tr -d ' ')
+prefix=${key:0:8}
+wait_for_line $'Secure\t127.0.0.1\t6107\t6208\t-' present 5000 >/dev/null ||
+  fail "the encrypted listener is not listed with its encrypted port: $(cat "$work/secure.out")"
+if command -v avahi-browse >/dev/null; then
+  txt=$(timeout 5 avahi-browse --resolve --parsable --terminate _brisk._tcp 2>/dev/null |
+    awk -F';' '$1 == "=" && $9 == "6107" { print $10 }' | sort -u)
+  for record in '"v=1"' '"sport=6208"' "\"fp=$prefix\""; do
+    [[ "$txt" == *"$record"* ]] || fail "the text records [$txt] lack $record"
+  done
+  echo "text records: $txt"
+fi
+# This side trusts that key (as after a first contact): the listing marks it.
+"$peer" id >/dev/null
+store_folder=$(dirname "$(find "$XDG_CONFIG_HOME" -type f | head -n 1)")
+printf 'brisk trusted peers 1\n%s\t0\tSecure\t127.0.0.1\n' "${key,,}" \
+  >"$store_folder/brisk-trusted-peers.txt"
+chmod 600 "$store_folder/brisk-trusted-peers.txt"
+wait_for_line $'Secure\t127.0.0.1\t6107\t6208\tverified-prefix' present 5000 >/dev/null ||
+  fail "a trusted listener is not marked: $("$peer" peers --wait 1 2>&1)"
+stop_listener "$secure_pid"
 
 echo "== --no-announce publishes nothing; a name clash is renamed"
 start_listener hidden 6104 --name "Hidden" --no-announce
 hidden_pid=$listener_pid
 start_listener twin1 6105 --name "Twin"
 twin1_pid=$listener_pid
-wait_for_line $'Twin\t127.0.0.1\t6105' present 5000 >/dev/null || fail "first twin not found"
+wait_for_line $'Twin\t127.0.0.1\t6105\t-\t-' present 5000 >/dev/null || fail "first twin not found"
 start_listener twin2 6106 --name "Twin"
 twin2_pid=$listener_pid
-wait_for_line $'Twin #2\t127.0.0.1\t6106' present 5000 >/dev/null ||
+wait_for_line $'Twin #2\t127.0.0.1\t6106\t-\t-' present 5000 >/dev/null ||
   fail "second twin not renamed: $(cat "$work/twin2.out")"
 "$peer" peers --wait 2 >"$work/all.out"
 cat "$work/all.out"
 ! grep -q "Hidden" "$work/all.out" || fail "--no-announce was announced"
-grep -qxF $'Twin\t127.0.0.1\t6105' "$work/all.out" || fail "first twin lost its name"
+grep -qxF $'Twin\t127.0.0.1\t6105\t-\t-' "$work/all.out" || fail "first twin lost its name"
 stop_listener "$hidden_pid"
 stop_listener "$twin1_pid"
 stop_listener "$twin2_pid"
 
 echo "== A daemon restart is survived"
 avahi-daemon -k 2>/dev/null || true
-wait_for_line $'Early bird\t127.0.0.1\t6102' absent 5000 >/dev/null || true
+wait_for_line $'Early bird\t127.0.0.1\t6102\t-\t-' absent 5000 >/dev/null || true
 deadline=$(($(now_ms) + 5000))
 while avahi-daemon -c 2>/dev/null; do
   [ "$(now_ms)" -lt "$deadline" ] || break
   sleep 0.05
 done
 start_daemon
-took=$(wait_for_line $'Early bird\t127.0.0.1\t6102' present 10000) ||
+took=$(wait_for_line $'Early bird\t127.0.0.1\t6102\t-\t-' present 10000) ||
   fail "not announced again after the daemon restarted: $(cat "$work/early.out")"
 echo "found again after the restart: ${took:-never}"
 stop_listener "$early_pid"

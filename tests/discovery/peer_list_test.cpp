@@ -12,7 +12,11 @@ namespace {
 
 ServiceFound found(std::string name, std::string address, int port = 6000, int interface = 2,
                    IpProtocol protocol = IpProtocol::V4) {
-  return ServiceFound{std::move(name), std::move(address), port, interface, protocol, false};
+  return ServiceFound{std::move(name), std::move(address), port, interface, protocol, false, {}};
+}
+
+DiscoveredPeer listed(std::string name, std::string address, int port) {
+  return DiscoveredPeer{std::move(name), std::move(address), port, {}, false};
 }
 
 TEST(PeerList, MergesOnePeerSeenOnSeveralInterfacesAndProtocols) {
@@ -65,7 +69,7 @@ TEST(PeerList, APeerGoesOnlyWhenEveryRouteHasGone) {
   ASSERT_EQ(list.peers().size(), 1u);
   EXPECT_TRUE(list.apply(ServiceLost{"Alice", 2, IpProtocol::V4}));
   ASSERT_EQ(list.peers().size(), 1u);
-  EXPECT_EQ(list.peers()[0], (DiscoveredPeer{"Alice", "10.8.0.2", 6000}));
+  EXPECT_EQ(list.peers()[0], listed("Alice", "10.8.0.2", 6000));
   EXPECT_TRUE(list.apply(ServiceLost{"Alice", 5, IpProtocol::V4}));
   EXPECT_TRUE(list.peers().empty());
 }
@@ -75,7 +79,7 @@ TEST(PeerList, AChangedPortOrAddressReplacesTheOldOne) {
   list.apply(found("Alice", "192.168.1.5", 6000));
   EXPECT_TRUE(list.apply(found("Alice", "192.168.1.9", 6001)));
   ASSERT_EQ(list.peers().size(), 1u);
-  EXPECT_EQ(list.peers()[0], (DiscoveredPeer{"Alice", "192.168.1.9", 6001}));
+  EXPECT_EQ(list.peers()[0], listed("Alice", "192.168.1.9", 6001));
 }
 
 TEST(PeerList, HidesOurOwnAnnouncementButNotAnotherOnThisHost) {
@@ -96,9 +100,9 @@ TEST(PeerList, ShowsSanitisedNamesAndTellsEqualNamesApartByAddress) {
   list.apply(found("Bob", "192.168.1.6"));
   list.apply(found("\n", "192.168.1.8"));
   ASSERT_EQ(list.peers().size(), 3u);
-  EXPECT_EQ(list.peers()[0], (DiscoveredPeer{"?", "192.168.1.8", 6000}));
-  EXPECT_EQ(list.peers()[1], (DiscoveredPeer{"Bob", "192.168.1.6", 6000}));
-  EXPECT_EQ(list.peers()[2], (DiscoveredPeer{"Bob", "192.168.1.7", 6000}));
+  EXPECT_EQ(list.peers()[0], listed("?", "192.168.1.8", 6000));
+  EXPECT_EQ(list.peers()[1], listed("Bob", "192.168.1.6", 6000));
+  EXPECT_EQ(list.peers()[2], listed("Bob", "192.168.1.7", 6000));
 }
 
 std::vector<std::string> namesOf(const std::vector<DiscoveredPeer>& peers) {

@@ -1,17 +1,21 @@
 // The address box's list of computers found on the network, the announcement while
 // listening, and the three discovery choices of the main context menu.
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "discovery/display_name.h"
 #include "discovery/fake_discovery.h"
 #include "platform/socket.h"
+#include "secure/identity.h"
 #include "support/scripted_frontend.h"
 #include "ui/address_list.h"
+#include "ui/readable_colour.h"
 #include "ui_test_support.h"
 
 namespace brisk::test {
@@ -19,8 +23,8 @@ namespace brisk::test {
 namespace {
 
 ServiceFound found(std::string name, std::string address, int port,
-                   IpProtocol protocol = IpProtocol::V4) {
-  return ServiceFound{std::move(name), std::move(address), port, 2, protocol, false};
+                   IpProtocol protocol = IpProtocol::V4, PeerHints hints = {}) {
+  return ServiceFound{std::move(name), std::move(address), port, 2, protocol, false, hints};
 }
 
 QStringList items(const QComboBox& box) {
@@ -40,7 +44,7 @@ struct Boxes {
   FakeDiscovery* fake = nullptr;
   std::unique_ptr<AddressList> list;
 
-  explicit Boxes(ScriptedFrontend& frontend, PeerList::VerifiedTest verified = {})
+  explicit Boxes(ScriptedFrontend& frontend, PeerList::VerifiedTestSource verified = {})
       : notices(frontend, timing), store(notices) {
     address->setEditable(true);
     address->setInsertPolicy(QComboBox::NoInsert);
@@ -52,9 +56,9 @@ struct Boxes {
   }
 
   // A real computer's announcement, then 32 made up to be listed before it.
-  void flood() {
+  void flood(const PeerHints& real = {}) {
     fake->emit(AvailabilityChanged{true, {}});
-    fake->emit(found("Mallory-Real", "192.168.1.66", 6000));
+    fake->emit(found("Mallory-Real", "192.168.1.66", 6000, IpProtocol::V4, real));
     for (int i = 1; i <= 32; ++i) {
       fake->emit(found("AAA-fake-" + std::to_string(i), "10.0.0." + std::to_string(i), 6000));
     }
@@ -140,13 +144,54 @@ class AddressListTest : public QObject {
     QCOMPARE(boxes.address->count(), 33);
   }
 
-  void computersVerifiedBeforeAreListedFirst() {
+  void computersVerifiedBeforeAreListedFirstAndMarked() {
     ScriptedFrontend frontend;
-    Boxes boxes(frontend, [](const DiscoveredPeer& peer) { return peer.name == "Mallory-Real"; });
-    boxes.flood();
+    std::vector<std::string> trusted{"3F7A91C2"};
+    Boxes boxes(frontend, verifiedByPrefix([&trusted] { return trusted; }));
+    boxes.flood(PeerHints{6101, "3F7A91C2"});
     QTRY_COMPARE(boxes.address->count(), 33);
+    // The text stays the name; the mark and what it means come beside it.
     QCOMPARE(boxes.address->itemText(0), QStringLiteral("Mallory-Real — 192.168.1.66"));
+    QCOMPARE(boxes.address->itemData(0, AddressList::kVerifiedRole), QVariant(true));
+    QVERIFY(!boxes.address->itemIcon(0).isNull());
+    QVERIFY(boxes.address->itemData(0, Qt::ToolTipRole)
+                .toString()
+                .contains(QStringLiteral("仍会核对完整的密钥")));
+    QVERIFY(!boxes.address->itemData(1, AddressList::kVerifiedRole).isValid());
+    QVERIFY(!boxes.address->itemData(1, Qt::ToolTipRole).isValid());
     QCOMPARE(boxes.address->itemText(32), QStringLiteral("还有 1 台计算机…（输入名称或地址查找）"));
+
+    // Forgotten in the store: neither first nor marked once the list looks again.
+    trusted.clear();
+    boxes.list->recheckVerified();
+    QCOMPARE(boxes.address->itemText(0), QStringLiteral("AAA-fake-32 — 10.0.0.32"));
+    for (int i = 0; i < boxes.address->count(); ++i) {
+      QVERIFY(!boxes.address->itemData(i, AddressList::kVerifiedRole).isValid());
+      QVERIFY(boxes.address->itemIcon(i).isNull());
+    }
+  }
+
+  void theMarkStandsOutInLightAndDarkLists() {
+    for (const bool dark : {false, true}) {
+      ScriptedFrontend frontend;
+      Boxes boxes(frontend, verifiedByPrefix([] { return std::vector<std::string>{"3F7A91C2"}; }));
+      QPalette palette = boxes.address->view()->palette();
+      palette.setColor(QPalette::Base, dark ? QColor(0x20, 0x20, 0x20) : QColor(Qt::white));
+      palette.setColor(QPalette::Text, dark ? QColor(Qt::white) : QColor(Qt::black));
+      boxes.address->view()->setPalette(palette);
+      boxes.flood(PeerHints{std::nullopt, "3F7A91C2"});
+      QTRY_COMPARE(boxes.address->count(), 33);
+      const QImage mark = boxes.address->itemIcon(0).pixmap(16, 16).toImage();
+      double best = 1;
+      for (int y = 0; y < mark.height(); ++y) {
+        for (int x = 0; x < mark.width(); ++x) {
+          const QColor pixel = mark.pixelColor(x, y);
+          if (pixel.alpha() == 255)
+            best = std::max(best, contrastRatio(pixel, palette.base().color()));
+        }
+      }
+      QVERIFY2(best >= 4.5, qPrintable(QStringLiteral("contrast %1").arg(best)));
+    }
   }
 
   void choosingAComputerFillsAddressAndPort() {
@@ -182,21 +227,24 @@ class AddressListTest : public QObject {
     using Announcement = FakeDiscovery::Announcement;
     const std::string name = defaultDisplayName();
     QVERIFY(!boxes.fake->announced());
+    const PeerHints hints{7101, "3F7A91C2"};
     boxes.list->setListening(true, 6000);
-    QCOMPARE(boxes.fake->announced(), (Announcement{name, 6000}));
+    QCOMPARE(boxes.fake->announced(), (Announcement{name, 6000, {}}));
     boxes.list->setListening(false, 6000);
     QVERIFY(!boxes.fake->announced());
-    boxes.list->setListening(true, 7000);  // listening again on another port
-    QCOMPARE(boxes.fake->announced(), (Announcement{name, 7000}));
+    boxes.list->setListening(true, 7000, hints);  // listening again on another port
+    QCOMPARE(boxes.fake->announced(), (Announcement{name, 7000, hints}));
+    boxes.list->setListening(true, 7000, hints);
+    QCOMPARE(boxes.fake->announcements(), 2);
 
     boxes.list->setDisplayName(QStringLiteral(" 小明\n的电脑 "));
-    QCOMPARE(boxes.fake->announced(), (Announcement{"小明的电脑", 7000}));
+    QCOMPARE(boxes.fake->announced(), (Announcement{"小明的电脑", 7000, hints}));
     boxes.list->setAnnouncing(false);
     QVERIFY(!boxes.fake->announced());
     boxes.list->setAnnouncing(true);
-    QCOMPARE(boxes.fake->announced(), (Announcement{"小明的电脑", 7000}));
+    QCOMPARE(boxes.fake->announced(), (Announcement{"小明的电脑", 7000, hints}));
     boxes.list->setDisplayName(QString());  // back to the default name
-    QCOMPARE(boxes.fake->announced(), (Announcement{name, 7000}));
+    QCOMPARE(boxes.fake->announced(), (Announcement{name, 7000, hints}));
     boxes.list->shutdown();
   }
 
@@ -274,6 +322,43 @@ class AddressListTest : public QObject {
     QVERIFY(stopped);
     QVERIFY(stoppedFirst);
     QVERIFY(frontend.shuttingDown() && peer.stopping());
+  }
+
+  void theWindowAnnouncesItsKeyAndMarksComputersItTrusts() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QtFrontend frontend;
+    Peer peer(frontend, fastTiming());
+    std::string error;
+    const auto trust =
+        std::make_shared<TrustStore>(TrustStore::fileIn(folder.path().toStdString()));
+    std::shared_ptr<SecureSetup> setup = makeSecureSetup(Identity::generate(), trust, "me", error);
+    QVERIFY2(setup, error.c_str());
+    peer.setSecureSetup(setup);
+    ProgramEnd end(peer, frontend);
+    auto backend = std::make_unique<FakeDiscovery>();
+    FakeDiscovery* fake = backend.get();
+    MainWindow window(peer, frontend, end, std::move(backend));
+    const int port = freePortRange(102);
+    control<QLineEdit>(&window, kIdPortBox)->setText(QString::number(port));
+    window.command(kIdListen);
+    QTRY_VERIFY(fake->announced().has_value());
+    QCOMPARE(fake->announced()->hints,
+             (PeerHints{port + 101, setup->identity->fingerprint().shortText()}));
+
+    // Verified while the computer is listed (as a session does): marked once the link ends.
+    const Fingerprint friendKey = Identity::generate()->fingerprint();
+    fake->emit(AvailabilityChanged{true, {}});
+    fake->emit(found("Friend", "192.168.1.9", 6000, IpProtocol::V4,
+                     PeerHints{std::nullopt, friendKey.shortText()}));
+    auto* address = control<QComboBox>(&window, kIdAddressBox);
+    QTRY_COMPARE(address->count(), 1);
+    QVERIFY(!address->itemData(0, AddressList::kVerifiedRole).isValid());
+    QCOMPARE(trust->remember(friendKey, "Friend", "192.168.1.9", std::chrono::sys_seconds{}).status,
+             TrustStore::ChangeStatus::Done);
+    window.command(kIdDisconnect);
+    QTRY_COMPARE(address->itemData(0, AddressList::kVerifiedRole), QVariant(true));
+    window.close();
   }
 
   void theDisplayNameIsEditedInADialog() {
