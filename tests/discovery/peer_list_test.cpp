@@ -1,5 +1,6 @@
 #include "discovery/peer_list.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -168,6 +169,54 @@ TEST(PeerList, PeersVerifiedBeforeComeFirstAndAreNeverPushedOut) {
   EXPECT_EQ(list.peers().front().name, "Mallory-Real");
   EXPECT_EQ(list.peers()[1].name, "flood 999");
   EXPECT_EQ(list.peers().back().name, "flood " + std::to_string(1000 - PeerList::kMaxKept + 1));
+}
+
+TEST(PeerList, APeerAnnouncingATrustedPrefixIsVerified) {
+  std::vector<std::string> trusted{"3F7A91C2", ""};
+  int reads = 0;
+  PeerList list(verifiedByPrefix([&] {
+    ++reads;
+    return trusted;
+  }));
+  struct Row {
+    const char* name;
+    std::string prefix;
+    bool verified;
+  };
+  const Row rows[] = {
+      {"Trusted", "3F7A91C2", true},
+      {"Neighbour", "3F7A91C3", false},
+      {"Silent", "", false},  // an empty prefix matches no stored empty one
+  };
+  for (const Row& row : rows) {
+    ServiceFound seen = found(row.name, "192.168.1.5");
+    seen.hints.fingerprintPrefix = row.prefix;
+    list.apply(seen);
+  }
+  EXPECT_EQ(reads, 3);  // once per rebuild, not once per peer
+  ASSERT_EQ(list.peers().size(), 3u);
+  EXPECT_EQ(list.peers()[0].name, "Trusted");
+  std::map<std::string, bool> verified;
+  for (const DiscoveredPeer& peer : list.peers()) verified[peer.name] = peer.verified;
+  for (const Row& row : rows) EXPECT_EQ(verified[row.name], row.verified) << row.name;
+  // The store changed: looked at again, the peer loses its place and its mark.
+  trusted.clear();
+  EXPECT_TRUE(list.recheck());
+  EXPECT_EQ(list.peers()[0].name, "Silent");
+  EXPECT_FALSE(list.recheck());
+  for (const DiscoveredPeer& peer : list.peers()) EXPECT_FALSE(peer.verified) << peer.name;
+}
+
+TEST(PeerList, TheHintsComeFromTheAnnouncementWhoseAddressIsUsed) {
+  PeerList list;
+  ServiceFound v6 = found("Alice", "fe80::1", 6000, 2, IpProtocol::V6);
+  v6.hints = {7000, "AAAAAAAA"};
+  ServiceFound v4 = found("Alice", "192.168.1.5");
+  v4.hints = {6101, "3F7A91C2"};
+  list.apply(v6);
+  list.apply(v4);
+  ASSERT_EQ(list.peers().size(), 1u);
+  EXPECT_EQ(list.peers()[0].hints, (PeerHints{6101, "3F7A91C2"}));
 }
 
 TEST(PeerList, KeepsABoundedNumberAndAPeerThatComesLaterIsListedFirst) {

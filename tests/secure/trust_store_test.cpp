@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "secure/trusted_prefixes.h"
 #include "support/test_support.h"
 
 namespace brisk {
@@ -153,6 +154,26 @@ TEST_F(TrustStoreTest, ChangesFromManyThreadsAndProcessesAreAllKept) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(store->list().peers.size(), 48u);
+}
+
+TEST_F(TrustStoreTest, TrustedPrefixesFollowTheFileAsItChanges) {
+  auto shared = std::make_shared<TrustStore>(store->file());
+  TrustedPrefixes prefixes(shared);
+  EXPECT_TRUE(prefixes.current().empty());
+  ASSERT_EQ(shared->remember(fingerprintOf(0x3F7A), "Alice", "10.0.0.1", at(1)).status,
+            Status::Done);
+  EXPECT_EQ(prefixes.current(), std::vector<std::string>{"3F7A7A7A"});
+  // Another process adds a peer.
+  ASSERT_EQ(TrustStore(store->file()).remember(fingerprintOf(2), "Bob", "", at(2)).status,
+            Status::Done);
+  EXPECT_EQ(prefixes.current(), (std::vector<std::string>{"3F7A7A7A", "00020202"}));
+  ASSERT_EQ(shared->forget(fingerprintOf(0x3F7A)).status, Status::Done);
+  EXPECT_EQ(prefixes.current(), std::vector<std::string>{"00020202"});
+  // A damaged or missing store marks nothing, and says nothing: the marks are a hint.
+  test::writeFile(store->file(), "not a store\n");
+  EXPECT_TRUE(prefixes.current().empty());
+  fs::remove(store->file());
+  EXPECT_TRUE(prefixes.current().empty());
 }
 
 }  // namespace
