@@ -44,6 +44,11 @@ ASK_FOLDER = "TRANSFILE:ASK:Index:4\r\nPhotos\t文件夹\t5.0 MB\r\n\r\n总计 �
     "　　 文件大小：5242880 Bytes = 5.0 MB\r\n"
 
 
+def txt(*records):
+    """Records as a DNS TXT record holds them: each a length byte and its bytes."""
+    return b"".join(bytes([len(record)]) + record for record in records)
+
+
 def commit_reveal(fingerprint, nonce):
     commitment = hashlib.sha256(b"brisk first contact commitment v1" + b"\0" + fingerprint +
                                 nonce).hexdigest().encode()
@@ -129,6 +134,13 @@ CORPORA = {
         "caps_bare": b"BRISK-CAPS 1\r\n",
         "reveal_first": b"BRISK-REVEAL " + b"ab" * 32 + b"\r\n",
         "malformed": b"BRISK-CAPS 01 a,,b\r\nBRISK-COMMIT 12\r\nTRANSFILE:ASK:Index:1\r\n",
+    },
+    "text_records_fuzzer": {
+        "ours": txt(b"v=1", b"sport=6101", b"fp=3F7A91C2"),
+        "plain": txt(b"v=1"),
+        "duplicates": txt(b"fp=3f7a91c2", b"FP=00000000", b"sport=6101", b"Sport=1"),
+        "malformed": txt(b"sport=65536", b"fp=3F7A91C", b"flag", b"=", b"sport=+1"),
+        "cut": b"\x0bfp=3F7A91C2\x40sport",
     },
 }
 
