@@ -1,5 +1,9 @@
 #include "transfer/stream_io.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "common/diagnostics.h"
 #include "platform/text_codec.h"
 #include "transfer/data_records.h"
@@ -24,12 +28,31 @@ std::string shownBytes(std::string_view bytes) {
 }  // namespace
 
 bool StreamIo::send(FrameKind kind, std::string_view payload) {
-  if (session_.channel.send(frameBytes(kind, payload))) return true;
-  session_.sendNotice(kStreamSendPlace);
-  return false;
+  queued_ += frameBytes(kind, payload);
+  return flush();
+}
+
+bool StreamIo::queue(FrameKind kind, std::string_view payload) {
+  queued_ += frameBytes(kind, payload);
+  return queued_.size() < kQueueLimit || flush();
+}
+
+bool StreamIo::queueContents(std::string_view bytes) {
+  queued_ += bytes;
+  return queued_.size() < kQueueLimit || flush();
+}
+
+bool StreamIo::flush() {
+  if (queued_.empty()) return true;
+  const bool sent = session_.channel.send(queued_);
+  queued_.clear();
+  if (!sent) session_.sendNotice(kStreamSendPlace);
+  return sent;
 }
 
 std::optional<Frame> StreamIo::read(std::chrono::milliseconds limit) {
+  // The peer may be waiting for what is queued before it answers.
+  if (!flush()) return std::nullopt;
   std::string raw;
   const DataChannel::Status status =
       session_.channel.readMessage(completeFrameLength, kMaxFrameSize, raw, limit);
@@ -43,7 +66,10 @@ std::optional<Frame> StreamIo::read(std::chrono::milliseconds limit) {
 }
 
 void StreamIo::giveUp(const std::string& line, const std::string& localPrefix) {
-  if (!session_.channel.send(frameBytes(FrameKind::Abort, toWire(line)))) {
+  queued_ += frameBytes(FrameKind::Abort, toWire(line));
+  const bool sent = session_.channel.send(queued_);
+  queued_.clear();
+  if (!sent) {
     session_.sendNotice(kStreamSendPlace);
   }
   if (localPrefix.empty()) {
@@ -116,6 +142,20 @@ std::filesystem::path manifestPathOf(const std::vector<ManifestEntry>& entries,
     }
   }
   return {};
+}
+
+long long readRange(int fd, std::uint64_t offset, std::uint64_t length, std::string& into) {
+  into.assign(length, '\0');
+  std::uint64_t done = 0;
+  while (done < length) {
+    const ssize_t n =
+        ::pread(fd, into.data() + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<std::uint64_t>(n);
+  }
+  return static_cast<long long>(done);
 }
 
 std::string notTheStartText(const std::filesystem::path& path) {

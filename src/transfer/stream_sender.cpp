@@ -25,6 +25,9 @@ constexpr std::size_t kManifestChunk = 64 * 1024;
 // Files from this size on are hashed on a thread beside the sending one; smaller ones are
 // hashed right after they were sent, which costs less than handing them over.
 constexpr std::uint64_t kHashBesideFrom = 1 << 20;
+// Files up to this size (of what is still to send) are read whole and leave queued with
+// their frames; larger ones are sent from the file as they are read.
+constexpr std::uint64_t kSmallFile = 128 * 1024;
 
 // What tells that a file changed while it was read: its size and last write time.
 struct FileStamp {
@@ -269,9 +272,11 @@ class StreamSender {
       return false;
     }
     if (offset > 0 && !keepsPrefix(number, file.get(), offset, fullPath)) offset = 0;
+    const std::uint64_t length = entry.size - offset;
+    if (length <= kSmallFile)
+      return sendSmallFile(number, file.get(), offset, *before, fullPath, entry.size);
     if (!io_.send(FrameKind::FileStart, fileStartBytes({number, offset}))) return false;
 
-    const std::uint64_t length = entry.size - offset;
     const bool beside = length >= kHashBesideFrom && hasher_.begin(file.get(), offset);
     if (beside) hasher_.advance(entry.size);
     FileEnd end{number, FileProblem::None, {}};
@@ -295,11 +300,41 @@ class StreamSender {
         beside ? hasher_.finish(entry.size) : hashFileRange(file.get(), offset, length);
     if (!digest || stampOf(file.get()) != before) end.problem = FileProblem::Changed;
     if (digest) end.digest = *digest;
-    if (!io_.send(FrameKind::FileEnd, fileEndBytes(end))) return false;
+    return io_.send(FrameKind::FileEnd, fileEndBytes(end)) && settled(end, fullPath, entry.size);
+  }
+
+  // A small file is read whole, hashed from memory and queued with its two frames, so
+  // that many of them leave in one write.
+  bool sendSmallFile(std::uint32_t number, int fd, std::uint64_t offset, const FileStamp& before,
+                     const std::filesystem::path& fullPath, std::uint64_t size) {
+    const long long got = readRange(fd, offset, size - offset, contents_);
+    if (got < 0) {
+      const int error = errno;
+      record_.noteCause(TransferCause::LocalDisk);
+      session_.errorNotice(kReadFileFailed, error);
+      (void)io_.flush();
+      return false;
+    }
+    FileEnd end{number, FileProblem::None, {}};
+    if (static_cast<std::uint64_t>(got) == contents_.size()) {
+      contentHash_.update(contents_.data(), contents_.size());
+      end.digest = contentHash_.finish();
+    } else {
+      // The peer waits for every announced byte: zeros stand for the missing ones.
+      end.problem = FileProblem::Changed;
+    }
+    if (stampOf(fd) != before) end.problem = FileProblem::Changed;
+    record_.fileDone = size;
+    return io_.queue(FrameKind::FileStart, fileStartBytes({number, offset})) &&
+           io_.queueContents(contents_) && io_.queue(FrameKind::FileEnd, fileEndBytes(end)) &&
+           settled(end, fullPath, size);
+  }
+
+  bool settled(const FileEnd& end, const std::filesystem::path& fullPath, std::uint64_t size) {
     ++filesSettled_;
     if (end.problem != FileProblem::None) noteFailed(end.problem, fullPath);
     if (record_.fileCount != 1) {
-      record_.totalDone += entry.size;
+      record_.totalDone += size;
       record_.fileDone = 0;
     }
     return true;
@@ -437,6 +472,8 @@ class StreamSender {
   DataChannel& channel_;
   StreamIo io_;
   RangeHasher hasher_;
+  Sha256 contentHash_;    // of small files
+  std::string contents_;  // a small file's, kept for the next one
   std::vector<ManifestEntry> entries_;
   std::vector<Listed> listed_;                     // per file of the manifest
   std::vector<std::filesystem::path> topFolders_;  // per offered item: the folder it lies in
