@@ -153,6 +153,12 @@ class QtFrontend : public QObject, public Frontend {
 
   NoticeBoxes noticeBoxes_;
 
+  // The latest file name of each transfer window not yet shown: a transfer of many small
+  // files names a file for each, far faster than a window repaints, so the GUI thread
+  // takes the latest one per window at its own pace instead of one event per file.
+  std::mutex fileNamesMutex_;
+  std::map<TransferWindowId, std::string> fileNames_;
+
   mutable std::mutex answersMutex_;
   std::set<std::shared_ptr<AnswerSlot>> answers_;
   bool shuttingDown_ = false;

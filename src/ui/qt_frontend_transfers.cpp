@@ -20,9 +20,22 @@ int QtFrontend::runningTransfers() const {
 }
 
 void QtFrontend::setTransferFileName(TransferWindowId window, const std::string& name) {
-  post([this, window, name] {
-    if (TransferWindow* shown = transferWindow(window)) {
-      shown->setFileName(QString::fromStdString(name));
+  {
+    const std::lock_guard lock(fileNamesMutex_);
+    const bool waiting = !fileNames_.empty();
+    fileNames_[window] = name;
+    if (waiting) return;  // the posted update takes this name too
+  }
+  post([this] {
+    std::map<TransferWindowId, std::string> names;
+    {
+      const std::lock_guard lock(fileNamesMutex_);
+      names.swap(fileNames_);
+    }
+    for (const auto& [window, name] : names) {
+      if (TransferWindow* shown = transferWindow(window)) {
+        shown->setFileName(QString::fromStdString(name));
+      }
     }
   });
 }
