@@ -111,15 +111,26 @@ void Peer::startLink(Role role, std::string host, int port) {
 
 void Peer::disconnect() {
   std::shared_ptr<LinkAttempt> attempt;
+  std::shared_ptr<TlsStream> session;
   {
     std::lock_guard lock(linkMutex_);
     attempt = link_;
+    session = session_;
   }
   if (attempt) {
     attempt->stop.request_stop();
+    endSessionInOrder(session.get());
     attempt->interrupter.interrupt();
   }
   frontend_.showLinkState(LinkState::Idle);
+}
+
+// An encrypted session that this side leaves ends with its close_notify, so that the peer
+// sees the person leave rather than a connection cut on the way. Briefly: a peer that
+// reads nothing does not hold up the window; it then sees the cut it caused.
+void Peer::endSessionInOrder(TlsStream* session) {
+  constexpr auto kSessionEndWait = std::chrono::milliseconds(200);
+  if (session) (void)session->finishSendingWithin(kSessionEndWait);
 }
 
 IpAddress Peer::controlPeerAddress() const {
@@ -399,6 +410,7 @@ void Peer::shutdown() {
     std::lock_guard lock(linkMutex_);
     if (link_) {
       link_->stop.request_stop();
+      endSessionInOrder(session_.get());
       link_->interrupter.interrupt();
     }
   }

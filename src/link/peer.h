@@ -208,6 +208,7 @@ class Peer : private LinkContext {
   static bool bytesArrive(ByteStream& stream, std::chrono::milliseconds limit);
   // Tells the person that the connection ended, and why when an error ended it.
   void reportLinkEnd(const LinkEnd& end);
+  static void endSessionInOrder(TlsStream* session);
   // The first lines of a new connection: how it is protected, and who the peer is.
   void reportSession(const ControlLink& link);
   void handlePiece(std::string bytes, bool isControl, class ChatReader& chat);

@@ -256,6 +256,14 @@ bool TlsStream::waitReadable(std::chrono::milliseconds limit) {
 }
 
 int TlsStream::finishSending() {
+  return finishSendingBy(idleDeadline());
+}
+
+int TlsStream::finishSendingWithin(std::chrono::milliseconds limit) {
+  return finishSendingBy(Clock::now() + limit);
+}
+
+int TlsStream::finishSendingBy(Clock::time_point deadline) {
   for (;;) {
     short events = 0;
     {
@@ -273,13 +281,13 @@ int TlsStream::finishSending() {
       if (!isWant(sslError)) return static_cast<int>(fail(sslError, systemError));
       events = eventsFor(sslError);
     }
-    if (!waitForSocket(events, idleDeadline())) {
+    if (!waitForSocket(events, deadline)) {
       errno = EAGAIN;
       return -1;
     }
   }
   // close_notify first, then the TCP end.
-  if (flushOutput(idleDeadline()) <= 0) return -1;
+  if (flushOutput(deadline) <= 0) return -1;
   ::shutdown(socket_.fd(), SHUT_WR);
   return 0;
 }

@@ -58,6 +58,9 @@ class TlsStream final : public ByteStream {
   bool waitReadable(std::chrono::milliseconds limit) override;
   // Sends close_notify and shuts the socket's sending direction down.
   int finishSending() override;
+  // The same, giving up after `limit` (a peer that reads nothing fills the socket): for
+  // ending a session from a thread that must not wait long. Any thread.
+  int finishSendingWithin(std::chrono::milliseconds limit);
   std::string failureText() const override;
 
   // The failure that ended the stream (Kind::None while it works). Any thread.
@@ -99,6 +102,7 @@ class TlsStream final : public ByteStream {
   static TlsFailure handshakeTimedOut();
   // When a wait that begins now gives up (see setIdleLimit).
   std::chrono::steady_clock::time_point idleDeadline() const;
+  int finishSendingBy(std::chrono::steady_clock::time_point deadline);
 
   Socket socket_;
   TlsStage stage_;

@@ -102,9 +102,13 @@ TEST_F(EncryptedSession, FirstContactShowsOneCodeOnBothSidesThenTheKeysAreKnown)
   EXPECT_TRUE(a.ui.transferEnds()[0].complete) << ::testing::PrintToString(a.ui.notices());
   EXPECT_TRUE(readFile(folder("in") / "a.bin") == patternBytes(200000, 5));
 
-  // Known on both sides: no code the second time.
+  // Leaving ends the session in order: the peer sees the link end, not a cut.
   b.peer.disconnect();
   waitBothIdle(a, b);
+  EXPECT_EQ(a.ui.logText().find("中途切断"), std::string::npos) << a.ui.logText();
+  EXPECT_TRUE(a.ui.notices().empty()) << ::testing::PrintToString(a.ui.notices());
+
+  // Known on both sides: no code the second time.
   ASSERT_TRUE(link(a, b));
   EXPECT_EQ(a.ui.codeComparisons().size(), 1u);
   EXPECT_EQ(b.ui.codeComparisons().size(), 1u);
