@@ -396,6 +396,8 @@ void MainWindow::showTrustedComputers() {
   if (!store) store = std::make_shared<TrustStore>(TrustStore::fileIn(settingsFolder()));
   TrustedComputersDialog dialog(std::move(store), this);
   dialog.exec();
+  // A computer forgotten or renamed there loses or keeps its mark in the address list now.
+  addressList_->recheckVerified();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
