@@ -270,6 +270,7 @@ class StreamSender {
     }
     if (offset > 0 && !keepsPrefix(number, file.get(), offset, fullPath)) offset = 0;
     if (!io_.send(FrameKind::FileStart, fileStartBytes({number, offset}))) return false;
+    if (offset > 0) session_.showResumed(offset);
 
     const std::uint64_t length = entry.size - offset;
     const bool beside = length >= kHashBesideFrom && hasher_.begin(file.get(), offset);
