@@ -63,7 +63,7 @@ struct VerifiedSession {
   std::string peerName;
   std::vector<std::string> peerCapabilities;
   std::vector<std::string> ownCapabilities;  // what this side named
-  bool firstContact = false;  // verified just now by both people
+  bool firstContact = false;                 // verified just now by both people
 };
 
 struct SessionSetup {
