@@ -8,7 +8,12 @@
 #   - a 1-byte file: the fixed cost of one transfer from start to exit;
 #   - the large file, the tree and the 1-byte file again in encrypted sessions between two
 #     installations that verified each other before the runs (so the 1-byte file shows
-#     what connecting to a verified peer adds).
+#     what connecting to a verified peer adds), and the large file once more with
+#     --no-stream on both sides: the protocol's own records inside the session, nothing
+#     checked, beside the streamed transfer that hashes every byte on both sides;
+#   - the check before a resume: a partial file of BRISK_BENCH_RESUME_MIB at the receiving
+#     side (the start of the offered one), hashed there and at the sending side before the
+#     rest follows.
 # Then the same tree (or a smaller one) and the large file through a network with a round
 # trip of its own: two network namespaces, the sender's and the receiver's, joined through
 # a third by bench/delay_relay, which delays every byte by a fixed time each way without
@@ -28,6 +33,10 @@
 #                              run at 5 ms
 #   BRISK_BENCH_DELAYED_RUNS   runs at each delay, 3 by default
 #   BRISK_BENCH_DELAYED_MIB    the large file through the relay, FILE_MIB by default; 0: none
+# and the resume check by
+#   BRISK_BENCH_RESUME_MIB     the part already at the receiving side, 4096 MiB by default
+#                              (the file offered is 256 MiB longer); 0: none
+#   BRISK_BENCH_RESUME_RUNS    runs of it, 3 by default
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -39,6 +48,8 @@ delays="${BRISK_BENCH_DELAYS-0 0.25 2.5}"
 delayed_files="${BRISK_BENCH_DELAYED_FILES:-1000}"
 delayed_runs="${BRISK_BENCH_DELAYED_RUNS:-3}"
 delayed_mib="${BRISK_BENCH_DELAYED_MIB:-$file_mib}"
+resume_mib="${BRISK_BENCH_RESUME_MIB:-4096}"
+resume_runs="${BRISK_BENCH_RESUME_RUNS:-3}"
 [ "$delayed_files" -le "$tree_files" ] || delayed_files=$tree_files
 [ "$delayed_mib" -le "$file_mib" ] || delayed_mib=$file_mib
 
@@ -109,10 +120,12 @@ brisk_pair() {
 }
 # Each side of an encrypted pair has an identity of its own; they verify each other once,
 # before the runs (ENC_TRUST), and recognise each other in every run after.
+# Options after the item go to both sides.
 enc_pair() {
   local item="$1"
-  pair "XDG_CONFIG_HOME='$work/id-receiver' '$peer' listen --port $port --save-to '$out' --exists again --once ${ENC_TRUST:-}" \
-    "XDG_CONFIG_HOME='$work/id-sender' '$peer' connect 127.0.0.1 --port $port --send '$item' --once ${ENC_TRUST:-}" \
+  shift
+  pair "XDG_CONFIG_HOME='$work/id-receiver' '$peer' listen --port $port --save-to '$out' --exists again --once ${ENC_TRUST:-} $*" \
+    "XDG_CONFIG_HOME='$work/id-sender' '$peer' connect 127.0.0.1 --port $port --send '$item' --once ${ENC_TRUST:-} $*" \
     $((port + 101))
 }
 bare_pair() {
@@ -161,12 +174,61 @@ for run in $(seq "$runs"); do
   cmp -s "$work/source/big.bin" "$out/big.bin" || { echo "encrypted copy differs" >&2; exit 1; }
   rm -f "$out/big.bin"
   next_out
+  record enc_unchecked_big "$(enc_pair "$work/source/big.bin" --no-stream)"
+  cmp -s "$work/source/big.bin" "$out/big.bin" || { echo "unchecked encrypted copy differs" >&2; exit 1; }
+  rm -f "$out/big.bin"
+  next_out
   record enc_tree "$(enc_pair "$work/source/tree")"
   diff -r "$work/source/tree" "$out/tree" >/dev/null || { echo "encrypted tree differs" >&2; exit 1; }
   next_out
   record enc_one "$(enc_pair "$work/source/one.bin")"
   record ping "$("$ping" 20000)"
 done
+
+# ---- The check before a resume. The receiving side holds the first RESUME_MIB of the
+# file; both sides hash that part (at the same time) before the rest is sent. Measured
+# from the sender's start to the receiving side's resume event (--json), which comes once
+# the sending side found both digests equal and announced the data: connecting and the
+# offer are included (the 1-byte encrypted run shows how much that is). Both files are in
+# the page cache, as a file just written or just sent is. After each run the received
+# file is cut back to its partial size for the next one.
+stamp_lines() {
+  local line
+  while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done
+}
+resume_run() {
+  local start resumed end
+  XDG_CONFIG_HOME="$work/id-receiver" "$peer" listen --port "$port" --save-to "$out" --resume \
+    --exists resume --once --json 2>/dev/null | stamp_lines >"$work/resume.events" &
+  local listener=$!
+  wait_listening $((port + 101))
+  start=$EPOCHREALTIME
+  XDG_CONFIG_HOME="$work/id-sender" "$peer" connect 127.0.0.1 --port "$port" \
+    --send "$work/source/resume.bin" --once >/dev/null 2>&1
+  wait "$listener"
+  end=$EPOCHREALTIME
+  port=$((port + 3))
+  resumed=$(grep -m1 '"event":"resume"' "$work/resume.events" | cut -d' ' -f1)
+  [ -n "$resumed" ] || { echo "the resume run did not resume" >&2; return 1; }
+  awk -v s="$start" -v r="$resumed" -v e="$end" 'BEGIN { printf "%.3f %.3f\n", r - s, e - s }'
+}
+if [ "$resume_mib" -gt 0 ]; then
+  next_out
+  # Enough data of its own: the large file repeated, then 256 MiB more.
+  for ((i = 0; i < (resume_mib + 256) / file_mib + 1; i++)); do cat "$work/source/big.bin"; done \
+    >"$work/source/resume.bin"
+  truncate -s "$(((resume_mib + 256) * 1024 * 1024))" "$work/source/resume.bin"
+  head -c "$((resume_mib * 1024 * 1024))" "$work/source/resume.bin" >"$out/resume.bin"
+  cat "$work/source/resume.bin" "$out/resume.bin" >/dev/null
+  for run in $(seq "$resume_runs"); do
+    echo "resume check: run $run of $resume_runs..." >&2
+    result=$(resume_run) || exit 1
+    record resume "$result"
+    cmp -s "$work/source/resume.bin" "$out/resume.bin" || { echo "resumed copy differs" >&2; exit 1; }
+    truncate -s "$((resume_mib * 1024 * 1024))" "$out/resume.bin"
+  done
+  rm -f "$work/source/resume.bin" "$out/resume.bin"
+fi
 
 # median COLUMN NAME: the median of one column of a result's runs, and every run's value.
 median() {
@@ -225,8 +287,18 @@ line "large file encrypted" enc_big "$big_bytes"
 ratio "encrypted / bare" bare enc_big
 ratio "encrypted / plain" brisk_big enc_big
 peaks enc_big
+line "encrypted, unchecked" enc_unchecked_big "$big_bytes"
+ratio "streamed+checked / encrypted unchecked" enc_unchecked_big enc_big
 line "tree encrypted" enc_tree "$tree_bytes"
 ratio "tree enc / plain" brisk_tree enc_tree
+if [ "$resume_mib" -gt 0 ]; then
+  echo "== Resume onto $resume_mib MiB already there; medians of $resume_runs runs [each run]"
+  awk -v g="$(awk -v m="$resume_mib" 'BEGIN { print m / 1024 }')" -v c="$(value 1 resume)" \
+    -v all="$(median 1 resume | cut -d' ' -f2-)" \
+    'BEGIN { printf "  resume check of %g GiB: %.3f s %s (start to the resume event)\n", g, c, all }'
+  awk -v w="$(value 2 resume)" -v all="$(median 2 resume | cut -d' ' -f2-)" \
+    'BEGIN { printf "  %-22s %7.3f s %s (the check, then 256 MiB more)\n", "whole run", w, all }'
+fi
 
 # ---- Through a network with a round trip: sender <-veth-> relay <-veth-> receiver, each in
 # a network namespace of this run's own. The sender reaches the receiver only through the

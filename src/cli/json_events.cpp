@@ -180,6 +180,16 @@ void JsonEvents::figures(TransferWindowId window, const TransferFigures& figures
                     {"seconds", n.seconds}});
 }
 
+void JsonEvents::resumed(TransferWindowId window, std::uint64_t offset) {
+  Transfer transfer;
+  {
+    std::lock_guard lock(mutex_);
+    transfer = transfers_[window];
+  }
+  emit("resume",
+       {{"index", std::int64_t{transfer.index}}, {"sender", transfer.sender}, {"offset", offset}});
+}
+
 void JsonEvents::transferEnded(const TransferEnd& end) {
   emit("verdict", {{"index", std::int64_t{end.index}},
                    {"sender", end.isSender},

@@ -32,6 +32,8 @@ std::string jsonString(std::string_view text);
 //   transfer  "index", "sender", "file" (its path here, once per file as it begins)
 //   progress  "index", "sender", "fileDone", "fileSize", "done", "total", "bytesPerSecond",
 //             "seconds" (once a second)
+//   resume    "index", "sender", "offset": the file begun last continues the offset bytes
+//             the receiving side had, checked to be the start of the sender's file
 //   verdict   "index", "sender", "complete", "cause": complete, incomplete, stopped-here,
 //             stopped-by-peer, connection-lost, local-disk, peer-failed
 // Any thread.
@@ -49,6 +51,7 @@ class JsonEvents {
   void openTransfer(TransferWindowId window, const TransferWindowSetup& setup);
   void fileName(TransferWindowId window, const std::string& name);
   void figures(TransferWindowId window, const TransferFigures& figures);
+  void resumed(TransferWindowId window, std::uint64_t offset);
   void transferEnded(const TransferEnd& end);
 
  private:

@@ -172,6 +172,8 @@ class CommandLineReader {
       if (noValue()) options_.json = true;
     } else if (argument == "--plain") {
       if (noValue()) options_.plain = true;
+    } else if (argument == "--no-stream") {
+      if (noValue()) options_.noStream = true;
     } else if (argument == "--trust-first-contact") {
       if (noValue()) options_.trustFirstContact = true;
     } else if (argument == "--accept-anyone") {
@@ -238,6 +240,8 @@ class CommandLineReader {
       error_ = "listen --keep --plain takes offers from anyone: add --accept-anyone to mean it";
     } else if (options_.plain && options_.trustFirstContact) {
       error_ = "--plain has no first contact to trust";
+    } else if (options_.plain && options_.noStream) {
+      error_ = "--plain has no streamed transfers to leave out";
     }
   }
 
@@ -331,6 +335,10 @@ Options:
   --accept-anyone   listen --keep: take sessions from peers never verified too,
                     plain ones included
   --plain           the plain port only: neither encrypted nor verified
+  --no-stream       encrypted sessions: do not offer streamed transfers, so that both
+                    sides send files with the protocol's own records inside the
+                    encryption (for diagnosis, and for comparing with a peer that has
+                    no streamed transfers); nothing is checked by SHA-256 then
   --trust-first-contact
                     answer a first contact's code as the same without asking (for
                     tests and scripts; it trusts whoever answers)
@@ -350,8 +358,9 @@ connected, idle), "log" ("text"; "colour": black for what the peer sent, red and
 for this program's own lines), "notice" ("text"),
 "question" ("text"), "offer" ("index", "own", "text"; the peer's also "bytes"), "offer-end" ("index",
 "own", "outcome": accepted, refused, cancelled, failed), "transfer" ("index", "sender",
-"file": its path here, as each file begins), "progress" ("index", "sender", "fileDone", "fileSize",
-"done", "total", "bytesPerSecond", "seconds"; once a second) and "verdict" ("index",
+"file": its path here, as each file begins), "resume" ("index", "sender", "offset": that
+file continues the part the receiving side had, checked to be the start of the sender's
+file; encrypted sessions), "progress" ("index", "sender", "fileDone", "fileSize", "done", "total", "bytesPerSecond", "seconds"; once a second) and "verdict" ("index",
 "sender", "complete", "cause": complete, incomplete, stopped-here, stopped-by-peer,
 connection-lost, local-disk, peer-failed).
 

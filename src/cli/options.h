@@ -40,6 +40,7 @@ struct PeerOptions {
   std::string name;
   int waitSeconds = 3;             // peers: how long to look for peers
   bool plain = false;              // the plain port only: no encryption, no verification
+  bool noStream = false;           // encrypted sessions: transfers use the protocol's records
   bool trustFirstContact = false;  // answer a first-contact code as equal (for tests)
   bool acceptAnyone = false;       // listen --keep: take sessions from unverified peers too
   // trust: "list", or "forget" with the fingerprint in trustFingerprint

@@ -82,6 +82,7 @@ std::shared_ptr<SecureSetup> secureSetupFor(const PeerOptions& options, bool enc
   if (!setup) return nullptr;
   setup->plainOnly = options.plain;
   setup->encryptedOnly = encryptedOnly && !options.plain;
+  setup->streamedTransfers = !options.noStream;
   // The unattended inbox gives a session only to peers verified before, or verified now
   // by someone at the terminal (or by --trust-first-contact).
   setup->verifiedOnly = options.keep && !options.acceptAnyone;

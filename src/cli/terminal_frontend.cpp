@@ -228,6 +228,11 @@ void TerminalFrontend::setTransferStatus(TransferWindowId window, const std::str
   transfers_.setStatus(window, status);
 }
 
+void TerminalFrontend::showTransferResumed(TransferWindowId window, std::uint64_t offset) {
+  if (json_) json_->resumed(window, offset);
+  transfers_.setStatus(window, "已有的 " + std::to_string(offset) + " 字节核对无误，接着传送");
+}
+
 void TerminalFrontend::showTransferFigures(TransferWindowId window,
                                            const TransferFigures& figures) {
   if (json_) json_->figures(window, figures);

@@ -90,6 +90,7 @@ class TerminalFrontend : public Frontend {
   TransferWindowId openTransferWindow(const TransferWindowSetup& setup) override;
   void setTransferFileName(TransferWindowId window, const std::string& name) override;
   void setTransferStatus(TransferWindowId window, const std::string& status) override;
+  void showTransferResumed(TransferWindowId window, std::uint64_t offset) override;
   void showTransferFigures(TransferWindowId window, const TransferFigures& figures) override;
   void showTransferVerdict(TransferWindowId window, const TransferVerdict& verdict) override;
   void offerEnded(const OfferEnd& end) override;

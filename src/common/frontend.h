@@ -256,6 +256,12 @@ class Frontend {
   virtual void setTransferStatus(TransferWindowId window, const std::string& status) = 0;
   virtual void showTransferFigures(TransferWindowId window, const TransferFigures& figures) = 0;
   virtual void showTransferVerdict(TransferWindowId window, const TransferVerdict& verdict) = 0;
+  // The file being transferred continues the `offset` bytes already at the receiving side,
+  // checked to be the start of the sender's file; the rest follows. Both sides are told.
+  virtual void showTransferResumed(TransferWindowId window, std::uint64_t offset) {
+    (void)window;
+    (void)offset;
+  }
 
   // Events: what happened, for front ends that act on it rather than show it. Called on
   // the engine thread where it happened, after what it reports is done (a refusal sent,

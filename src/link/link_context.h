@@ -50,9 +50,9 @@ class LinkContext {
   virtual IpAddress controlPeerAddress() const = 0;
   // Whether the control connection is an encrypted session with a verified peer.
   virtual bool sessionEncrypted() const = 0;
-  // What the peer of an encrypted session said it can do beyond the protocol (nothing in
-  // a plain session). Later Brisk-to-Brisk improvements are used only when listed here.
-  virtual std::vector<std::string> peerCapabilities() const = 0;
+  // What both sides of an encrypted session named in their capability lines (nothing in a
+  // plain session). Later Brisk-to-Brisk improvements are used only when listed here.
+  virtual std::vector<std::string> sharedCapabilities() const = 0;
   // How the data connections of transfer `index` are made encrypted; empty in a plain
   // session.
   virtual DataSessionStart dataSessionFor(int index) = 0;

@@ -13,6 +13,7 @@
 #include "link/link_boxes.h"
 #include "link/offer_composition.h"
 #include "platform/text_codec.h"
+#include "secure/session_lines.h"
 
 namespace brisk {
 
@@ -166,7 +167,8 @@ Peer::LinkEnd Peer::controlReceiveLoop(LinkAttempt& attempt, ControlLink link) {
     if (link.address) controlPeerAddress_ = *link.address;
     if (link.verified) {
       session_ = link.verified->stream;
-      peerCapabilities_ = link.verified->peerCapabilities;
+      sharedCapabilities_ =
+          agreedCapabilities(link.verified->ownCapabilities, link.verified->peerCapabilities);
     }
   }
   LinkEnd end{ECONNABORTED, {}};
@@ -215,7 +217,7 @@ Peer::LinkEnd Peer::controlReceiveLoop(LinkAttempt& attempt, ControlLink link) {
   {
     std::lock_guard lock(linkMutex_);
     session_.reset();
-    peerCapabilities_.clear();
+    sharedCapabilities_.clear();
   }
   link = {};
   connected_ = false;

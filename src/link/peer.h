@@ -132,7 +132,7 @@ class Peer : private LinkContext {
     return secure_ && secure_->identity ? secure_->identity->fingerprint().groupedText() : "";
   }
   bool sessionEncrypted() const override;
-  std::vector<std::string> peerCapabilities() const override;
+  std::vector<std::string> sharedCapabilities() const override;
   bool autoClose() const override { return autoClose_; }
   void setAutoClose(bool on) override { autoClose_ = on; }
   bool stopping() const override { return stopping_; }
@@ -247,7 +247,7 @@ class Peer : private LinkContext {
   IpAddress controlPeerAddress_;
   // The encrypted session of the connection, if it is one, and what its peer can do.
   std::shared_ptr<TlsStream> session_;
-  std::vector<std::string> peerCapabilities_;
+  std::vector<std::string> sharedCapabilities_;
 
   // The writer of the current connection; the receive thread starts it when the link is
   // up and stops it before closing the socket, so no send outlives the descriptor.

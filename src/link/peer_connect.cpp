@@ -48,9 +48,9 @@ bool Peer::sessionEncrypted() const {
   return session_ != nullptr;
 }
 
-std::vector<std::string> Peer::peerCapabilities() const {
+std::vector<std::string> Peer::sharedCapabilities() const {
   std::lock_guard lock(linkMutex_);
-  return peerCapabilities_;
+  return sharedCapabilities_;
 }
 
 DataSessionStart Peer::dataSessionFor(int index) {

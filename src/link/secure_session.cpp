@@ -175,6 +175,12 @@ std::vector<std::string> linkCapabilities() {
   return {std::string(kStreamedCapability)};
 }
 
+std::vector<std::string> ownCapabilities(const SecureSetup& setup) {
+  std::vector<std::string> own = linkCapabilities();
+  if (!setup.streamedTransfers) std::erase(own, std::string(kStreamedCapability));
+  return own;
+}
+
 std::optional<int> encryptedPortFor(int controlPort) {
   const int port = controlPort + kEncryptedPortOffset;
   if (port > 65535) return std::nullopt;
@@ -249,15 +255,16 @@ SessionSetup verifySession(std::unique_ptr<TlsStream> stream, TlsRole role,
   }
 
   deadline = Clock::now() + timing.handshakeLimit;
-  if (stream->sendAll(capsLine(kSessionVersion, linkCapabilities())) < 0) {
+  std::vector<std::string> named = ownCapabilities(setup);
+  if (stream->sendAll(capsLine(kSessionVersion, named)) < 0) {
     return failed(stream->failureText());
   }
   const LineRead caps = expect(*stream, deadline, SessionLineKind::Caps);
   if (!caps.line) return failed(caps.error);
 
   SessionSetup result;
-  result.session =
-      VerifiedSession{std::move(stream), peer, peerName, caps.line->capabilities, firstContact};
+  result.session = VerifiedSession{
+      std::move(stream), peer, peerName, caps.line->capabilities, std::move(named), firstContact};
   return result;
 }
 

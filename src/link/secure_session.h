@@ -33,6 +33,9 @@ struct SecureSetup {
   // An unattended inbox: a plain connection is turned away before anything of it is read,
   // so only peers that are verified (before, or now by the person) get a session.
   bool verifiedOnly = false;
+  // Streamed transfers are named in the capability line (brisk-peer --no-stream leaves
+  // them out, so that both sides use the protocol's records inside the session).
+  bool streamedTransfers = true;
 };
 
 // Makes the TLS settings of `identity`; nothing, with `error` set, when OpenSSL cannot.
@@ -46,6 +49,8 @@ std::optional<int> encryptedPortFor(int controlPort);
 // What this program can do beyond the protocol in an encrypted session, as its CAPS line
 // names it: streamed, checked transfers.
 std::vector<std::string> linkCapabilities();
+// What this side names in the capability line of a session set up with `setup`.
+std::vector<std::string> ownCapabilities(const SecureSetup& setup);
 
 // How the data connections of one transfer of a verified session are made: with `key`
 // (nothing: it could not be exported, and every connection fails with that reason), and
@@ -59,7 +64,8 @@ struct VerifiedSession {
   Fingerprint peer;
   std::string peerName;
   std::vector<std::string> peerCapabilities;
-  bool firstContact = false;  // verified just now by both people
+  std::vector<std::string> ownCapabilities;  // what this side named
+  bool firstContact = false;                 // verified just now by both people
 };
 
 struct SessionSetup {

@@ -4,8 +4,6 @@
 
 #include "common/diagnostics.h"
 #include "link/message_builders.h"
-#include "link/secure_session.h"
-#include "secure/session_lines.h"
 #include "transfer/progress.h"
 #include "transfer/transfer_thread.h"
 
@@ -18,9 +16,8 @@ namespace {
 // plain session has no capabilities, so its transfers keep the plain protocol.
 bool streamedTransfersAgreed(LinkContext& link) {
   if (!link.sessionEncrypted()) return false;
-  const std::vector<std::string> agreed =
-      agreedCapabilities(linkCapabilities(), link.peerCapabilities());
-  return std::find(agreed.begin(), agreed.end(), kStreamedCapability) != agreed.end();
+  const std::vector<std::string> shared = link.sharedCapabilities();
+  return std::find(shared.begin(), shared.end(), kStreamedCapability) != shared.end();
 }
 
 }  // namespace

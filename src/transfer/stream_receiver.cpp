@@ -356,6 +356,8 @@ class StreamReceiver {
       session_.notice(notTheStartText(fullPath));
       target = Target{OpenMode::Overwrite, 0, false};
       file.close();
+    } else if (target.offset > 0) {
+      session_.showResumed(target.offset);
     }
     // A file to continue is opened for writing only when something is left to add.
     if (target.mode == OpenMode::Resume && target.offset < entry.size) file.close();

@@ -276,6 +276,7 @@ class StreamSender {
     if (length <= kSmallFile)
       return sendSmallFile(number, file.get(), offset, *before, fullPath, entry.size);
     if (!io_.send(FrameKind::FileStart, fileStartBytes({number, offset}))) return false;
+    if (offset > 0) session_.showResumed(offset);
 
     const bool beside = length >= kHashBesideFrom && hasher_.begin(file.get(), offset);
     if (beside) hasher_.advance(entry.size);

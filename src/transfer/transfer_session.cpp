@@ -94,4 +94,8 @@ void TransferSession::showFileName(const std::filesystem::path& path) const {
   if (record.window != 0) context.frontend.setTransferFileName(record.window, path.string());
 }
 
+void TransferSession::showResumed(std::uint64_t offset) const {
+  if (record.window != 0) context.frontend.showTransferResumed(record.window, offset);
+}
+
 }  // namespace brisk

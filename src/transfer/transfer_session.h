@@ -48,6 +48,8 @@ struct TransferSession {
 
   // Shows `path` as the file being transferred, when there is a window to show it in.
   void showFileName(const std::filesystem::path& path) const;
+  // The file shown last continues the `offset` bytes the receiving side had.
+  void showResumed(std::uint64_t offset) const;
 };
 
 }  // namespace brisk

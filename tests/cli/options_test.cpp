@@ -27,7 +27,9 @@ TEST(PeerOptions, ListenAloneTakesTheDefaults) {
   EXPECT_FALSE(options.existsAnswer);
   EXPECT_TRUE(options.actions.empty());
   EXPECT_FALSE(options.once);
+  EXPECT_FALSE(options.noStream);
   EXPECT_TRUE(parsed({"listen", "--refuse"}).refuse);
+  EXPECT_TRUE(parsed({"connect", "h", "--no-stream"}).noStream);
 }
 
 TEST(PeerOptions, ConnectReadsEveryOptionAndKeepsTheActionsInOrder) {
@@ -104,6 +106,8 @@ TEST(PeerOptions, MistakesAreUsageErrors) {
       {"listen", "--max-size", "10T"},
       {"listen", "--max-size", "K"},
       {"listen", "--max-size", "17179869184G"},
+      {"listen", "--no-stream=yes"},
+      {"listen", "--plain", "--no-stream"},
   };
   for (const Args& args : mistakes) {
     std::string joined;

@@ -82,7 +82,7 @@ TEST_F(EncryptedSession, FirstContactShowsOneCodeOnBothSidesThenTheKeysAreKnown)
   EXPECT_EQ(a.ui.codeComparisons()[0].peerName, "乙");
   EXPECT_EQ(a.ui.codeComparisons()[0].peerFingerprint, b.fingerprint().groupedText());
   EXPECT_TRUE(a.peer.sessionEncrypted());
-  EXPECT_EQ(a.peer.peerCapabilities(), linkCapabilities());
+  EXPECT_EQ(a.peer.sharedCapabilities(), linkCapabilities());
   EXPECT_EQ(a.setup->trust->find(b.fingerprint()).peer->name, "乙");
   EXPECT_EQ(b.setup->trust->find(a.fingerprint()).peer->name, "甲");
 
@@ -113,6 +113,37 @@ TEST_F(EncryptedSession, FirstContactShowsOneCodeOnBothSidesThenTheKeysAreKnown)
   EXPECT_EQ(a.ui.codeComparisons().size(), 1u);
   EXPECT_EQ(b.ui.codeComparisons().size(), 1u);
   EXPECT_TRUE(b.ui.waitForLog("对方已验证：甲"));
+}
+
+TEST_F(EncryptedSession, TransfersAreStreamedOnlyWhenBothSidesNameIt) {
+  const struct {
+    const char* what;
+    bool listenerStreams, connectorStreams;
+  } rows[] = {{"both", true, true}, {"listener not", false, true}, {"connector not", true, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::filesystem::path here = folder(row.what);
+    Side a(folder(std::string(row.what) + "/a"), "甲");
+    Side b(folder(std::string(row.what) + "/b"), "乙");
+    a.setup->streamedTransfers = row.listenerStreams;
+    b.setup->streamedTransfers = row.connectorStreams;
+    a.start();
+    b.start();
+    port = freePortRange(102);
+    ASSERT_TRUE(link(a, b));
+    // Neither side streams what the other would read as the protocol's records.
+    EXPECT_EQ(a.peer.sharedCapabilities().empty(), !(row.listenerStreams && row.connectorStreams));
+    EXPECT_EQ(b.peer.sharedCapabilities(), a.peer.sharedCapabilities());
+    writeFile(here / "a.bin", patternBytes(300000, 7));
+    a.ui.onPrompt = [](PromptHandle&, const PromptRequest&) { return PromptAnswer::Accept; };
+    a.ui.onChooseSaveFile = [&](const std::string&, const std::string&) {
+      return std::optional<std::filesystem::path>(here / "got.bin");
+    };
+    b.peer.offerFiles({here / "a.bin"});
+    ASSERT_TRUE(a.ui.waitFor([&] { return !a.ui.transferEnds().empty(); }));
+    EXPECT_TRUE(a.ui.transferEnds()[0].complete) << ::testing::PrintToString(a.ui.notices());
+    EXPECT_TRUE(readFile(here / "got.bin") == patternBytes(300000, 7));
+  }
 }
 
 TEST_F(EncryptedSession, DifferentNoAnswerOrAForgottenKeyOnOneSideDecideTogether) {

@@ -151,6 +151,12 @@ void ScriptedFrontend::setTransferStatus(TransferWindowId window, const std::str
   changed();
 }
 
+void ScriptedFrontend::showTransferResumed(TransferWindowId window, std::uint64_t offset) {
+  std::lock_guard lock(mutex_);
+  windows_[window].resumedAt.push_back(offset);
+  changed();
+}
+
 void ScriptedFrontend::showTransferFigures(TransferWindowId window,
                                            const TransferFigures& figures) {
   std::lock_guard lock(mutex_);

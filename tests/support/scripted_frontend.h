@@ -28,6 +28,7 @@ class ScriptedFrontend : public Frontend {
     TransferWindowSetup setup;
     std::vector<std::string> fileNames;
     std::vector<std::string> statuses;
+    std::vector<std::uint64_t> resumedAt;  // offsets of files that continued a part on disk
     std::vector<TransferFigures> figures;
     std::optional<TransferVerdict> verdict;
   };
@@ -77,6 +78,7 @@ class ScriptedFrontend : public Frontend {
   TransferWindowId openTransferWindow(const TransferWindowSetup& setup) override;
   void setTransferFileName(TransferWindowId window, const std::string& name) override;
   void setTransferStatus(TransferWindowId window, const std::string& status) override;
+  void showTransferResumed(TransferWindowId window, std::uint64_t offset) override;
   void showTransferFigures(TransferWindowId window, const TransferFigures& figures) override;
   void showTransferVerdict(TransferWindowId window, const TransferVerdict& verdict) override;
   void offerEnded(const OfferEnd& end) override;

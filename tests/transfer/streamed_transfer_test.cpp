@@ -88,13 +88,20 @@ TEST_F(StreamedTransfer, EveryExistingFileAnswerIsSettledBeforeTheData) {
     std::string expected;
     bool finished;
     bool notTheStart;
+    std::vector<std::uint64_t> resumedAt;  // told on both sides
   } const cases[] = {
-      {"resume", FileExistsAnswer::Resume, content.substr(0, 70001), content, true, false},
-      {"resume of a whole file", FileExistsAnswer::Resume, content, content, true, false},
-      {"resume of another file", FileExistsAnswer::Resume, otherStart, content, true, true},
-      {"again", FileExistsAnswer::TransferAgain, "old longer text", content, true, false},
-      {"skip", FileExistsAnswer::Skip, "kept", "kept", false, false},
-      {"stop", FileExistsAnswer::Stop, "kept", "kept", false, false},
+      {"resume", FileExistsAnswer::Resume, content.substr(0, 70001), content, true, false, {70001}},
+      {"resume of a whole file",
+       FileExistsAnswer::Resume,
+       content,
+       content,
+       true,
+       false,
+       {content.size()}},
+      {"resume of another file", FileExistsAnswer::Resume, otherStart, content, true, true, {}},
+      {"again", FileExistsAnswer::TransferAgain, "old longer text", content, true, false, {}},
+      {"skip", FileExistsAnswer::Skip, "kept", "kept", false, false, {}},
+      {"stop", FileExistsAnswer::Stop, "kept", "kept", false, false, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -119,6 +126,7 @@ TEST_F(StreamedTransfer, EveryExistingFileAnswerIsSettledBeforeTheData) {
         return text.starts_with("已有的文件不是这个文件的开头");
       });
       EXPECT_EQ(told, c.notTheStart);
+      EXPECT_EQ(side->frontend.transferWindow(side->record->window).resumedAt, c.resumedAt);
     }
   }
 }
