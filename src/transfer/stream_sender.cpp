@@ -272,11 +272,11 @@ class StreamSender {
       return false;
     }
     if (offset > 0 && !keepsPrefix(number, file.get(), offset, fullPath)) offset = 0;
+    if (offset > 0) session_.showResumed(offset);
     const std::uint64_t length = entry.size - offset;
     if (length <= kSmallFile)
       return sendSmallFile(number, file.get(), offset, *before, fullPath, entry.size);
     if (!io_.send(FrameKind::FileStart, fileStartBytes({number, offset}))) return false;
-    if (offset > 0) session_.showResumed(offset);
 
     const bool beside = length >= kHashBesideFrom && hasher_.begin(file.get(), offset);
     if (beside) hasher_.advance(entry.size);
