@@ -200,7 +200,16 @@ Peer::LinkEnd Peer::controlReceiveLoop(LinkAttempt& attempt, ControlLink link) {
     end.error = readControlStream(stream);
     // An encrypted session says why it failed in words of its own (a record changed on
     // the way, a cut without the session's end); a plain socket's error number says it all.
-    if (link.verified && end.error != 0) end.why = stream.failureText();
+    // When this side ended the link itself, the cut is its own doing, not a failure (the
+    // peer's close_notify may simply not have been read before the socket was shut): it
+    // ends as a plain socket that this side shut down does.
+    if (link.verified && end.error != 0) {
+      if (attempt.stop.stop_requested()) {
+        end.error = 0;
+      } else {
+        end.why = stream.failureText();
+      }
+    }
     // Fail any send still blocked on the socket, then end the writer before the socket goes.
     attempt.interrupter.interrupt();
     std::shared_ptr<ControlWriter> writer;
