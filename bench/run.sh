@@ -32,6 +32,9 @@
 #                              at two round trips per file, 10,000 files take brisk 100 s a
 #                              run at 5 ms
 #   BRISK_BENCH_DELAYED_RUNS   runs at each delay, 3 by default
+#   BRISK_BENCH_RELAY_VARIANTS Brisk's variants through the relay, "plain streamed" by
+#                              default: the protocol, and the streamed transfers of two
+#                              verified Brisk peers
 #   BRISK_BENCH_DELAYED_MIB    the large file through the relay, FILE_MIB by default; 0: none
 # and the resume check by
 #   BRISK_BENCH_RESUME_MIB     the part already at the receiving side, 4096 MiB by default
@@ -47,6 +50,7 @@ work="${BRISK_BENCH_DIR:-/tmp/brisk-bench}"
 delays="${BRISK_BENCH_DELAYS-0 0.25 2.5}"
 delayed_files="${BRISK_BENCH_DELAYED_FILES:-1000}"
 delayed_runs="${BRISK_BENCH_DELAYED_RUNS:-3}"
+relay_variants="${BRISK_BENCH_RELAY_VARIANTS:-plain streamed}"
 delayed_mib="${BRISK_BENCH_DELAYED_MIB:-$file_mib}"
 resume_mib="${BRISK_BENCH_RESUME_MIB:-4096}"
 resume_runs="${BRISK_BENCH_RESUME_RUNS:-3}"
@@ -291,6 +295,7 @@ line "encrypted, unchecked" enc_unchecked_big "$big_bytes"
 ratio "streamed+checked / encrypted unchecked" enc_unchecked_big enc_big
 line "tree encrypted" enc_tree "$tree_bytes"
 ratio "tree enc / plain" brisk_tree enc_tree
+ratio "tree enc / tar" tar enc_tree
 if [ "$resume_mib" -gt 0 ]; then
   echo "== Resume onto $resume_mib MiB already there; medians of $resume_runs runs [each run]"
   awk -v g="$(awk -v m="$resume_mib" 'BEGIN { print m / 1024 }')" -v c="$(value 1 resume)" \
@@ -376,13 +381,22 @@ tar -cf - -C "$delayed_source" tree >/dev/null
 # take for it. "plain" is the protocol every peer speaks; the streamed transfers of an
 # encrypted session between two Brisk peers add their entry here, and the lines for each
 # variant and its ratio to tar follow from this list.
-brisk_variants=(plain)
-declare -A brisk_options=([plain]="--plain")
+# "streamed" runs between the two installations that verified each other on loopback
+# before the runs: known by their keys, they connect through the relay without a code.
+read -ra brisk_variants <<<"$relay_variants"
+declare -A brisk_options=([plain]="--plain" [streamed]="")
 
 relayed_brisk() {  # relayed_brisk VARIANT ITEM
   port=$relay_port
-  pair "$recv '$peer' listen --port $port --save-to '$out' --exists again --once ${brisk_options[$1]}" \
-    "$send '$peer' connect $relay_front --port $port --send '$2' --once ${brisk_options[$1]}"
+  local receiver_env="" sender_env="" wait_port=$relay_port
+  if [ "$1" = streamed ]; then
+    receiver_env="env XDG_CONFIG_HOME='$work/id-receiver'"
+    sender_env="env XDG_CONFIG_HOME='$work/id-sender'"
+    wait_port=$((relay_port + 101))
+  fi
+  pair "$recv $receiver_env '$peer' listen --port $port --save-to '$out' --exists again --once ${brisk_options[$1]}" \
+    "$send $sender_env '$peer' connect $relay_front --port $port --send '$2' --once ${brisk_options[$1]}" \
+    "$wait_port"
 }
 relayed_tar() {
   port=$relay_port
