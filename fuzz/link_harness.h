@@ -66,7 +66,7 @@ class LinkHarness : public LinkContext {
   IpAddress controlPeerAddress() const override { return *IpAddress::parseDotted("127.0.0.1"); }
   // The plain protocol's session: nothing encrypted, no capabilities.
   bool sessionEncrypted() const override { return false; }
-  std::vector<std::string> peerCapabilities() const override { return {}; }
+  std::vector<std::string> sharedCapabilities() const override { return {}; }
   DataSessionStart dataSessionFor(int) override { return {}; }
   bool autoClose() const override { return false; }
   void setAutoClose(bool) override {}
