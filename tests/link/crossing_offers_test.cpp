@@ -240,6 +240,9 @@ TEST_F(TwoPeers, AnOfferThatCannotFitIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(listenerUi.notices().back(), "对方接收文件出错。\r\n对方保存位置的磁盘空间不足。");
     ASSERT_TRUE(connectorUi.waitForNotice("保存位置的磁盘空间不足，无法接收："));
     EXPECT_TRUE(connectorUi.waitForLog("TRANSFILE:REPLY:Not enough disk space. Index:1\r\n"));
+    // The refusing side lets go of the Index just after its answer left: the next offer,
+    // under the same Index, must not find it still held.
+    ASSERT_TRUE(connectorUi.waitFor([&] { return slotsEmpty(connector); }));
   }
   EXPECT_TRUE(fs::is_empty(folder("small")));
   EXPECT_TRUE(listenerUi.transferWindows().empty());
