@@ -4,6 +4,8 @@
 #include <cerrno>
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -34,7 +36,13 @@ bool isWant(int sslError) {
 TlsStream::TlsStream(Socket socket, TlsStage stage)
     : socket_(std::move(socket)),
       stage_(stage),
-      transport_(std::make_unique<TlsTransport>(socket_.fd())) {}
+      transport_(std::make_unique<TlsTransport>(socket_.fd())) {
+  // The handshake and the session's lines are small flights, each sent whole and waiting
+  // for its answer: held back for the acknowledgement of the one before (against the
+  // peer's delayed acknowledgement), each would cost 40 ms.
+  const int on = 1;
+  (void)::setsockopt(socket_.fd(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
 
 TlsStream::~TlsStream() {
   // An alert may wait in the transport; whatever the socket takes now goes.
