@@ -124,14 +124,24 @@ window_run() {
   start=$(date +%s.%N)
   xvfb-run -a -s '-screen 0 1280x800x24' bash -c '
     openbox >/dev/null 2>&1 &
+    # A window mapped while the window manager starts may stay unmapped.
+    until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; do sleep 0.05; done
     XDG_CONFIG_HOME="$1" BRISK_REPORT_STALLS="$2" /usr/bin/time -f %M -o "$3" \
       "$4" --send "$5" >/dev/null 2>&1 &
     program=$!
     until brisk=$(pgrep -P "$program" -x brisk); do sleep 0.01; done
-    main=$(xdotool search --sync --onlyvisible --pid "$brisk" --name "^File Transfer" | head -n 1)
+    deadline=$((SECONDS + 60))
+    give_up() { echo "the window did not $1 within a minute" >&2; kill -TERM "$brisk"; exit 1; }
+    until main=$(xdotool search --onlyvisible --pid "$brisk" --name "^File Transfer" | head -n 1)
+      [ -n "$main" ]
+    do
+      [ "$SECONDS" -lt "$deadline" ] || give_up show
+      sleep 0.05
+    done
     # Connect is pressed again until the receiver reports the session: the window manager
     # may still be placing the window at the first press.
     until grep -q "\"state\":\"connected\"" "$7"; do
+      [ "$SECONDS" -lt "$deadline" ] || give_up connect
       xdotool mousemove --window "$main" 250 65 click 1
       for _ in $(seq 20); do grep -q "\"state\":\"connected\"" "$7" && break; sleep 0.05; done
     done
@@ -139,7 +149,7 @@ window_run() {
     kill -TERM "$brisk"
     wait "$program"
   ' window-run "$work/id-sender" "$work/window.stalls" "$work/window.sender.kib" "$window" \
-    "$work/source/tree" "$listener" "$work/window.events"
+    "$work/source/tree" "$listener" "$work/window.events" || { pkill -P "$listener"; exit 1; }
   end=$(date +%s.%N)
   port=$((port + 3))
   echo "$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.2f", e - s }') \
