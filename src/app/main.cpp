@@ -21,6 +21,7 @@
 #include "ui/qt_translations.h"
 #include "ui/quit_signals.h"
 #include "ui/secure_start.h"
+#include "ui/stall_report.h"
 #include "ui/tray_icon.h"
 
 namespace {
@@ -137,6 +138,11 @@ int main(int argc, char* argv[]) {
                    &brisk::MainWindow::closeWithoutAsking);
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                    &brisk::MainWindow::closeWithoutAsking);
+  // A developer's measure of how long the window's thread is kept from its events.
+  std::unique_ptr<brisk::StallReport> stallReport;
+  if (const QString path = qEnvironmentVariable("BRISK_REPORT_STALLS"); !path.isEmpty()) {
+    stallReport = std::make_unique<brisk::StallReport>(path);
+  }
   window.start(request.hidden);
   if (!request.paths.isEmpty()) sends.take(request.paths);
   const int code = QApplication::exec();

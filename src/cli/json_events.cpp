@@ -1,5 +1,6 @@
 #include "cli/json_events.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace brisk {
@@ -93,6 +94,12 @@ std::string jsonString(std::string_view text) {
   return out + "\"";
 }
 
+std::int64_t JsonEvents::steadyMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 void JsonEvents::emit(std::string_view event,
                       std::initializer_list<std::pair<std::string_view, Value>> fields) {
   std::string line = "{\"event\":" + jsonString(event);
@@ -159,7 +166,8 @@ void JsonEvents::fileName(TransferWindowId window, const std::string& name) {
   }
   emit("transfer", {{"index", std::int64_t{transfer.index}},
                     {"sender", transfer.sender},
-                    {"file", std::string_view(name)}});
+                    {"file", std::string_view(name)},
+                    {"ms", elapsedMs()}});
 }
 
 void JsonEvents::figures(TransferWindowId window, const TransferFigures& figures) {
@@ -194,7 +202,8 @@ void JsonEvents::transferEnded(const TransferEnd& end) {
   emit("verdict", {{"index", std::int64_t{end.index}},
                    {"sender", end.isSender},
                    {"complete", end.complete},
-                   {"cause", std::string_view(causeName(end.cause))}});
+                   {"cause", std::string_view(causeName(end.cause))},
+                   {"ms", elapsedMs()}});
 }
 
 }  // namespace brisk

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <mutex>
@@ -29,17 +30,24 @@ std::string jsonString(std::string_view text);
 //   offer     "index", "own", "text"; the peer's also "bytes" (the fewest bytes the offer
 //             stands for)
 //   offer-end "index", "own", "outcome": accepted, refused, cancelled, failed
-//   transfer  "index", "sender", "file" (its path here, once per file as it begins)
+//   transfer  "index", "sender", "file" (its path here, once per file as it begins), "ms"
 //   progress  "index", "sender", "fileDone", "fileSize", "done", "total", "bytesPerSecond",
 //             "seconds" (once a second)
 //   resume    "index", "sender", "offset": the file begun last continues the offset bytes
 //             the receiving side had, checked to be the start of the sender's file
 //   verdict   "index", "sender", "complete", "cause": complete, incomplete, stopped-here,
-//             stopped-by-peer, connection-lost, local-disk, peer-failed
+//             stopped-by-peer, connection-lost, local-disk, peer-failed; "ms"
+// "ms" is the milliseconds since the events began, so that a script can time each file of
+// a transfer however late it reads the lines.
 // Any thread.
 class JsonEvents {
  public:
-  explicit JsonEvents(Console& console) : console_(console) {}
+  // Milliseconds of a steady clock; the events count from its value at construction.
+  using Clock = std::function<std::int64_t()>;
+  static std::int64_t steadyMilliseconds();
+
+  explicit JsonEvents(Console& console, Clock clock = steadyMilliseconds)
+      : console_(console), clock_(std::move(clock)), start_(clock_()) {}
 
   void link(LinkState state);
   void log(const std::string& text, Rgb colour);
@@ -59,7 +67,11 @@ class JsonEvents {
   void emit(std::string_view event,
             std::initializer_list<std::pair<std::string_view, Value>> fields);
 
+  std::int64_t elapsedMs() const { return clock_() - start_; }
+
   Console& console_;
+  const Clock clock_;
+  const std::int64_t start_;
   std::mutex mutex_;
   struct Transfer {
     int index = 0;

@@ -358,11 +358,12 @@ connected, idle), "log" ("text"; "colour": black for what the peer sent, red and
 for this program's own lines), "notice" ("text"),
 "question" ("text"), "offer" ("index", "own", "text"; the peer's also "bytes"), "offer-end" ("index",
 "own", "outcome": accepted, refused, cancelled, failed), "transfer" ("index", "sender",
-"file": its path here, as each file begins), "resume" ("index", "sender", "offset": that
+"file": its path here, as each file begins; "ms"), "resume" ("index", "sender", "offset": that
 file continues the part the receiving side had, checked to be the start of the sender's
-file; encrypted sessions), "progress" ("index", "sender", "fileDone", "fileSize", "done", "total", "bytesPerSecond", "seconds"; once a second) and "verdict" ("index",
+file; encrypted sessions), "progress" ("index", "sender", "fileDone", "fileSize", "done",
+"total", "bytesPerSecond", "seconds"; once a second) and "verdict" ("index",
 "sender", "complete", "cause": complete, incomplete, stopped-here, stopped-by-peer,
-connection-lost, local-disk, peer-failed).
+connection-lost, local-disk, peer-failed; "ms"). "ms" counts milliseconds from the start.
 
 Exit status:
   0   normal end (with --once: the offer's transfer completed)

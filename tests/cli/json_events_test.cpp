@@ -27,12 +27,14 @@ TEST(JsonString, EscapesWhatJsonRequiresAndReplacesWhatIsNotUtf8) {
 TEST(JsonEvents, EachEventIsOneObjectOnItsOwnLineNamingItsTransfer) {
   std::ostringstream out;
   Console console(out, false);
-  JsonEvents events(console);
+  std::int64_t now = 1000;
+  JsonEvents events(console, [&now] { return now; });
   events.link(LinkState::Connected);
   TransferWindowSetup setup;
   setup.index = 3;
   setup.isSender = true;
   events.openTransfer(7, setup);
+  now += 25;
   events.fileName(7, "a\"b.txt");
   TransferFigures figures;
   events.figures(7, figures);  // nothing to count yet: no event
@@ -43,15 +45,17 @@ TEST(JsonEvents, EachEventIsOneObjectOnItsOwnLineNamingItsTransfer) {
                                     .bytesPerSecond = 5,
                                     .seconds = 2};
   events.figures(7, figures);
+  now += 2000;
   events.transferEnded(TransferEnd{
       .index = 3, .isSender = true, .complete = false, .cause = TransferCause::StoppedByPeer});
   EXPECT_EQ(out.str(),
             "{\"event\":\"link\",\"state\":\"connected\"}\n"
-            "{\"event\":\"transfer\",\"index\":3,\"sender\":true,\"file\":\"a\\\"b.txt\"}\n"
+            "{\"event\":\"transfer\",\"index\":3,\"sender\":true,\"file\":\"a\\\"b.txt\","
+            "\"ms\":25}\n"
             "{\"event\":\"progress\",\"index\":3,\"sender\":true,\"fileDone\":4,\"fileSize\":10,"
             "\"done\":14,\"total\":20,\"bytesPerSecond\":5,\"seconds\":2}\n"
             "{\"event\":\"verdict\",\"index\":3,\"sender\":true,\"complete\":false,"
-            "\"cause\":\"stopped-by-peer\"}\n");
+            "\"cause\":\"stopped-by-peer\",\"ms\":2025}\n");
 }
 
 }  // namespace

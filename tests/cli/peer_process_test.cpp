@@ -180,12 +180,12 @@ TEST_F(BriskPeerProcess, JsonEventsTellAScriptTheOfferAndEachSidesVerdict) {
   EXPECT_TRUE(hasLine(sent, R"({"event":"offer-end","index":1,"own":true,"outcome":"accepted"})"));
   EXPECT_TRUE(hasLine(sent, R"({"event":"transfer","index":1,"sender":true,"file":")"));
   EXPECT_TRUE(hasLine(
-      sent, R"({"event":"verdict","index":1,"sender":true,"complete":true,"cause":"complete"})"));
+      sent, R"({"event":"verdict","index":1,"sender":true,"complete":true,"cause":"complete",)"));
   const auto got = jsonLines(listener->output());
   EXPECT_TRUE(hasLine(got, R"({"event":"offer","index":1,"own":false,"text":"报告.pdf\u00095 KB)"))
       << listener->output();
   EXPECT_TRUE(hasLine(
-      got, R"({"event":"verdict","index":1,"sender":false,"complete":true,"cause":"complete"})"));
+      got, R"({"event":"verdict","index":1,"sender":false,"complete":true,"cause":"complete",)"));
 }
 
 // Whether one of the transfer lines of brisk-peer's output says that a send completed.
