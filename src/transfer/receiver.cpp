@@ -316,9 +316,12 @@ class Receiver {
             break;  // opening it as new fails once more, and says why
         }
         // A stop while the person was asked: leave the file exactly as it is. The same when
-        // the peer gave up waiting for the answer meanwhile: no data can come any more.
+        // the peer left meanwhile, by its own Stop (whose message may still be on its way)
+        // or because it gave up waiting for the answer: no data can come any more.
         if (channel_.stopRequested()) return Target::End;
         if (mode != OpenMode::New && channel_.peerGone()) {
+          if (channel_.stopFollows()) return Target::End;
+          record_.noteCause(TransferCause::ConnectionLost);
           session_.notice(kLeftWhileAskedText + fullPath.string());
           return Target::End;
         }

@@ -190,6 +190,7 @@ TEST_F(PersonsTime, AnAnswerThatComesAfterThePeerLeftLeavesTheFileAsItWas) {
     startWithExistingFile(receiver, peer);
     ASSERT_TRUE(receiver.join());
     EXPECT_EQ(readFile(root() / "in/a"), "old");
+    EXPECT_EQ(receiver.record->cause, TransferCause::ConnectionLost);
     EXPECT_EQ(receiver.frontend.notices(),
               std::vector<std::string>{
                   "传送文件连接中断：\r\n对方没有等到回答就关闭了连接，文件保持原样：\r\n" +
