@@ -163,15 +163,16 @@ show_outputs() {
   done
 }
 
-# run_rounds VICTIM ITEM RECEIVED TOTAL [EARLY]: with EARLY, every third kill comes within
-# the first EARLY bytes (the many small files of a folder, whatever their order).
+# run_rounds VICTIM ITEM RECEIVED TOTAL [EARLY]: with EARLY, the second kill of every three
+# comes within the first EARLY bytes (the many small files of a folder, whatever their
+# order), so that two rounds have one.
 run_rounds() {
   local victim="$1" item="$2" received="$3" total="$4" early="${5:-0}" passed=0 i target span
   kills=0
   for ((i = 0; i < rounds; i++)); do
     # A random moment: somewhere between the first bytes and nearly the end.
     span=$((total * 95 / 100))
-    [ "$early" -gt 0 ] && [ $((i % 3)) = 2 ] && span=$early
+    [ "$early" -gt 0 ] && [ $((i % 3)) = 1 ] && span=$early
     target=$(((RANDOM * 32768 + RANDOM) % span + 1))
     kill_and_resume "$victim" "$target" "$item" "$received" && passed=$((passed + 1))
   done
