@@ -275,11 +275,11 @@ DataChannel::Status DataChannel::readMessage(
     std::string& message, std::chrono::milliseconds firstByteLimit) {
   for (;;) {
     if (!pending_.empty()) {
-      const std::optional<std::size_t> length = complete(pending_);
+      const std::optional<std::size_t> length = complete(pending_.view());
       if (length || pending_.size() >= cap) {
         const std::size_t taken = length ? *length : pending_.size();
-        message.assign(pending_, 0, taken);
-        pending_.erase(0, taken);
+        message.assign(pending_.data(), taken);
+        pending_.consume(taken);
         return Status::Ok;
       }
     }
@@ -289,8 +289,7 @@ DataChannel::Status DataChannel::readMessage(
     if (status == Status::Ok) continue;
     if (started && (status == Status::Closed || status == Status::TimedOut)) {
       // The rest is not coming: the message is what came.
-      message = std::move(pending_);
-      pending_.clear();
+      message = pending_.takeAll();
       return Status::Ok;
     }
     if (status == Status::TimedOut) timedOutAfter_ = firstByteLimit;
@@ -331,7 +330,7 @@ DataChannel::FileReceiveStatus DataChannel::receiveIntoFile(int fileFd, std::uin
   if (!pending_.empty()) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, pending_.size()));
     if (!writeAt(fileFd, pending_.data(), n, position)) return FileReceiveStatus::WriteFailed;
-    pending_.erase(0, n);
+    pending_.consume(n);
     moved = n;
     return FileReceiveStatus::Ok;
   }

@@ -12,6 +12,7 @@
 #include "platform/byte_stream.h"
 #include "platform/file_descriptor.h"
 #include "platform/socket.h"
+#include "transfer/pending_bytes.h"
 
 namespace brisk {
 
@@ -137,7 +138,7 @@ class DataChannel {
   std::function<bool()> stopping_;
   const Timing& timing_;
   bool armed_ = false;
-  std::string pending_;
+  PendingBytes pending_;
   std::unique_ptr<char[]> receiveBuffer_;  // what one receive brings, before pending_
   std::size_t receiveCapacity_ = 0;
   int error_ = 0;
