@@ -324,18 +324,21 @@ bool DataChannel::writeAt(int fileFd, const char* data, std::size_t count, std::
 }
 
 DataChannel::FileReceiveStatus DataChannel::receiveIntoFile(int fileFd, std::uint64_t position,
-                                                            std::uint64_t count,
-                                                            std::size_t& moved) {
+                                                            std::uint64_t count, std::size_t& moved,
+                                                            Sha256* hash) {
   moved = 0;
   if (!pending_.empty()) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, pending_.size()));
     if (!writeAt(fileFd, pending_.data(), n, position)) return FileReceiveStatus::WriteFailed;
+    if (hash) hash->update(pending_.data(), n);
     pending_.consume(n);
     moved = n;
     return FileReceiveStatus::Ok;
   }
   const auto block = static_cast<std::size_t>(std::min<std::uint64_t>(count, kReceiveBlock));
-  if (block < kSpliceAtLeast || encrypted_) return copyIntoFile(fileFd, position, block, moved);
+  if (block < kSpliceAtLeast || encrypted_ || hash) {
+    return copyIntoFile(fileFd, position, block, moved, hash);
+  }
   if (!spliceTried_) {
     spliceTried_ = true;
     int ends[2];
@@ -350,7 +353,7 @@ DataChannel::FileReceiveStatus DataChannel::receiveIntoFile(int fileFd, std::uin
     const FileReceiveStatus status = spliceIntoFile(fileFd, position, block, moved);
     if (pipeWrite_.isOpen()) return status;
   }
-  return copyIntoFile(fileFd, position, block, moved);
+  return copyIntoFile(fileFd, position, block, moved, nullptr);
 }
 
 DataChannel::FileReceiveStatus DataChannel::spliceIntoFile(int fileFd, std::uint64_t position,
@@ -387,7 +390,8 @@ DataChannel::FileReceiveStatus DataChannel::spliceIntoFile(int fileFd, std::uint
 }
 
 DataChannel::FileReceiveStatus DataChannel::copyIntoFile(int fileFd, std::uint64_t position,
-                                                         std::size_t count, std::size_t& moved) {
+                                                         std::size_t count, std::size_t& moved,
+                                                         Sha256* hash) {
   if (!buffer_) buffer_ = std::make_unique<char[]>(kReceiveBlock);
   for (;;) {
     const ssize_t n = encrypted_ ? encrypted_->receive(buffer_.get(), count)
@@ -396,6 +400,7 @@ DataChannel::FileReceiveStatus DataChannel::copyIntoFile(int fileFd, std::uint64
       if (!writeAt(fileFd, buffer_.get(), static_cast<std::size_t>(n), position)) {
         return FileReceiveStatus::WriteFailed;
       }
+      if (hash) hash->update(buffer_.get(), static_cast<std::size_t>(n));
       moved = static_cast<std::size_t>(n);
       return FileReceiveStatus::Ok;
     }

@@ -12,6 +12,7 @@
 #include "platform/byte_stream.h"
 #include "platform/file_descriptor.h"
 #include "platform/socket.h"
+#include "transfer/content_hash.h"
 #include "transfer/pending_bytes.h"
 
 namespace brisk {
@@ -97,8 +98,11 @@ class DataChannel {
   // file through a pipe (splice), so they are copied once; where the system cannot do
   // that, through a bounded buffer.
   enum class FileReceiveStatus { Ok, Closed, ReceiveFailed, WriteFailed, TimedOut };
+  // With `hash`, the bytes written are also fed to it (and never spliced, which would
+  // keep them from this process).
   [[nodiscard]] FileReceiveStatus receiveIntoFile(int fileFd, std::uint64_t position,
-                                                  std::uint64_t count, std::size_t& moved);
+                                                  std::uint64_t count, std::size_t& moved,
+                                                  Sha256* hash = nullptr);
 
   // Sends `count` bytes of the open file `fileFd` from `offset`, calling `progress` with
   // the bytes sent so far after every block.
@@ -123,7 +127,7 @@ class DataChannel {
   FileReceiveStatus spliceIntoFile(int fileFd, std::uint64_t position, std::size_t count,
                                    std::size_t& moved);
   FileReceiveStatus copyIntoFile(int fileFd, std::uint64_t position, std::size_t count,
-                                 std::size_t& moved);
+                                 std::size_t& moved, Sha256* hash);
   bool writeAt(int fileFd, const char* data, std::size_t count, std::uint64_t position);
   // Takes the errno of a failed send or receive; true when it only says that the socket's
   // time-out passed, which is then remembered as the idle limit.

@@ -414,25 +414,29 @@ class StreamReceiver {
     return false;
   }
 
-  // Takes the file's data from `offset` up to `size` and hashes it as it is written.
+  // Takes the file's data from `offset` up to `size` and hashes it as it is written: a
+  // large file on a thread beside this one, from the file; a small one here, from the
+  // bytes it is written from, rather than reading them back.
   bool receiveData(int file, std::uint64_t offset, std::uint64_t size,
                    const std::filesystem::path& fullPath) {
     const bool beside = size - offset >= kHashBesideFrom && hasher_.begin(file, offset);
+    Sha256* const inlineHash = beside ? nullptr : &smallFileHash_;
     std::uint64_t done = offset;
     record_.fileDone = done;
     while (done < size) {
       std::size_t moved = 0;
-      const auto status = channel_.receiveIntoFile(file, done, size - done, moved);
+      const auto status = channel_.receiveIntoFile(file, done, size - done, moved, inlineHash);
       done += moved;
       record_.fileDone = done;
       if (beside) hasher_.advance(done);
       if (status != DataChannel::FileReceiveStatus::Ok) {
         if (beside) (void)hasher_.finish(done);
+        if (inlineHash) (void)inlineHash->finish();
         showReceiveFailure(status, fullPath);
         return false;
       }
     }
-    ownDigest_ = beside ? hasher_.finish(size) : hashFileRange(file, offset, size - offset);
+    ownDigest_ = beside ? hasher_.finish(size) : inlineHash->finish();
     return true;
   }
 
@@ -470,6 +474,7 @@ class StreamReceiver {
   StreamIo io_;
   FileExistsDecision decision_;
   RangeHasher hasher_;
+  Sha256 smallFileHash_;
   std::vector<ManifestEntry> entries_;
   std::vector<Target> targets_;  // per file of the manifest
   std::optional<std::string> saveAs_;

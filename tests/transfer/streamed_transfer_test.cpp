@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/text_codec.h"
 #include "support/raw_connection.h"
+#include "transfer/content_hash.h"
 #include "transfer/stream_frames.h"
 #include "transfer/transfer_fixture.h"
 
@@ -258,6 +259,72 @@ TEST_F(StreamedTransfer, AHostileManifestIsRefusedBeforeAnythingIsCreated) {
     EXPECT_NE(answer.find(gbk(kMalformedLine)), std::string::npos);
     EXPECT_TRUE(fs::is_empty(root() / "in"));
     EXPECT_FALSE(receiver.record->protocolFinished);
+  }
+}
+
+// A sending side whose digest of a file differs from what the receiving side wrote: the
+// file is named, failed back to the sender, and the transfer does not complete; the other
+// file is kept. Once for a small file (hashed from the bytes as they are written) and
+// once for a large one (hashed beside the copying, from the file).
+TEST_F(StreamedTransfer, AFileWhoseCheckDiffersIsNamedAndFailsTheTransfer) {
+  const std::string contents[] = {patternBytes(100, 3), patternBytes((1 << 20) + 5, 4)};
+  const char* const names[] = {"small.bin", "large.bin"};
+  for (const std::uint32_t wrong : {0u, 1u}) {
+    SCOPED_TRACE(names[wrong]);
+    TransferSide receiver;
+    receiver.streamed = true;
+    const int port = freePortRange();
+    const fs::path in = folder(std::string("in-") + names[wrong]);
+    receiver.accept(in, 2, contents[0].size() + contents[1].size(), port, false);
+    receiver.start();
+    RawConnection peer = RawConnection::connectTo(port);
+    std::string manifest;
+    for (int i = 0; i < 2; ++i) {
+      manifest += manifestRecord({ManifestEntry::Kind::File, names[i], contents[i].size(), {}});
+    }
+    ASSERT_TRUE(
+        peer.send(frameBytes(FrameKind::Manifest, manifest) + frameBytes(FrameKind::ManifestEnd)));
+    std::string received;
+    const auto nextFrame = [&]() -> std::optional<Frame> {
+      for (;;) {
+        if (const auto length = completeFrameLength(received)) {
+          std::optional<Frame> frame = parseFrame(std::string_view(received).substr(0, *length));
+          received.erase(0, *length);
+          return frame;
+        }
+        const std::string more = peer.receiveSome();
+        if (more.empty()) return std::nullopt;
+        received += more;
+      }
+    };
+    for (std::optional<Frame> frame = nextFrame(); frame && frame->kind != FrameKind::PlanEnd;
+         frame = nextFrame()) {
+      ASSERT_EQ(frame->kind, FrameKind::Plan);
+    }
+    for (std::uint32_t i = 0; i < 2; ++i) {
+      Sha256 sha;
+      sha.update(contents[i].data(), contents[i].size());
+      FileEnd end{i, FileProblem::None, sha.finish()};
+      if (i == wrong) end.digest[0] ^= 1;
+      ASSERT_TRUE(peer.send(frameBytes(FrameKind::FileStart, fileStartBytes({i, 0})) + contents[i] +
+                            frameBytes(FrameKind::FileEnd, fileEndBytes(end))));
+    }
+    ASSERT_TRUE(peer.send(frameBytes(FrameKind::End)));
+    std::optional<FileNumber> failed;
+    for (std::optional<Frame> frame = nextFrame(); frame; frame = nextFrame()) {
+      if (frame->kind == FrameKind::FileFailed) failed = parseFileNumber(frame->payload);
+      if (frame->kind == FrameKind::Done || frame->kind == FrameKind::Abort) break;
+    }
+    peer.close();
+    ASSERT_TRUE(receiver.join());
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->file, wrong);
+    EXPECT_EQ(failed->problem, FileProblem::Mismatch);
+    EXPECT_FALSE(receiver.record->protocolFinished);
+    const std::vector<std::string> notices = receiver.frontend.notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find(names[wrong]), std::string::npos);
+    EXPECT_EQ(readFile(in / names[1 - wrong]), contents[1 - wrong]);
   }
 }
 
