@@ -71,12 +71,26 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
   return true;
 }
 
+namespace {
+
+// The first port the system gives outgoing connections their local end from: ports below
+// it are never taken by a connection of another test process between the check that a
+// range is free and the listen on it.
+int firstEphemeralPort() {
+  std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+  int low = 0;
+  return range >> low && low > 21000 ? low : 64000;
+}
+
+}  // namespace
+
 int freePortRange(int span) {
+  static const int kEnd = firstEphemeralPort();
   // Start somewhere that depends on the process, so parallel test processes spread out.
-  static std::atomic<int> next{20000 + static_cast<int>(::getpid() % 200) * 150};
+  static std::atomic<int> next{20000 + static_cast<int>(::getpid() % ((kEnd - 20000) / 150)) * 150};
   for (;;) {
     int port = next.fetch_add(span + 1);
-    if (port + span > 64000) {
+    if (port + span >= kEnd) {
       next = 20000;
       continue;
     }
