@@ -6,6 +6,7 @@
 #include "link/peer.h"
 #include "platform/text_codec.h"
 #include "support/listening_peer_fixture.h"
+#include "support/peer_pair.h"
 #include "support/raw_connection.h"
 #include "support/scripted_frontend.h"
 #include "support/test_support.h"
@@ -132,6 +133,7 @@ TEST_F(ControlMessagesTest, AnOfferWhoseTotalsFollowItsFirstLineIsAskedWithAnEmp
                                    ? "TRANSFILE:REPLY:Invalid file name. Index:4\r\n"
                                    : "TRANSFILE:REPLY:NO:Index:4\r\n";
     EXPECT_EQ(raw.receive(answer.size()), answer);
+    ASSERT_TRUE(ui.waitFor([&] { return test::slotsEmpty(peer); }));
   }
   ASSERT_EQ(ui.prompts().size(), 2u);
   EXPECT_EQ(ui.prompts().at(0).request.text, "");

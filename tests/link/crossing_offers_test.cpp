@@ -29,13 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::RawConnection;
 using test::ScriptedFrontend;
-
-bool slotsEmpty(Peer& peer) {
-  for (int index = OfferSlots::kFirstIndex; index <= OfferSlots::kLastIndex; ++index) {
-    if (peer.offers().tsf(index) || peer.offers().tsfwnd(index)) return false;
-  }
-  return true;
-}
+using test::slotsEmpty;
 
 // Accepts the peer's offers; this side's own waiting prompt stays open until closed.
 PromptAnswer acceptOffers(PromptHandle& handle, const PromptRequest& request) {

@@ -16,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ScriptedFrontend;
+using test::slotsEmpty;
 
 // The texts one side sent (blue) or received (black) on the control connection.
 std::string logOf(const ScriptedFrontend& ui, Rgb colour) {
@@ -38,13 +39,6 @@ void sendMarker(Peer& from, const ScriptedFrontend& fromUi, const ScriptedFronte
   ASSERT_GT(from.sendChatLine("marker"), 0);
   ASSERT_TRUE(toUi.waitForLog("marker\r\n"));
   ASSERT_TRUE(waitForLogOf(fromUi, kBlue, "marker\r\n"));
-}
-
-bool slotsEmpty(Peer& peer) {
-  for (int index = 1; index <= 99; ++index) {
-    if (peer.offers().tsf(index) || peer.offers().tsfwnd(index)) return false;
-  }
-  return true;
 }
 
 // Answers an incoming offer's prompt with `answer`, and leaves the offering side's own

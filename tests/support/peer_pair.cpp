@@ -15,4 +15,11 @@ bool connectPeers(Peer& listener, ScriptedFrontend& listenerUi, Peer& connector,
   return connected && listenerUi.waitForLinkState(LinkState::Connected);
 }
 
+bool slotsEmpty(Peer& peer) {
+  for (int index = OfferSlots::kFirstIndex; index <= OfferSlots::kLastIndex; ++index) {
+    if (peer.offers().tsf(index) || peer.offers().tsfwnd(index)) return false;
+  }
+  return true;
+}
+
 }  // namespace brisk::test

@@ -13,4 +13,9 @@ namespace brisk::test {
 bool connectPeers(Peer& listener, ScriptedFrontend& listenerUi, Peer& connector,
                   ScriptedFrontend& connectorUi, int port, const std::string& host = "127.0.0.1");
 
+// Whether every Index of `peer` is free: no offer and no transfer holds one. A side lets
+// go of an Index just after its last message for it left, so a test that offers again
+// under the same Index waits for this first.
+bool slotsEmpty(Peer& peer);
+
 }  // namespace brisk::test
