@@ -14,11 +14,9 @@ namespace brisk {
 
 namespace {
 
-constexpr std::size_t kReadBlock = 1 << 20;
-// A whole range (the part of a file already at the receiving side, gigabytes perhaps) is
-// read in blocks that stay in the core's own cache between the copy out of the page cache
-// and the hashing: a quarter less system time than 1 MiB blocks, and SHA-256 itself is the
-// rest.
+// Files are hashed in blocks that stay in the core's own cache between the copy out of the
+// page cache and the hashing: a quarter to a third less system time than 1 MiB blocks (0.2
+// against 0.3 s per GiB here), and SHA-256 itself is the rest.
 constexpr std::size_t kRangeBlock = 64 * 1024;
 
 // Reads up to `count` bytes at `offset`; the bytes read, 0 at the end of the file, -1 on
@@ -114,7 +112,7 @@ std::optional<ContentDigest> RangeHasher::finish(std::uint64_t end) {
 }
 
 void RangeHasher::work(const std::stop_token& stop) {
-  const auto buffer = std::make_unique<char[]>(kReadBlock);
+  const auto buffer = std::make_unique<char[]>(kRangeBlock);
   std::unique_lock lock(mutex_);
   for (;;) {
     changed_.wait(lock, stop,
@@ -130,7 +128,7 @@ void RangeHasher::work(const std::stop_token& stop) {
     }
     const int fd = file_.get();
     const std::uint64_t at = position_;
-    const std::size_t want = std::min<std::uint64_t>(readable_ - at, kReadBlock);
+    const std::size_t want = std::min<std::uint64_t>(readable_ - at, kRangeBlock);
     reading_ = true;
     lock.unlock();
     const ssize_t n = readAt(fd, buffer.get(), want, at);
