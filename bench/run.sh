@@ -149,51 +149,45 @@ record() {  # record NAME "wall cpu rss_receiver rss_sender"
   results[$1]+="$2"$'\n'
 }
 
-# Before each timed pair, a scratch file as large as what the pair will write is written
-# and removed, so that the pair writes into memory the machine holds at that moment. On a
-# virtual machine whose host takes freed memory back (free page reporting), the first
-# write into memory taken back costs some 5 s per GiB instead of 0.3 s: without this, that
-# cost falls on whichever contender comes first after a pause, and decides the ratios.
-prime() {  # prime MIB
-  head -c "$(($1 * 1024 * 1024))" /dev/zero >"$work/prime.bin"
-  rm -f "$work/prime.bin"
-}
-tree_mib=$((tree_files * 4 / 1024 + 16))
-
 next_out
 ENC_TRUST=--trust-first-contact enc_pair "$work/source/one.bin" >/dev/null
 [ -e "$out/one.bin" ] || { echo "the encrypted pair did not verify each other" >&2; exit 1; }
 for run in $(seq "$runs"); do
   echo "run $run of $runs..." >&2
   # A large copy is removed once checked: one inode, and it would fill the disk.
+  # On a virtual machine whose host takes freed memory back (free page reporting), a copy
+  # that happens to write into memory taken back pays for the host giving it again: up to
+  # 5 s per GiB instead of 0.3 s, whoever the contender. Hence medians, with every run's
+  # figure beside them; writing and removing a scratch file first was tried and made it
+  # worse.
   next_out
-  record bare "$(prime "$file_mib"; bare_pair)"
+  record bare "$(bare_pair)"
   cmp -s "$work/source/big.bin" "$out/big.bin" || { echo "bare copy differs" >&2; exit 1; }
   rm -f "$out/big.bin"
   next_out
-  record brisk_big "$(prime "$file_mib"; brisk_pair "$work/source/big.bin")"
+  record brisk_big "$(brisk_pair "$work/source/big.bin")"
   cmp -s "$work/source/big.bin" "$out/big.bin" || { echo "brisk copy differs" >&2; exit 1; }
   rm -f "$out/big.bin"
   next_out
-  record socat "$(prime "$file_mib"; socat_pair)"
+  record socat "$(socat_pair)"
   rm -f "$out/big.bin"
   next_out
-  record tar "$(prime "$tree_mib"; tar_pair)"
+  record tar "$(tar_pair)"
   next_out
-  record brisk_tree "$(prime "$tree_mib"; brisk_pair "$work/source/tree")"
+  record brisk_tree "$(brisk_pair "$work/source/tree")"
   diff -r "$work/source/tree" "$out/tree" >/dev/null || { echo "tree differs" >&2; exit 1; }
   next_out
   record brisk_one "$(brisk_pair "$work/source/one.bin")"
   next_out
-  record enc_big "$(prime "$file_mib"; enc_pair "$work/source/big.bin")"
+  record enc_big "$(enc_pair "$work/source/big.bin")"
   cmp -s "$work/source/big.bin" "$out/big.bin" || { echo "encrypted copy differs" >&2; exit 1; }
   rm -f "$out/big.bin"
   next_out
-  record enc_unchecked_big "$(prime "$file_mib"; enc_pair "$work/source/big.bin" --no-stream)"
+  record enc_unchecked_big "$(enc_pair "$work/source/big.bin" --no-stream)"
   cmp -s "$work/source/big.bin" "$out/big.bin" || { echo "unchecked encrypted copy differs" >&2; exit 1; }
   rm -f "$out/big.bin"
   next_out
-  record enc_tree "$(prime "$tree_mib"; enc_pair "$work/source/tree")"
+  record enc_tree "$(enc_pair "$work/source/tree")"
   diff -r "$work/source/tree" "$out/tree" >/dev/null || { echo "encrypted tree differs" >&2; exit 1; }
   next_out
   record enc_one "$(enc_pair "$work/source/one.bin")"
@@ -446,23 +440,21 @@ for delay in $delays; do
     echo "through the relay, $delay ms each way: run $run of $delayed_runs..." >&2
     record "ping_$delay" "$(relayed_ping "$delay_us")"
     next_out
-    record "tar_$delay" "$(prime "$tree_mib"; relayed_tar)"
+    record "tar_$delay" "$(relayed_tar)"
     for variant in "${brisk_variants[@]}"; do
       next_out
-      record "brisk_${variant}_tree_$delay" \
-        "$(prime "$tree_mib"; relayed_brisk "$variant" "$delayed_source/tree")"
+      record "brisk_${variant}_tree_$delay" "$(relayed_brisk "$variant" "$delayed_source/tree")"
       diff -r "$delayed_source/tree" "$out/tree" >/dev/null ||
         { echo "tree through the relay differs ($variant)" >&2; exit 1; }
     done
     [ "$delayed_mib" -gt 0 ] || continue
     next_out
-    record "socat_$delay" "$(prime "$delayed_mib"; relayed_socat)"
+    record "socat_$delay" "$(relayed_socat)"
     cmp -s "$delayed_big" "$out/big.bin" || { echo "socat copy through the relay differs" >&2; exit 1; }
     rm -f "$out/big.bin"
     for variant in "${brisk_variants[@]}"; do
       next_out
-      record "brisk_${variant}_big_$delay" \
-        "$(prime "$delayed_mib"; relayed_brisk "$variant" "$delayed_big")"
+      record "brisk_${variant}_big_$delay" "$(relayed_brisk "$variant" "$delayed_big")"
       cmp -s "$delayed_big" "$out/big.bin" ||
         { echo "brisk copy through the relay differs ($variant)" >&2; exit 1; }
       rm -f "$out/big.bin"
