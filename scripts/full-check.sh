@@ -35,12 +35,6 @@ finish() {
 trap finish EXIT
 
 step "format, build and every test" scripts/test.sh
-no_pch() {
-  cmake -S . -B build/no-pch -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBRISK_WERROR=ON -DBRISK_PCH=OFF \
-    >/dev/null
-  cmake --build build/no-pch
-}
-step "every file builds without precompiled headers (includes what it uses)" no_pch
 step "every test, address and undefined-behaviour sanitizers" \
   env BRISK_SANITIZE=address,undefined scripts/test.sh
 step "engine and brisk-peer tests, thread sanitizer" \
