@@ -10,7 +10,7 @@
 #     installations that verified each other before the runs (so the 1-byte file shows
 #     what connecting to a verified peer adds), and the large file once more with
 #     --no-stream on both sides: the protocol's own records inside the session, nothing
-#     checked, beside the streamed transfer that hashes every byte on both sides;
+#     checked, beside the streamed transfer that checks every byte on both sides;
 #   - the check before a resume: a partial file of BRISK_BENCH_RESUME_MIB at the receiving
 #     side (the start of the offered one), hashed there and at the sending side before the
 #     rest follows.

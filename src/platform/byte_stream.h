@@ -3,8 +3,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -44,6 +47,14 @@ class ByteStream {
   virtual int finishSending() = 0;
   // Why the stream failed, for the person (empty while nothing failed). Any thread.
   virtual std::string failureText() const = 0;
+  // `length` bytes derived from the session's secrets under `label`: the same at both
+  // ends and known to nobody else. Nothing for a stream without secrets (a plain socket).
+  virtual std::optional<std::vector<std::uint8_t>> sessionSecret(std::string_view label,
+                                                                 std::size_t length) const {
+    (void)label;
+    (void)length;
+    return std::nullopt;
+  }
 };
 
 // A plain TCP connection as a ByteStream. Owns the socket and closes it when destroyed.

@@ -62,6 +62,10 @@ class TlsStream final : public ByteStream {
   // ending a session from a thread that must not wait long. Any thread.
   int finishSendingWithin(std::chrono::milliseconds limit);
   std::string failureText() const override;
+  std::optional<std::vector<std::uint8_t>> sessionSecret(std::string_view label,
+                                                         std::size_t length) const override {
+    return exportKeyingMaterial(label, {}, length);
+  }
 
   // The failure that ended the stream (Kind::None while it works). Any thread.
   TlsFailure failure() const;

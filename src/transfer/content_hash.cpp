@@ -69,80 +69,47 @@ std::optional<ContentDigest> hashFileRange(int fd, std::uint64_t offset, std::ui
   return sha.finish();
 }
 
-RangeHasher::RangeHasher() : thread_([this](const std::stop_token& stop) { work(stop); }) {}
-
-RangeHasher::~RangeHasher() {
-  thread_.request_stop();
-  changed_.notify_all();
-}
-
-bool RangeHasher::begin(int fd, std::uint64_t offset) {
-  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) return false;
-  std::unique_lock lock(mutex_);
-  // A range given up before its end may still be read from: it is ended, and its
-  // descriptor goes once that read is over.
-  done_ = true;
-  changed_.wait(lock, [this] { return !reading_; });
-  file_ = FileDescriptor(copy);
-  position_ = readable_ = offset;
-  end_.reset();
-  failed_ = done_ = false;
-  digest_.reset();
-  (void)sha_.finish();  // a range given up before its end leaves nothing behind
-  return true;
-}
-
-void RangeHasher::advance(std::uint64_t end) {
-  {
-    std::lock_guard lock(mutex_);
-    readable_ = std::max(readable_, end);
+ContentCheck::ContentCheck(const ContentKey& key) : context_(EVP_CIPHER_CTX_new()) {
+  // The key is set once; each file sets only its nonce, which costs next to nothing, so
+  // that a tree of small files pays no key schedule per file.
+  if (context_ == nullptr ||
+      EVP_EncryptInit_ex(context_, EVP_aes_128_gcm(), nullptr, key.data(), nullptr) != 1) {
+    EVP_CIPHER_CTX_free(context_);
+    throw std::bad_alloc();
   }
-  changed_.notify_all();
 }
 
-std::optional<ContentDigest> RangeHasher::finish(std::uint64_t end) {
-  std::unique_lock lock(mutex_);
-  end_ = end;
-  readable_ = std::max(readable_, end);
-  changed_.notify_all();
-  changed_.wait(lock, [this] { return done_; });
-  file_.close();
-  return failed_ ? std::nullopt : digest_;
+ContentCheck::~ContentCheck() {
+  EVP_CIPHER_CTX_free(context_);
 }
 
-void RangeHasher::work(const std::stop_token& stop) {
-  const auto buffer = std::make_unique<char[]>(kRangeBlock);
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    changed_.wait(lock, stop,
-                  [this] { return file_.isOpen() && !done_ && (position_ < readable_ || end_); });
-    if (stop.stop_requested()) return;
-    if (position_ >= readable_) {
-      // Everything up to the end is hashed (or the end lies before what was hashed).
-      failed_ = failed_ || position_ != *end_;
-      digest_ = sha_.finish();
-      done_ = true;
-      changed_.notify_all();
-      continue;
-    }
-    const int fd = file_.get();
-    const std::uint64_t at = position_;
-    const std::size_t want = std::min<std::uint64_t>(readable_ - at, kRangeBlock);
-    reading_ = true;
-    lock.unlock();
-    const ssize_t n = readAt(fd, buffer.get(), want, at);
-    if (n > 0) sha_.update(buffer.get(), static_cast<std::size_t>(n));
-    lock.lock();
-    reading_ = false;
-    changed_.notify_all();
-    if (n <= 0) {
-      failed_ = done_ = true;
-      changed_.notify_all();
-      continue;
-    }
-    position_ += static_cast<std::uint64_t>(n);
+void ContentCheck::start(std::uint32_t file) {
+  std::array<unsigned char, 12> nonce{};
+  for (int i = 0; i < 4; ++i) nonce[static_cast<std::size_t>(i)] = (file >> (24 - 8 * i)) & 0xff;
+  (void)EVP_EncryptInit_ex(context_, nullptr, nullptr, nullptr, nonce.data());
+}
+
+void ContentCheck::update(const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    // Without an output buffer, GCM takes the input as associated data: authenticated,
+    // not encrypted.
+    const int now = static_cast<int>(std::min<std::size_t>(size, 1 << 30));
+    int taken = 0;
+    (void)EVP_EncryptUpdate(context_, nullptr, &taken, bytes, now);
+    bytes += now;
+    size -= static_cast<std::size_t>(now);
   }
+}
+
+ContentTag ContentCheck::finish() {
+  ContentTag tag{};
+  unsigned char none[16];
+  int length = 0;
+  (void)EVP_EncryptFinal_ex(context_, none, &length);
+  (void)EVP_CIPHER_CTX_ctrl(context_, EVP_CTRL_GCM_GET_TAG, static_cast<int>(tag.size()),
+                            tag.data());
+  return tag;
 }
 
 }  // namespace brisk

@@ -1,15 +1,11 @@
 #pragma once
 
 #include <array>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <optional>
-#include <thread>
 
-#include "platform/file_descriptor.h"
-
+struct evp_cipher_ctx_st;
 struct evp_md_ctx_st;
 
 namespace brisk {
@@ -38,41 +34,34 @@ class Sha256 {
 // cannot all be read (the file is shorter, or a read fails).
 std::optional<ContentDigest> hashFileRange(int fd, std::uint64_t offset, std::uint64_t length);
 
-// Hashes a range of one file at a time on a thread of its own, beside the thread that moves
-// the bytes, so that checking costs a core rather than time on the transfer's path. The end
-// of what may be read can follow the bytes as they are written (advance). Used by one
-// transfer thread.
-class RangeHasher {
- public:
-  RangeHasher();
-  ~RangeHasher();
-  RangeHasher(const RangeHasher&) = delete;
-  RangeHasher& operator=(const RangeHasher&) = delete;
+// The end-to-end check of a streamed file: what the sending side read and what the
+// receiving side wrote are fed to one each, and their tags must match. It is GMAC
+// (AES-128-GCM over the contents as associated data, nothing encrypted), keyed once per
+// data connection from the session's secrets, with the file's number as the nonce. A keyed
+// universal hash runs at some 8.7 GB/s a core here against SHA-256's 1.8, so the check
+// runs in the path of the copying, on the bytes already in memory, instead of a core of
+// its own reading the file again. A tag never leaves the session it was made in, and the
+// receiving side never sends one back: it tells the peer nothing about files it already
+// holds (the check before a resume, whose digest does go back, stays SHA-256).
+inline constexpr std::size_t kContentTagSize = 16;
+using ContentTag = std::array<unsigned char, kContentTagSize>;
+using ContentKey = std::array<unsigned char, 16>;
 
-  // Starts on the open file `fd` (duplicated, so the caller keeps its own) from `offset`,
-  // with nothing readable yet. False when the descriptor cannot be duplicated.
-  [[nodiscard]] bool begin(int fd, std::uint64_t offset);
-  // The bytes before `end` are in the file and may be hashed.
-  void advance(std::uint64_t end);
-  // Waits until the bytes from the start up to `end` are hashed and gives their digest;
-  // nothing when a read failed or the file ended early.
-  std::optional<ContentDigest> finish(std::uint64_t end);
+class ContentCheck {
+ public:
+  explicit ContentCheck(const ContentKey& key);
+  ~ContentCheck();
+  ContentCheck(const ContentCheck&) = delete;
+  ContentCheck& operator=(const ContentCheck&) = delete;
+
+  // Begins the check of file `file`; what was fed before and not finished is dropped.
+  // Each number is checked at most once under one key.
+  void start(std::uint32_t file);
+  void update(const void* data, std::size_t size);
+  ContentTag finish();
 
  private:
-  void work(const std::stop_token& stop);
-
-  std::mutex mutex_;
-  std::condition_variable_any changed_;
-  FileDescriptor file_;
-  std::uint64_t position_ = 0;        // hashed up to here
-  std::uint64_t readable_ = 0;        // may be hashed up to here
-  std::optional<std::uint64_t> end_;  // set by finish
-  bool failed_ = false;
-  bool done_ = false;
-  bool reading_ = false;  // the worker reads file_ without the lock
-  std::optional<ContentDigest> digest_;
-  Sha256 sha_;
-  std::jthread thread_;  // last: it starts once everything it uses exists
+  evp_cipher_ctx_st* context_;
 };
 
 }  // namespace brisk

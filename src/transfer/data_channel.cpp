@@ -325,19 +325,19 @@ bool DataChannel::writeAt(int fileFd, const char* data, std::size_t count, std::
 
 DataChannel::FileReceiveStatus DataChannel::receiveIntoFile(int fileFd, std::uint64_t position,
                                                             std::uint64_t count, std::size_t& moved,
-                                                            Sha256* hash) {
+                                                            ContentCheck* check) {
   moved = 0;
   if (!pending_.empty()) {
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, pending_.size()));
     if (!writeAt(fileFd, pending_.data(), n, position)) return FileReceiveStatus::WriteFailed;
-    if (hash) hash->update(pending_.data(), n);
+    if (check) check->update(pending_.data(), n);
     pending_.consume(n);
     moved = n;
     return FileReceiveStatus::Ok;
   }
   const auto block = static_cast<std::size_t>(std::min<std::uint64_t>(count, kReceiveBlock));
-  if (block < kSpliceAtLeast || encrypted_ || hash) {
-    return copyIntoFile(fileFd, position, block, moved, hash);
+  if (block < kSpliceAtLeast || encrypted_ || check) {
+    return copyIntoFile(fileFd, position, block, moved, check);
   }
   if (!spliceTried_) {
     spliceTried_ = true;
@@ -391,7 +391,7 @@ DataChannel::FileReceiveStatus DataChannel::spliceIntoFile(int fileFd, std::uint
 
 DataChannel::FileReceiveStatus DataChannel::copyIntoFile(int fileFd, std::uint64_t position,
                                                          std::size_t count, std::size_t& moved,
-                                                         Sha256* hash) {
+                                                         ContentCheck* check) {
   if (!buffer_) buffer_ = std::make_unique<char[]>(kReceiveBlock);
   for (;;) {
     const ssize_t n = encrypted_ ? encrypted_->receive(buffer_.get(), count)
@@ -400,7 +400,7 @@ DataChannel::FileReceiveStatus DataChannel::copyIntoFile(int fileFd, std::uint64
       if (!writeAt(fileFd, buffer_.get(), static_cast<std::size_t>(n), position)) {
         return FileReceiveStatus::WriteFailed;
       }
-      if (hash) hash->update(buffer_.get(), static_cast<std::size_t>(n));
+      if (check) check->update(buffer_.get(), static_cast<std::size_t>(n));
       moved = static_cast<std::size_t>(n);
       return FileReceiveStatus::Ok;
     }
@@ -412,8 +412,8 @@ DataChannel::FileReceiveStatus DataChannel::copyIntoFile(int fileFd, std::uint64
 
 DataChannel::FileSendStatus DataChannel::sendFile(
     int fileFd, std::uint64_t offset, std::uint64_t count,
-    const std::function<void(std::uint64_t)>& progress) {
-  if (encrypted_) return sendFileByReading(fileFd, offset, count, progress);
+    const std::function<void(std::uint64_t)>& progress, ContentCheck* check) {
+  if (encrypted_ || check) return sendFileByReading(fileFd, offset, count, progress, check);
   std::uint64_t sent = 0;
   while (sent < count) {
     auto position = static_cast<off_t>(offset + sent);
@@ -429,7 +429,7 @@ DataChannel::FileSendStatus DataChannel::sendFile(
     if (errno == EINTR) continue;
     if ((errno == EINVAL || errno == ENOSYS) && sent == 0) {
       // A file system that cannot feed sendfile: read and send instead.
-      return sendFileByReading(fileFd, offset, count, progress);
+      return sendFileByReading(fileFd, offset, count, progress, nullptr);
     }
     if (failedWith(errno)) return FileSendStatus::TimedOut;
     return isSocketError(error_) ? FileSendStatus::SendFailed : FileSendStatus::ReadFailed;
@@ -439,7 +439,7 @@ DataChannel::FileSendStatus DataChannel::sendFile(
 
 DataChannel::FileSendStatus DataChannel::sendFileByReading(
     int fileFd, std::uint64_t offset, std::uint64_t count,
-    const std::function<void(std::uint64_t)>& progress) {
+    const std::function<void(std::uint64_t)>& progress, ContentCheck* check) {
   // An encrypted stream cuts what it is given into records itself: larger blocks cost
   // fewer calls and no more bytes on the wire.
   const std::size_t readBlock = encrypted_ ? kSendFileBlock : kReadBlock;
@@ -454,6 +454,7 @@ DataChannel::FileSendStatus DataChannel::sendFileByReading(
       return FileSendStatus::ReadFailed;
     }
     if (n == 0) return FileSendStatus::FileShrank;
+    if (check) check->update(buffer.data(), static_cast<std::size_t>(n));
     if (!sendBlock(buffer.data(), static_cast<std::size_t>(n))) {
       return timedOutAfter_ ? FileSendStatus::TimedOut : FileSendStatus::SendFailed;
     }

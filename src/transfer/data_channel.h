@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/timing.h"
 #include "platform/byte_stream.h"
@@ -75,6 +76,12 @@ class DataChannel {
   // Why an encrypted connection failed (a record changed on the way, a cut without the
   // session's end), for the person; empty for a plain one or when nothing failed so.
   std::string failureText() const { return encrypted_ ? encrypted_->failureText() : ""; }
+  // Bytes derived from an encrypted connection's secrets (see ByteStream); nothing for a
+  // plain one.
+  std::optional<std::vector<std::uint8_t>> sessionSecret(std::string_view label,
+                                                         std::size_t length) const {
+    return encrypted_ ? encrypted_->sessionSecret(label, length) : std::nullopt;
+  }
   // The limit that passed when a call failed because nothing moved within it; nothing
   // for every other failure.
   std::optional<std::chrono::milliseconds> timedOutAfter() const { return timedOutAfter_; }
@@ -98,17 +105,19 @@ class DataChannel {
   // file through a pipe (splice), so they are copied once; where the system cannot do
   // that, through a bounded buffer.
   enum class FileReceiveStatus { Ok, Closed, ReceiveFailed, WriteFailed, TimedOut };
-  // With `hash`, the bytes written are also fed to it (and never spliced, which would
+  // With `check`, the bytes written are also fed to it (and never spliced, which would
   // keep them from this process).
   [[nodiscard]] FileReceiveStatus receiveIntoFile(int fileFd, std::uint64_t position,
                                                   std::uint64_t count, std::size_t& moved,
-                                                  Sha256* hash = nullptr);
+                                                  ContentCheck* check = nullptr);
 
   // Sends `count` bytes of the open file `fileFd` from `offset`, calling `progress` with
-  // the bytes sent so far after every block.
+  // the bytes sent so far after every block. With `check`, the bytes sent are also fed to
+  // it (so they are read through this process, never sent from the file directly).
   enum class FileSendStatus { Done, FileShrank, ReadFailed, SendFailed, TimedOut };
   [[nodiscard]] FileSendStatus sendFile(int fileFd, std::uint64_t offset, std::uint64_t count,
-                                        const std::function<void(std::uint64_t)>& progress);
+                                        const std::function<void(std::uint64_t)>& progress,
+                                        ContentCheck* check = nullptr);
 
   // Whether bytes are there to read (or the peer closed) within `wait`.
   [[nodiscard]] bool waitReadable(std::chrono::milliseconds wait);
@@ -122,12 +131,13 @@ class DataChannel {
   // One receive appended to pending_, waiting at most `wait` for it to begin (TimedOut).
   Status receiveMore(std::size_t limit, std::chrono::milliseconds wait);
   FileSendStatus sendFileByReading(int fileFd, std::uint64_t offset, std::uint64_t count,
-                                   const std::function<void(std::uint64_t)>& progress);
+                                   const std::function<void(std::uint64_t)>& progress,
+                                   ContentCheck* check);
   bool sendBlock(const char* data, std::size_t size);
   FileReceiveStatus spliceIntoFile(int fileFd, std::uint64_t position, std::size_t count,
                                    std::size_t& moved);
   FileReceiveStatus copyIntoFile(int fileFd, std::uint64_t position, std::size_t count,
-                                 std::size_t& moved, Sha256* hash);
+                                 std::size_t& moved, ContentCheck* check);
   bool writeAt(int fileFd, const char* data, std::size_t count, std::uint64_t position);
   // Takes the errno of a failed send or receive; true when it only says that the socket's
   // time-out passed, which is then remembered as the idle limit.

@@ -146,7 +146,7 @@ std::string fileEndBytes(const FileEnd& end) {
   std::string bytes;
   putNumber(bytes, end.file, 4);
   bytes += static_cast<char>(end.problem);
-  bytes.append(reinterpret_cast<const char*>(end.digest.data()), kDigestSize);
+  bytes.append(reinterpret_cast<const char*>(end.tag.data()), kContentTagSize);
   return bytes;
 }
 
@@ -170,11 +170,13 @@ std::optional<FileStart> parseFileStart(std::string_view payload) {
 }
 
 std::optional<FileEnd> parseFileEnd(std::string_view payload) {
-  if (payload.size() != 5 + kDigestSize) return std::nullopt;
+  if (payload.size() != 5 + kContentTagSize) return std::nullopt;
   const auto problem = static_cast<std::uint8_t>(payload[4]);
   if (!knownProblem(problem)) return std::nullopt;
-  return FileEnd{static_cast<std::uint32_t>(getNumber(payload, 0, 4)),
-                 static_cast<FileProblem>(problem), digestAt(payload, 5)};
+  FileEnd end{
+      static_cast<std::uint32_t>(getNumber(payload, 0, 4)), static_cast<FileProblem>(problem), {}};
+  std::memcpy(end.tag.data(), payload.data() + 5, kContentTagSize);
+  return end;
 }
 
 std::optional<FileNumber> parseFileNumber(std::string_view payload) {

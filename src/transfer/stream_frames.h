@@ -107,7 +107,7 @@ enum class FileProblem : std::uint8_t {
 struct FileEnd {
   std::uint32_t file = 0;
   FileProblem problem = FileProblem::None;
-  ContentDigest digest{};  // of the data sent, from the FileStart's offset to the end
+  ContentTag tag{};  // of the data sent, from the FileStart's offset to the end
 };
 struct FileNumber {  // FileNotSent, FileFailed, Confirm (the count of files settled)
   std::uint32_t file = 0;

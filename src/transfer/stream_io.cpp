@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "common/diagnostics.h"
@@ -156,6 +157,14 @@ long long readRange(int fd, std::uint64_t offset, std::uint64_t length, std::str
     done += static_cast<std::uint64_t>(n);
   }
   return static_cast<long long>(done);
+}
+
+ContentKey contentKeyOf(const DataChannel& channel) {
+  ContentKey key{};
+  const auto secret = channel.sessionSecret("EXPORTER-brisk-content-check", key.size());
+  if (secret && secret->size() == key.size())
+    std::copy(secret->begin(), secret->end(), key.begin());
+  return key;
 }
 
 std::string notTheStartText(const std::filesystem::path& path) {

@@ -57,6 +57,11 @@ long long readRange(int fd, std::uint64_t offset, std::uint64_t length, std::str
 // The path of file number `file` below the top of the manifest, as the person reads it.
 std::filesystem::path manifestPathOf(const std::vector<ManifestEntry>& entries, std::uint32_t file);
 
+// The key of the end-to-end check of every file sent on `channel`, derived from the
+// connection's secrets; all zeros on a connection without them (a plain one), where the
+// check still catches damage on the way between the two files, though not a forgery.
+ContentKey contentKeyOf(const DataChannel& channel);
+
 // The notice when the part of a file already on disk is not the start of the offered one.
 std::string notTheStartText(const std::filesystem::path& path);
 

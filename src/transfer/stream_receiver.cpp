@@ -25,8 +25,6 @@ namespace {
 constexpr std::uint32_t kConfirmBatch = 64;
 // Plan entries per frame.
 constexpr std::size_t kPlanChunk = 8192;
-// As on the sending side: larger files are hashed beside the receiving thread.
-constexpr std::uint64_t kHashBesideFrom = 1 << 20;
 
 // Opens the existing regular file `name` of `folder` for reading only, never through a
 // symbolic link: a file that arrived whole before is read-only when its sender's was, and
@@ -51,7 +49,8 @@ class StreamReceiver {
         record_(session.record),
         channel_(session.channel),
         io_(session),
-        decision_(session.context.frontend) {}
+        decision_(session.context.frontend),
+        check_(contentKeyOf(session.channel)) {}
 
   void run() {
     if (!receiveManifest() || !settle() || !receiveFiles()) return;
@@ -367,14 +366,14 @@ class StreamReceiver {
         return false;
       }
     }
-    if (!receiveData(file.get(), target.offset, entry.size, fullPath)) return false;
+    if (!receiveData(number, file.get(), target.offset, entry.size, fullPath)) return false;
     const std::optional<Frame> endFrame = io_.read(session_.context.timing.idleDataLimit);
     if (!endFrame) return false;
     const std::optional<FileEnd> end =
         endFrame->kind == FrameKind::FileEnd ? parseFileEnd(endFrame->payload) : std::nullopt;
     if (!end || end->file != number) return refuse(*endFrame);
     FileProblem problem = end->problem;
-    if (problem == FileProblem::None && (!ownDigest_ || *ownDigest_ != end->digest)) {
+    if (problem == FileProblem::None && ownTag_ != end->tag) {
       problem = FileProblem::Mismatch;
     }
     // Only a file that arrived as it was sent gets the sender's times and read-only state;
@@ -414,29 +413,24 @@ class StreamReceiver {
     return false;
   }
 
-  // Takes the file's data from `offset` up to `size` and hashes it as it is written: a
-  // large file on a thread beside this one, from the file; a small one here, from the
-  // bytes it is written from, rather than reading them back.
-  bool receiveData(int file, std::uint64_t offset, std::uint64_t size,
+  // Takes file `number`'s data from `offset` up to `size`, checked from the bytes it is
+  // written from rather than read back.
+  bool receiveData(std::uint32_t number, int file, std::uint64_t offset, std::uint64_t size,
                    const std::filesystem::path& fullPath) {
-    const bool beside = size - offset >= kHashBesideFrom && hasher_.begin(file, offset);
-    Sha256* const inlineHash = beside ? nullptr : &smallFileHash_;
+    check_.start(number);
     std::uint64_t done = offset;
     record_.fileDone = done;
     while (done < size) {
       std::size_t moved = 0;
-      const auto status = channel_.receiveIntoFile(file, done, size - done, moved, inlineHash);
+      const auto status = channel_.receiveIntoFile(file, done, size - done, moved, &check_);
       done += moved;
       record_.fileDone = done;
-      if (beside) hasher_.advance(done);
       if (status != DataChannel::FileReceiveStatus::Ok) {
-        if (beside) (void)hasher_.finish(done);
-        if (inlineHash) (void)inlineHash->finish();
         showReceiveFailure(status, fullPath);
         return false;
       }
     }
-    ownDigest_ = beside ? hasher_.finish(size) : inlineHash->finish();
+    ownTag_ = check_.finish();
     return true;
   }
 
@@ -473,12 +467,11 @@ class StreamReceiver {
   DataChannel& channel_;
   StreamIo io_;
   FileExistsDecision decision_;
-  RangeHasher hasher_;
-  Sha256 smallFileHash_;
+  ContentCheck check_;  // of every file received
   std::vector<ManifestEntry> entries_;
   std::vector<Target> targets_;  // per file of the manifest
   std::optional<std::string> saveAs_;
-  std::optional<ContentDigest> ownDigest_;  // of the last file's data, as written here
+  ContentTag ownTag_{};  // of the last file's data, as written here
   std::uint32_t files_ = 0;
   int itemsWhole_ = 0;
   std::uint32_t settled_ = 0;

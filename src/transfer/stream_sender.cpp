@@ -22,9 +22,6 @@ namespace {
 // Manifest records go out once a frame holds this much, so that the receiving side can
 // settle its questions while this side still walks the folders.
 constexpr std::size_t kManifestChunk = 64 * 1024;
-// Files from this size on are hashed on a thread beside the sending one; smaller ones are
-// hashed right after they were sent, which costs less than handing them over.
-constexpr std::uint64_t kHashBesideFrom = 1 << 20;
 // Files up to this size (of what is still to send) are read whole and leave queued with
 // their frames; larger ones are sent from the file as they are read.
 constexpr std::uint64_t kSmallFile = 128 * 1024;
@@ -47,7 +44,11 @@ std::optional<FileStamp> stampOf(int fd) {
 class StreamSender {
  public:
   explicit StreamSender(const TransferSession& session)
-      : session_(session), record_(session.record), channel_(session.channel), io_(session) {}
+      : session_(session),
+        record_(session.record),
+        channel_(session.channel),
+        io_(session),
+        check_(contentKeyOf(session.channel)) {}
 
   void run() {
     if (!sendManifest() || !receivePlan() || !sendFiles() || !io_.send(FrameKind::End)) return;
@@ -278,15 +279,17 @@ class StreamSender {
       return sendSmallFile(number, file.get(), offset, *before, fullPath, entry.size);
     if (!io_.send(FrameKind::FileStart, fileStartBytes({number, offset}))) return false;
 
-    const bool beside = length >= kHashBesideFrom && hasher_.begin(file.get(), offset);
-    if (beside) hasher_.advance(entry.size);
     FileEnd end{number, FileProblem::None, {}};
     std::uint64_t sent = 0;
     record_.fileDone = offset;
-    const auto status = channel_.sendFile(file.get(), offset, length, [&](std::uint64_t done) {
-      sent = done;
-      record_.fileDone = offset + done;
-    });
+    check_.start(number);
+    const auto status = channel_.sendFile(
+        file.get(), offset, length,
+        [&](std::uint64_t done) {
+          sent = done;
+          record_.fileDone = offset + done;
+        },
+        &check_);
     if (status == DataChannel::FileSendStatus::FileShrank) {
       // The peer waits for every announced byte: it gets zeros for the missing ones and
       // is told that the file changed.
@@ -294,17 +297,14 @@ class StreamSender {
       if (!sendZeros(length - sent)) return false;
     } else if (status != DataChannel::FileSendStatus::Done) {
       showSendFailure(status);
-      if (beside) (void)hasher_.finish(offset);
       return false;
     }
-    const std::optional<ContentDigest> digest =
-        beside ? hasher_.finish(entry.size) : hashFileRange(file.get(), offset, length);
-    if (!digest || stampOf(file.get()) != before) end.problem = FileProblem::Changed;
-    if (digest) end.digest = *digest;
+    end.tag = check_.finish();
+    if (stampOf(file.get()) != before) end.problem = FileProblem::Changed;
     return io_.send(FrameKind::FileEnd, fileEndBytes(end)) && settled(end, fullPath, entry.size);
   }
 
-  // A small file is read whole, hashed from memory and queued with its two frames, so
+  // A small file is read whole, checked from memory and queued with its two frames, so
   // that many of them leave in one write.
   bool sendSmallFile(std::uint32_t number, int fd, std::uint64_t offset, const FileStamp& before,
                      const std::filesystem::path& fullPath, std::uint64_t size) {
@@ -318,8 +318,9 @@ class StreamSender {
     }
     FileEnd end{number, FileProblem::None, {}};
     if (static_cast<std::uint64_t>(got) == contents_.size()) {
-      contentHash_.update(contents_.data(), contents_.size());
-      end.digest = contentHash_.finish();
+      check_.start(number);
+      check_.update(contents_.data(), contents_.size());
+      end.tag = check_.finish();
     } else {
       // The peer waits for every announced byte: zeros stand for the missing ones.
       end.problem = FileProblem::Changed;
@@ -472,8 +473,7 @@ class StreamSender {
   TransferRecord& record_;
   DataChannel& channel_;
   StreamIo io_;
-  RangeHasher hasher_;
-  Sha256 contentHash_;    // of small files
+  ContentCheck check_;    // of every file sent
   std::string contents_;  // a small file's, kept for the next one
   std::vector<ManifestEntry> entries_;
   std::vector<Listed> listed_;                     // per file of the manifest

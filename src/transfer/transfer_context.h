@@ -44,6 +44,6 @@ struct TransferContext {
 };
 
 // The capability word of streamed transfers in an encrypted session's capability line.
-inline constexpr std::string_view kStreamedCapability = "stream1";
+inline constexpr std::string_view kStreamedCapability = "stream2";
 
 }  // namespace brisk

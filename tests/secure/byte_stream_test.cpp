@@ -70,6 +70,22 @@ TEST_P(ByteStreamContract, AnOrderlyEndComesAfterEverySentByte) {
   EXPECT_EQ(receiveCount(*pair.left, 4), "back");
 }
 
+// What the check of streamed files is keyed with: the same at both ends of an encrypted
+// stream, different per label, none for a plain one.
+TEST_P(ByteStreamContract, SessionSecretsAreSharedByBothEndsOnlyWhenEncrypted) {
+  StreamPair pair = makePair(GetParam());
+  ASSERT_TRUE(pair.left && pair.right);
+  const auto left = pair.left->sessionSecret("EXPORTER-test-a", 16);
+  if (GetParam() == Kind::Plain) {
+    EXPECT_FALSE(left);
+    return;
+  }
+  ASSERT_TRUE(left);
+  EXPECT_EQ(left->size(), 16u);
+  EXPECT_EQ(pair.right->sessionSecret("EXPORTER-test-a", 16), left);
+  EXPECT_NE(pair.right->sessionSecret("EXPORTER-test-b", 16), left);
+}
+
 TEST_P(ByteStreamContract, ReadingAndWritingAtOnceOnBothEndsLosesNothing) {
   StreamPair pair = makePair(GetParam());
   ASSERT_TRUE(pair.left && pair.right);

@@ -36,7 +36,7 @@ class StreamedTransfer : public Sandbox {
     ASSERT_TRUE(receiver.join()) << ::testing::PrintToString(receiver.frontend.notices());
   }
 
-  // A tree of several files, one of them large enough to be hashed beside the copying.
+  // A tree of several files, one of them large enough to arrive in many pieces.
   fs::path makeTree() {
     const fs::path tree = root() / "out/照片";
     writeFile(tree / "子/深/文件.txt", patternBytes(5000, 1));
@@ -262,10 +262,9 @@ TEST_F(StreamedTransfer, AHostileManifestIsRefusedBeforeAnythingIsCreated) {
   }
 }
 
-// A sending side whose digest of a file differs from what the receiving side wrote: the
+// A sending side whose check of a file differs from what the receiving side wrote: the
 // file is named, failed back to the sender, and the transfer does not complete; the other
-// file is kept. Once for a small file (hashed from the bytes as they are written) and
-// once for a large one (hashed beside the copying, from the file).
+// file is kept. Once for a small file and once for one that arrives in many pieces.
 TEST_F(StreamedTransfer, AFileWhoseCheckDiffersIsNamedAndFailsTheTransfer) {
   const std::string contents[] = {patternBytes(100, 3), patternBytes((1 << 20) + 5, 4)};
   const char* const names[] = {"small.bin", "large.bin"};
@@ -301,11 +300,12 @@ TEST_F(StreamedTransfer, AFileWhoseCheckDiffersIsNamedAndFailsTheTransfer) {
          frame = nextFrame()) {
       ASSERT_EQ(frame->kind, FrameKind::Plan);
     }
+    ContentCheck check(ContentKey{});  // a plain connection's key
     for (std::uint32_t i = 0; i < 2; ++i) {
-      Sha256 sha;
-      sha.update(contents[i].data(), contents[i].size());
-      FileEnd end{i, FileProblem::None, sha.finish()};
-      if (i == wrong) end.digest[0] ^= 1;
+      check.start(i);
+      check.update(contents[i].data(), contents[i].size());
+      FileEnd end{i, FileProblem::None, check.finish()};
+      if (i == wrong) end.tag[0] ^= 1;
       ASSERT_TRUE(peer.send(frameBytes(FrameKind::FileStart, fileStartBytes({i, 0})) + contents[i] +
                             frameBytes(FrameKind::FileEnd, fileEndBytes(end))));
     }
