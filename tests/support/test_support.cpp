@@ -3,14 +3,20 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace brisk::test {
@@ -84,6 +90,35 @@ int firstEphemeralPort() {
 
 }  // namespace
 
+// Whether this process may use the ports from `port` to `port + span`: a test process
+// that took a port holds a lock on a file named by it for as long as it runs, since a port
+// found free may be about to be listened on by another process that found it free a moment
+// before. The locks go with the process; the files stay, harmless. Ports this process
+// claimed before are its own to use again.
+bool claimRange(int port, int span) {
+  static const std::string folder = "/tmp/brisk-test-ports-" + std::to_string(::getuid());
+  static std::mutex mutex;
+  static std::set<int> own;
+  std::lock_guard lock(mutex);
+  ::mkdir(folder.c_str(), 0700);
+  std::vector<int> held;
+  for (int p = port; p <= port + span; ++p) {
+    if (own.contains(p)) continue;
+    const std::string path = folder + "/" + std::to_string(p);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) continue;  // nowhere to note it: the check of the port alone
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      for (const int taken : held) ::close(taken);
+      return false;
+    }
+    held.push_back(fd);
+  }
+  // The descriptors stay open, and the locks held, until the process ends.
+  for (int p = port; p <= port + span; ++p) own.insert(p);
+  return true;
+}
+
 int freePortRange(int span) {
   static const int kEnd = firstEphemeralPort();
   // Start somewhere that depends on the process, so parallel test processes spread out.
@@ -96,7 +131,7 @@ int freePortRange(int span) {
     }
     bool free = true;
     for (int p = port; p <= port + span && free; ++p) free = canBind(p);
-    if (free) return port;
+    if (free && claimRange(port, span)) return port;
   }
 }
 
