@@ -73,7 +73,7 @@ ContentCheck::ContentCheck(const ContentKey& key) : context_(EVP_CIPHER_CTX_new(
   // The key is set once; each file sets only its nonce, which costs next to nothing, so
   // that a tree of small files pays no key schedule per file.
   if (context_ == nullptr ||
-      EVP_EncryptInit_ex(context_, EVP_aes_128_gcm(), nullptr, key.data(), nullptr) != 1) {
+      EVP_EncryptInit_ex(context_, EVP_chacha20_poly1305(), nullptr, key.data(), nullptr) != 1) {
     EVP_CIPHER_CTX_free(context_);
     throw std::bad_alloc();
   }
@@ -92,8 +92,8 @@ void ContentCheck::start(std::uint32_t file) {
 void ContentCheck::update(const void* data, std::size_t size) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   while (size > 0) {
-    // Without an output buffer, GCM takes the input as associated data: authenticated,
-    // not encrypted.
+    // Without an output buffer, the AEAD takes the input as associated data:
+    // authenticated, not encrypted.
     const int now = static_cast<int>(std::min<std::size_t>(size, 1 << 30));
     int taken = 0;
     (void)EVP_EncryptUpdate(context_, nullptr, &taken, bytes, now);
@@ -107,7 +107,7 @@ ContentTag ContentCheck::finish() {
   unsigned char none[16];
   int length = 0;
   (void)EVP_EncryptFinal_ex(context_, none, &length);
-  (void)EVP_CIPHER_CTX_ctrl(context_, EVP_CTRL_GCM_GET_TAG, static_cast<int>(tag.size()),
+  (void)EVP_CIPHER_CTX_ctrl(context_, EVP_CTRL_AEAD_GET_TAG, static_cast<int>(tag.size()),
                             tag.data());
   return tag;
 }

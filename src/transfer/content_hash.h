@@ -35,17 +35,18 @@ class Sha256 {
 std::optional<ContentDigest> hashFileRange(int fd, std::uint64_t offset, std::uint64_t length);
 
 // The end-to-end check of a streamed file: what the sending side read and what the
-// receiving side wrote are fed to one each, and their tags must match. It is GMAC
-// (AES-128-GCM over the contents as associated data, nothing encrypted), keyed once per
-// data connection from the session's secrets, with the file's number as the nonce. A keyed
-// universal hash runs at some 8.7 GB/s a core here against SHA-256's 1.8, so the check
-// runs in the path of the copying, on the bytes already in memory, instead of a core of
-// its own reading the file again. A tag never leaves the session it was made in, and the
-// receiving side never sends one back: it tells the peer nothing about files it already
-// holds (the check before a resume, whose digest does go back, stays SHA-256).
+// receiving side wrote are fed to one each, and their tags must match. It is Poly1305 with
+// a one-time key from ChaCha20 (RFC 8439's AEAD, over the contents as associated data,
+// nothing encrypted), keyed once per data connection from the session's secrets, with the
+// file's number as the nonce. This keyed hash runs at some 13 GB/s a core here (SHA-256:
+// 1.8, GMAC: 5 to 8.7), so it is fed the bytes already in memory on the copying thread,
+// rather than a thread of its own reading the file back. A tag never leaves the session it
+// was made in, and the receiving side never sends one back: it tells the peer nothing
+// about files it already holds (the check before a resume, whose digest does go back,
+// stays SHA-256).
 inline constexpr std::size_t kContentTagSize = 16;
 using ContentTag = std::array<unsigned char, kContentTagSize>;
-using ContentKey = std::array<unsigned char, 16>;
+using ContentKey = std::array<unsigned char, 32>;  // a ChaCha20 key
 
 class ContentCheck {
  public:
