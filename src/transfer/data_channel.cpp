@@ -25,6 +25,11 @@ constexpr std::size_t kSendFileBlock = 1 << 20;
 // File data is received in blocks of at most this size: large enough that a fast
 // connection is not slowed by the number of calls, small enough to keep memory low.
 constexpr std::size_t kReceiveBlock = 1 << 20;
+// File data of an encrypted connection, which passes through this process, moves in
+// blocks of this size: each is read, checked and encrypted (or decrypted, written and
+// checked) while it is still in the core's cache. Blocks of 1 MiB, as large as that cache
+// here, took 8 % longer.
+constexpr std::size_t kEncryptedBlock = 256 * 1024;
 // Below this, the rest of a file is copied through user space: two splices through a pipe
 // cost more than a receive and a write of a few pages.
 constexpr std::size_t kSpliceAtLeast = 64 * 1024;
@@ -335,7 +340,8 @@ DataChannel::FileReceiveStatus DataChannel::receiveIntoFile(int fileFd, std::uin
     moved = n;
     return FileReceiveStatus::Ok;
   }
-  const auto block = static_cast<std::size_t>(std::min<std::uint64_t>(count, kReceiveBlock));
+  const auto block = static_cast<std::size_t>(
+      std::min<std::uint64_t>(count, encrypted_ ? kEncryptedBlock : kReceiveBlock));
   if (block < kSpliceAtLeast || encrypted_ || check) {
     return copyIntoFile(fileFd, position, block, moved, check);
   }
@@ -397,10 +403,12 @@ DataChannel::FileReceiveStatus DataChannel::copyIntoFile(int fileFd, std::uint64
     const ssize_t n = encrypted_ ? encrypted_->receive(buffer_.get(), count)
                                  : ::recv(socket_.fd(), buffer_.get(), count, 0);
     if (n > 0) {
+      // Checked first, while the bytes just received are in the core's cache; a failed
+      // write ends the file anyway.
+      if (check) check->update(buffer_.get(), static_cast<std::size_t>(n));
       if (!writeAt(fileFd, buffer_.get(), static_cast<std::size_t>(n), position)) {
         return FileReceiveStatus::WriteFailed;
       }
-      if (check) check->update(buffer_.get(), static_cast<std::size_t>(n));
       moved = static_cast<std::size_t>(n);
       return FileReceiveStatus::Ok;
     }
@@ -440,9 +448,7 @@ DataChannel::FileSendStatus DataChannel::sendFile(
 DataChannel::FileSendStatus DataChannel::sendFileByReading(
     int fileFd, std::uint64_t offset, std::uint64_t count,
     const std::function<void(std::uint64_t)>& progress, ContentCheck* check) {
-  // An encrypted stream cuts what it is given into records itself: larger blocks cost
-  // fewer calls and no more bytes on the wire.
-  const std::size_t readBlock = encrypted_ ? kSendFileBlock : kReadBlock;
+  const std::size_t readBlock = encrypted_ ? kEncryptedBlock : kReadBlock;
   std::vector<char> buffer(readBlock);
   std::uint64_t sent = 0;
   while (sent < count) {
