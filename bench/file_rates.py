@@ -2,8 +2,9 @@
 """Helpers of bench/many_files.sh.
 
   file_rates.py rates EVENTS   from brisk-peer --json lines: the files that began, and the
-                               files per second overall, in the first and in the last tenth
-                               of them, and the last tenth's rate over the first's
+                               files per second overall (to the verdict), in the first and
+                               in the last tenth of them (start to start), and the last
+                               tenth's rate over the first's
   file_rates.py tree DIR FILES PER_FOLDER BYTES   writes the tree to send
 """
 import json
@@ -28,9 +29,11 @@ def rates(events_path):
         sys.exit(f"{events_path}: {len(starts)} files began, verdict {'seen' if end else 'missing'}")
     n = len(starts)
     tenth = n // 10
-    # A file is done when the next one begins, the last one when the verdict comes.
+    # The pace is the time from one file's start to the next's, over the first and the last
+    # tenth of the files: the end of the transfer (the last confirmations, the verdict, a
+    # fixed time) is not the pace of its files, and counts in the overall rate only.
     first = tenth / max(starts[tenth] - starts[0], 1e-3)
-    last = tenth / max(end - starts[n - tenth], 1e-3)
+    last = (tenth - 1) / max(starts[n - 1] - starts[n - tenth], 1e-3)
     overall = n / max(end - starts[0], 1e-3)
     print(f"{n} {overall:.0f} {first:.0f} {last:.0f} {last / first:.2f}")
 

@@ -30,7 +30,9 @@ window="$PWD/build/release/src/app/brisk"
 
 rm -rf "$work"
 mkdir -p "$work/source" "$work/in"
-trap 'rm -rf "$work"' EXIT
+source bench/page_reporting.sh
+trap 'rm -rf "$work"; restore_page_reporting' EXIT
+hold_page_reporting
 echo "making $files files of $file_bytes bytes, $per_folder to a folder..." >&2
 python3 "$rates" tree "$work/source/tree" "$files" "$per_folder" "$file_bytes"
 port=$((47000 + RANDOM % 2000))

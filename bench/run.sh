@@ -57,21 +57,9 @@ resume_runs="${BRISK_BENCH_RESUME_RUNS:-3}"
 [ "$delayed_files" -le "$tree_files" ] || delayed_files=$tree_files
 [ "$delayed_mib" -le "$file_mib" ] || delayed_mib=$file_mib
 
-# On a virtual machine whose kernel reports freed memory to the host (free page reporting),
-# a copy that writes into memory the host took back pays for the host giving it again: up
-# to 5 s per GiB instead of 0.3 s, falling on whichever contender comes first after a
-# pause. Where the kernel lets reporting wait for memory that stayed free a while
-# (min_free_ms, as on the machines Brisk is built on) and this runs as root, the runs keep
-# it waiting for a minute, and the setting is put back at the end.
-reporting=/sys/module/page_reporting/parameters/min_free_ms
-reporting_before=""
-restore_reporting() { [ -z "$reporting_before" ] || echo "$reporting_before" >"$reporting"; }
-trap restore_reporting EXIT
-if [ -w "$reporting" ]; then
-  reporting_before=$(cat "$reporting")
-  echo 60000 >"$reporting"
-  echo "free page reporting waits for memory free for a minute during the runs" >&2
-fi
+source bench/page_reporting.sh
+trap restore_page_reporting EXIT
+hold_page_reporting
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRISK_BUILD_TESTS=OFF >/dev/null
 cmake --build build/release --target brisk-peer bare_zero_copy ping_pong delay_relay >/dev/null
@@ -171,8 +159,8 @@ ENC_TRUST=--trust-first-contact enc_pair "$work/source/one.bin" >/dev/null
 for run in $(seq "$runs"); do
   echo "run $run of $runs..." >&2
   # A large copy is removed once checked: one inode, and it would fill the disk. Where
-  # the host's cost (see above) cannot be held off, the figures swing: hence medians, with
-  # every run's figure beside them.
+  # the host's cost (see bench/page_reporting.sh) cannot be held off, the figures swing:
+  # hence medians, with every run's figure beside them.
   next_out
   record bare "$(bare_pair)"
   cmp -s "$work/source/big.bin" "$out/big.bin" || { echo "bare copy differs" >&2; exit 1; }
@@ -192,7 +180,7 @@ for run in $(seq "$runs"); do
   next_out
   record brisk_one "$(brisk_pair "$work/source/one.bin")"
   # The two encrypted large copies take turns going first: the first after the pause of
-  # the small runs would pay the host's cost described above.
+  # the small runs would pay the host's cost (see bench/page_reporting.sh).
   order="checked unchecked"
   [ $((run % 2)) -eq 1 ] || order="unchecked checked"
   for variant in $order; do
@@ -360,7 +348,7 @@ remove_namespaces() {
   local ns
   for ns in "$ns_send" "$ns_relay" "$ns_recv"; do ip netns del "$ns" 2>/dev/null || true; done
 }
-trap 'remove_namespaces; restore_reporting' EXIT
+trap 'remove_namespaces; restore_page_reporting' EXIT
 make_namespaces() {
   local ns
   for ns in "$ns_send" "$ns_relay" "$ns_recv"; do
