@@ -84,9 +84,10 @@ class CommandLineReader {
     options_.role = PeerOptions::Role::Trust;
     const bool list = args_.size() == 2 && args_[1] == "list";
     const bool forget = args_.size() >= 3 && args_[1] == "forget";
-    if (!list && !forget) return fail("trust takes list, or forget FINGERPRINT");
+    if (!list && !forget) return fail("trust takes list, or forget FINGERPRINT|NAME");
     options_.trustAction = args_[1];
-    // The fingerprint may be given grouped, as brisk-peer trust list prints it.
+    // The fingerprint may be given grouped, as brisk-peer trust list prints it, and a name
+    // may have spaces.
     for (std::size_t i = 2; i < args_.size(); ++i) {
       options_.trustFingerprint += (i > 2 ? " " : "") + args_[i];
     }
@@ -286,7 +287,7 @@ std::string usageSummary() {
   return "Usage: brisk-peer listen [--port N] [options]\n"
          "       brisk-peer connect ADDRESS [--port N] [options]\n"
          "       brisk-peer peers [--wait SECONDS]\n"
-         "       brisk-peer id | trust list | trust forget FINGERPRINT\n"
+         "       brisk-peer id | trust list | trust forget FINGERPRINT|NAME\n"
          "Run \"brisk-peer --help\" for the options.\n";
 }
 
@@ -296,13 +297,14 @@ std::string usageText() {
        brisk-peer peers [--wait SECONDS]
        brisk-peer id
        brisk-peer trust list
-       brisk-peer trust forget FINGERPRINT
+       brisk-peer trust forget FINGERPRINT|NAME
 
 Connects to one peer, prints what it sends, sends each line typed on standard input
 as a chat line, and exchanges files and folders. "peers" looks for listening peers on
 the local network for SECONDS (default 3) and prints one line for each:
 NAME<TAB>ADDRESS<TAB>PORT. "id" prints this computer's fingerprint; "trust list" prints
-the verified peers (FINGERPRINT<TAB>NAME<TAB>ADDRESSES), "trust forget" forgets one.
+the verified peers (FINGERPRINT<TAB>NAME<TAB>ADDRESSES), "trust forget" forgets one,
+named by its fingerprint, the start of it (8 hex digits or more) or its name.
 
 Sessions are encrypted: listen takes the port N and N+101 (encrypted), connect tries
 N+101 first and falls back to N, marked as not encrypted, only for a peer never verified

@@ -1,5 +1,9 @@
 #include "cli/secure_commands.h"
 
+#include <cctype>
+#include <string_view>
+#include <vector>
+
 #include "cli/peer_run.h"
 #include "discovery/display_name.h"
 #include "secure/private_file.h"
@@ -19,6 +23,27 @@ std::shared_ptr<const Identity> loadIdentity(std::ostream& err) {
         << " could be read by others; it is now readable by its owner only\n";
   }
   return loaded.identity;
+}
+
+// The verified peers that `given` names: the start of their fingerprint, at least 8 hex
+// digits of it (grouped or not, either case), or the name they were remembered under.
+std::vector<TrustedPeer> peersNamedBy(const std::vector<TrustedPeer>& peers,
+                                      std::string_view given) {
+  std::string digits;
+  bool hex = true;
+  for (const char c : given) {
+    if (c == ' ') continue;
+    hex = hex && std::isxdigit(static_cast<unsigned char>(c)) != 0;
+    digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  const bool prefix = hex && digits.size() >= 8;
+  std::vector<TrustedPeer> found;
+  for (const TrustedPeer& peer : peers) {
+    if ((prefix && peer.fingerprint.hexText().starts_with(digits)) || peer.name == given) {
+      found.push_back(peer);
+    }
+  }
+  return found;
 }
 
 }  // namespace
@@ -47,20 +72,31 @@ int runTrustCommand(const PeerOptions& options, std::ostream& out, std::ostream&
     }
     return 0;
   }
-  const std::optional<Fingerprint> fingerprint = Fingerprint::parse(options.trustFingerprint);
-  if (!fingerprint) {
-    err << "brisk-peer: not a fingerprint (64 hex digits): " << options.trustFingerprint << "\n";
-    return kExitUsage;
+  const TrustStore::Peers peers = store.list();
+  if (!peers.ok()) {
+    err << "brisk-peer: " << peers.error << "\n";
+    return kExitLocalDisk;
   }
-  const TrustStore::Change change = store.forget(*fingerprint);
+  const std::string& given = options.trustFingerprint;
+  const std::vector<TrustedPeer> named = peersNamedBy(peers.peers, given);
+  if (named.size() != 1) {
+    err << "brisk-peer: "
+        << (named.empty() ? "no verified peer has a fingerprint beginning with, or the name, "
+                          : "more than one verified peer matches ")
+        << given << "\n";
+    for (const TrustedPeer& peer : named) {
+      err << "  " << peer.fingerprint.groupedText() << "\t" << peer.name << "\n";
+    }
+    if (!named.empty()) err << "Give more of the fingerprint.\n";
+    return kExitIncomplete;
+  }
+  const Fingerprint& fingerprint = named.front().fingerprint;
+  const TrustStore::Change change = store.forget(fingerprint);
   switch (change.status) {
     case TrustStore::ChangeStatus::Done:
-      out << "forgot " << fingerprint->groupedText() << "\n";
+    case TrustStore::ChangeStatus::NotFound:  // another program forgot it a moment ago
+      out << "forgot " << fingerprint.groupedText() << "\t" << named.front().name << "\n";
       return 0;
-    case TrustStore::ChangeStatus::NotFound:
-      err << "brisk-peer: no verified peer has the fingerprint " << fingerprint->groupedText()
-          << "\n";
-      return kExitIncomplete;
     case TrustStore::ChangeStatus::Failed:
       break;
   }

@@ -85,6 +85,20 @@ TEST_F(EncryptedProcess, TheInboxTakesFilesOnlyFromAPeerVerifiedOnce) {
   auto list = start("list", {"trust", "list"});
   EXPECT_EQ(list->waitForExit(kRunLimit), 0);
   EXPECT_EQ(list->output().rfind(inboxId.substr(0, 79) + "\t", 0), 0u) << list->output();
+
+  // Forgotten by the start of its fingerprint, as the list shows it; a start too short to
+  // tell peers apart, or one nobody has, forgets nothing.
+  for (const auto& [given, exit] :
+       {std::pair{inboxId.substr(0, 4), 1}, std::pair{std::string("0000 0000 0"), 1},
+        std::pair{inboxId.substr(0, 9), 0}}) {
+    std::vector<std::string> arguments{"trust", "forget"};
+    arguments.push_back(given);
+    auto forget = start("forget", arguments);
+    EXPECT_EQ(forget->waitForExit(kRunLimit), exit) << given << ": " << forget->output();
+  }
+  list = start("list again", {"trust", "list"});
+  EXPECT_EQ(list->waitForExit(kRunLimit), 0);
+  EXPECT_EQ(list->output(), "");
 }
 
 }  // namespace
