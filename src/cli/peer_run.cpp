@@ -113,15 +113,26 @@ class SignalWatcher {
  public:
   SignalWatcher(const TerminationSignalsBlocked& blocked, const WakePipe& wake,
                 std::function<void()> interrupt)
-      : signals_(blocked.signals()), wake_(wake), interrupt_(std::move(interrupt)) {
+      : signals_(withStopSignal(blocked.signals())), wake_(wake), interrupt_(std::move(interrupt)) {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     ::sigaction(SIGPIPE, &ignore, &oldPipe_);
+    // The thread starts with the stop signal blocked (it inherits this thread's mask), so
+    // that one sent to it is always waited for, never acted on; this thread's mask is
+    // as before.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, kStopSignal);
+    sigset_t before;
+    ::pthread_sigmask(SIG_BLOCK, &stop, &before);
     thread_ = std::thread([this] { watch(); });
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
   }
   ~SignalWatcher() {
     done_ = true;
+    // Ends the thread's wait at once: the program's end is not held up by it.
+    ::pthread_kill(thread_.native_handle(), kStopSignal);
     thread_.join();
     ::sigaction(SIGPIPE, &oldPipe_, nullptr);
   }
@@ -132,16 +143,28 @@ class SignalWatcher {
   int signal() const { return signal_; }
 
  private:
+  // Sent to the thread alone, by the destructor.
+  static constexpr int kStopSignal = SIGUSR1;
+
+  static sigset_t withStopSignal(sigset_t signals) {
+    sigaddset(&signals, kStopSignal);
+    return signals;
+  }
+
   void watch() {
-    // Looks at done_ between short waits, since nothing else can end a wait for signals.
+    // done_ is looked at after every wait; the waits are short in case a stop signal
+    // were ever taken by someone else.
     const timespec pause{0, 50'000'000};
     while (!done_) {
       const int taken = ::sigtimedwait(&signals_, nullptr, &pause);
-      if (taken <= 0) continue;
+      if (taken <= 0 || taken == kStopSignal) continue;
       if (signal_ != 0) {
         // The second signal: the clean end is taking too long for the person.
         ::signal(taken, SIG_DFL);
-        ::pthread_sigmask(SIG_UNBLOCK, &signals_, nullptr);
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, taken);
+        ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
         ::raise(taken);
         return;
       }
