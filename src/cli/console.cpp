@@ -73,6 +73,15 @@ std::string printableText(std::string_view utf8) {
   out.reserve(utf8.size());
   std::size_t at = 0;
   while (at < utf8.size()) {
+    // Printable ASCII, most of every line (a transfer prints one per file), is taken in
+    // runs rather than a character at a time.
+    std::size_t plain = at;
+    while (plain < utf8.size() && utf8[plain] >= 0x20 && utf8[plain] < 0x7F) ++plain;
+    if (plain > at) {
+      out.append(utf8, at, plain - at);
+      at = plain;
+      continue;
+    }
     if (utf8.compare(at, 2, "\r\n") == 0) {
       out += '\n';
       at += 2;
