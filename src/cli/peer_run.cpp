@@ -121,9 +121,7 @@ class SignalWatcher {
     // The thread starts with the stop signal blocked (it inherits this thread's mask), so
     // that one sent to it is always waited for, never acted on; this thread's mask is
     // as before.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, kStopSignal);
+    const sigset_t stop = signalSet(kStopSignal);
     sigset_t before;
     ::pthread_sigmask(SIG_BLOCK, &stop, &before);
     thread_ = std::thread([this] { watch(); });
@@ -151,19 +149,23 @@ class SignalWatcher {
     return signals;
   }
 
+  static sigset_t signalSet(int signal) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    return set;
+  }
+
   void watch() {
-    // done_ is looked at after every wait; the waits are short in case a stop signal
-    // were ever taken by someone else.
-    const timespec pause{0, 50'000'000};
+    // No wait needs a time limit: the stop signal, sent to this thread alone, stays
+    // pending until it is taken, even when it comes before the wait begins.
     while (!done_) {
-      const int taken = ::sigtimedwait(&signals_, nullptr, &pause);
+      const int taken = ::sigwaitinfo(&signals_, nullptr);
       if (taken <= 0 || taken == kStopSignal) continue;
       if (signal_ != 0) {
         // The second signal: the clean end is taking too long for the person.
         ::signal(taken, SIG_DFL);
-        sigset_t only;
-        sigemptyset(&only);
-        sigaddset(&only, taken);
+        const sigset_t only = signalSet(taken);
         ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
         ::raise(taken);
         return;

@@ -398,7 +398,8 @@ DataChannel::FileReceiveStatus DataChannel::spliceIntoFile(int fileFd, std::uint
 DataChannel::FileReceiveStatus DataChannel::copyIntoFile(int fileFd, std::uint64_t position,
                                                          std::size_t count, std::size_t& moved,
                                                          ContentCheck* check) {
-  if (!buffer_) buffer_ = std::make_unique<char[]>(kReceiveBlock);
+  // An encrypted connection never asks for more than its block (see receiveIntoFile).
+  if (!buffer_) buffer_ = std::make_unique<char[]>(encrypted_ ? kEncryptedBlock : kReceiveBlock);
   for (;;) {
     const ssize_t n = encrypted_ ? encrypted_->receive(buffer_.get(), count)
                                  : ::recv(socket_.fd(), buffer_.get(), count, 0);

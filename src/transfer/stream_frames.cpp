@@ -1,6 +1,7 @@
 #include "transfer/stream_frames.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "transfer/data_records.h"
@@ -35,10 +36,12 @@ bool knownProblem(std::uint8_t problem) {
   return problem <= static_cast<std::uint8_t>(FileProblem::Unwritable);
 }
 
-ContentDigest digestAt(std::string_view in, std::size_t at) {
-  ContentDigest digest{};
-  std::memcpy(digest.data(), in.data() + at, kDigestSize);
-  return digest;
+// The fixed-size digest or tag at `at` of a payload whose size was checked.
+template <std::size_t Size>
+std::array<unsigned char, Size> bytesAt(std::string_view in, std::size_t at) {
+  std::array<unsigned char, Size> bytes{};
+  std::memcpy(bytes.data(), in.data() + at, Size);
+  return bytes;
 }
 
 }  // namespace
@@ -173,10 +176,8 @@ std::optional<FileEnd> parseFileEnd(std::string_view payload) {
   if (payload.size() != 5 + kContentTagSize) return std::nullopt;
   const auto problem = static_cast<std::uint8_t>(payload[4]);
   if (!knownProblem(problem)) return std::nullopt;
-  FileEnd end{
-      static_cast<std::uint32_t>(getNumber(payload, 0, 4)), static_cast<FileProblem>(problem), {}};
-  std::memcpy(end.tag.data(), payload.data() + 5, kContentTagSize);
-  return end;
+  return FileEnd{static_cast<std::uint32_t>(getNumber(payload, 0, 4)),
+                 static_cast<FileProblem>(problem), bytesAt<kContentTagSize>(payload, 5)};
 }
 
 std::optional<FileNumber> parseFileNumber(std::string_view payload) {
@@ -189,7 +190,8 @@ std::optional<FileNumber> parseFileNumber(std::string_view payload) {
 
 std::optional<VerifyPrefix> parseVerify(std::string_view payload) {
   if (payload.size() != 4 + kDigestSize) return std::nullopt;
-  return VerifyPrefix{static_cast<std::uint32_t>(getNumber(payload, 0, 4)), digestAt(payload, 4)};
+  return VerifyPrefix{static_cast<std::uint32_t>(getNumber(payload, 0, 4)),
+                      bytesAt<kDigestSize>(payload, 4)};
 }
 
 }  // namespace brisk
