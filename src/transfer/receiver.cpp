@@ -8,6 +8,7 @@
 
 #include "common/diagnostics.h"
 #include "platform/file_system.h"
+#include "platform/space_reservation.h"
 #include "platform/text_codec.h"
 #include "transfer/data_records.h"
 #include "transfer/file_exists.h"
@@ -375,6 +376,7 @@ class Receiver {
   // Receives the file's data from `offset` up to `size`, never taking more than is still
   // due, so that anything after the data is read as the next record.
   bool receiveData(int file, std::uint64_t offset, std::uint64_t size) {
+    const SpaceReservation space(file, offset, size);
     std::uint64_t done = offset;
     while (done < size) {
       std::size_t moved = 0;

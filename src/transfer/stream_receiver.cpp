@@ -11,6 +11,7 @@
 #include "common/diagnostics.h"
 #include "platform/directory.h"
 #include "platform/file_system.h"
+#include "platform/space_reservation.h"
 #include "platform/text_codec.h"
 #include "transfer/content_hash.h"
 #include "transfer/data_records.h"
@@ -418,6 +419,7 @@ class StreamReceiver {
   bool receiveData(std::uint32_t number, int file, std::uint64_t offset, std::uint64_t size,
                    const std::filesystem::path& fullPath) {
     check_.start(number);
+    const SpaceReservation space(file, offset, size);
     std::uint64_t done = offset;
     record_.fileDone = done;
     while (done < size) {
