@@ -29,7 +29,9 @@ SpaceReservation::~SpaceReservation() {
   if (end >= to_) return;
   // Cutting the file to its own size frees the blocks past it (ext4, tmpfs); punching a
   // hole there would not: ext4 punches nothing past the end.
-  (void)::ftruncate(fd_, status.st_size);
+  if (::ftruncate(fd_, status.st_size) != 0) {
+    // Nothing more can be done: the space stays with the file until it is resumed or removed.
+  }
 }
 
 }  // namespace brisk
