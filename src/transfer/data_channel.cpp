@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include <fcntl.h>
@@ -14,6 +16,8 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+
+#include "platform/mapped_file.h"
 
 namespace brisk {
 
@@ -450,8 +454,26 @@ DataChannel::FileSendStatus DataChannel::sendFileByReading(
     int fileFd, std::uint64_t offset, std::uint64_t count,
     const std::function<void(std::uint64_t)>& progress, ContentCheck* check) {
   const std::size_t readBlock = encrypted_ ? kEncryptedBlock : kReadBlock;
-  std::vector<char> buffer(readBlock);
   std::uint64_t sent = 0;
+  if (encrypted_) {
+    // Encrypted from the cached pages themselves: a copy into a buffer first costs as much
+    // as a fifth of the sending side's time.
+    MappedFileReader reader(fileFd, offset, count);
+    while (const std::optional<std::span<const char>> piece = reader.next(readBlock)) {
+      if (check) check->update(piece->data(), piece->size());
+      if (!sendBlock(piece->data(), piece->size())) {
+        return timedOutAfter_ ? FileSendStatus::TimedOut : FileSendStatus::SendFailed;
+      }
+      // Counted even when the file was cut while it was read: the piece went out whole,
+      // its end as zeros.
+      sent += piece->size();
+      progress(sent);
+    }
+    if (reader.shrank()) return FileSendStatus::FileShrank;
+    if (!reader.failed()) return FileSendStatus::Done;
+    // A file that cannot be mapped is read from where the mapping stopped.
+  }
+  std::vector<char> buffer(readBlock);
   while (sent < count) {
     const auto block = static_cast<std::size_t>(std::min<std::uint64_t>(count - sent, readBlock));
     const ssize_t n = ::pread(fileFd, buffer.data(), block, static_cast<off_t>(offset + sent));

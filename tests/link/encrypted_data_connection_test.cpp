@@ -84,5 +84,36 @@ TEST_F(EncryptedDataConnection, AWrongKeyOrAPlainPeerGetsNothingAndBothSidesSayW
   }
 }
 
+// A large file is encrypted from its mapped pages; one cut shorter while it is sent ends
+// the transfer as it does on a plain connection, with everything before the cut as it was.
+TEST_F(EncryptedDataConnection, AFileCutShorterWhileSentEndsTheTransfer) {
+  const std::string contents = patternBytes(32 << 20, 3);
+  const std::size_t cut = 2 << 20;
+  writeFile(root() / "out/big.bin", contents);
+  TransferSide sender;
+  TransferSide receiver;
+  sender.secureData = withKey(keyOf(7));
+  receiver.secureData = withKey(keyOf(7));
+  // Cut once the data flows: when the receiving side begins the file.
+  receiver.frontend.onTransferFileName = [&](const std::string&) {
+    fs::resize_file(root() / "out/big.bin", cut);
+  };
+  const int port = freePortRange();
+  sender.offer(root() / "out", {"big.bin"}, port, true);
+  receiver.accept(folder("in"), 1, sender.record->totalSize.load(), port, false);
+  receiver.start();
+  ASSERT_TRUE(waitUntilListening(port));
+  sender.start();
+  ASSERT_TRUE(sender.join());
+  ASSERT_TRUE(receiver.join());
+  EXPECT_NE(::testing::PrintToString(sender.frontend.notices()).find("文件在发送过程中变短了"),
+            std::string::npos);
+  EXPECT_FALSE(receiver.record->protocolFinished.load());
+  const std::string received = readFile(root() / "in/big.bin");
+  EXPECT_LT(received.size(), contents.size());
+  const std::size_t kept = std::min(received.size(), cut);
+  EXPECT_TRUE(received.substr(0, kept) == contents.substr(0, kept));
+}
+
 }  // namespace
 }  // namespace brisk::test
