@@ -30,9 +30,9 @@ window="$PWD/build/release/src/app/brisk"
 
 rm -rf "$work"
 mkdir -p "$work/source" "$work/in"
-source bench/page_reporting.sh
-trap 'rm -rf "$work"; restore_page_reporting' EXIT
-hold_page_reporting
+source bench/memory_reclaim.sh
+trap 'rm -rf "$work"; restore_memory_reclaim' EXIT
+hold_memory_reclaim
 echo "making $files files of $file_bytes bytes, $per_folder to a folder..." >&2
 python3 "$rates" tree "$work/source/tree" "$files" "$per_folder" "$file_bytes"
 port=$((47000 + RANDOM % 2000))

@@ -57,9 +57,9 @@ resume_runs="${BRISK_BENCH_RESUME_RUNS:-3}"
 [ "$delayed_files" -le "$tree_files" ] || delayed_files=$tree_files
 [ "$delayed_mib" -le "$file_mib" ] || delayed_mib=$file_mib
 
-source bench/page_reporting.sh
-trap restore_page_reporting EXIT
-hold_page_reporting
+source bench/memory_reclaim.sh
+trap restore_memory_reclaim EXIT
+hold_memory_reclaim
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRISK_BUILD_TESTS=OFF >/dev/null
 cmake --build build/release --target brisk-peer bare_zero_copy ping_pong delay_relay >/dev/null
@@ -159,7 +159,7 @@ ENC_TRUST=--trust-first-contact enc_pair "$work/source/one.bin" >/dev/null
 for run in $(seq "$runs"); do
   echo "run $run of $runs..." >&2
   # A large copy is removed once checked: one inode, and it would fill the disk. Where
-  # the host's cost (see bench/page_reporting.sh) cannot be held off, the figures swing:
+  # the host's cost (see bench/memory_reclaim.sh) cannot be held off, the figures swing:
   # hence medians, with every run's figure beside them.
   next_out
   record bare "$(bare_pair)"
@@ -180,7 +180,7 @@ for run in $(seq "$runs"); do
   next_out
   record brisk_one "$(brisk_pair "$work/source/one.bin")"
   # The two encrypted large copies take turns going first: the first after the pause of
-  # the small runs would pay the host's cost (see bench/page_reporting.sh).
+  # the small runs would pay the host's cost (see bench/memory_reclaim.sh).
   order="checked unchecked"
   [ $((run % 2)) -eq 1 ] || order="unchecked checked"
   for variant in $order; do
@@ -348,7 +348,7 @@ remove_namespaces() {
   local ns
   for ns in "$ns_send" "$ns_relay" "$ns_recv"; do ip netns del "$ns" 2>/dev/null || true; done
 }
-trap 'remove_namespaces; restore_page_reporting' EXIT
+trap 'remove_namespaces; restore_memory_reclaim' EXIT
 make_namespaces() {
   local ns
   for ns in "$ns_send" "$ns_relay" "$ns_recv"; do
