@@ -39,6 +39,9 @@ constexpr std::size_t kEncryptedBlock = 256 * 1024;
 constexpr std::size_t kSpliceAtLeast = 64 * 1024;
 // The block of the plain read-and-send path, the size the protocol's peers use.
 constexpr std::size_t kReadBlock = 57488;
+// From this size on an encrypted file is read through mapped pages (see MappedFileReader):
+// below it, mapping and unmapping cost more than the copy they save.
+constexpr std::uint64_t kMapAtLeast = 1 << 20;
 
 // Errors of sendfile that come from the socket rather than from reading the file.
 bool isSocketError(int error) {
@@ -455,7 +458,7 @@ DataChannel::FileSendStatus DataChannel::sendFileByReading(
     const std::function<void(std::uint64_t)>& progress, ContentCheck* check) {
   const std::size_t readBlock = encrypted_ ? kEncryptedBlock : kReadBlock;
   std::uint64_t sent = 0;
-  if (encrypted_) {
+  if (encrypted_ && count >= kMapAtLeast) {
     // Encrypted from the cached pages themselves: a copy into a buffer first costs as much
     // as a fifth of the sending side's time.
     MappedFileReader reader(fileFd, offset, count);
