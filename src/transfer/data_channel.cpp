@@ -458,19 +458,24 @@ DataChannel::FileSendStatus DataChannel::sendFileByReading(
     const std::function<void(std::uint64_t)>& progress, ContentCheck* check) {
   const std::size_t readBlock = encrypted_ ? kEncryptedBlock : kReadBlock;
   std::uint64_t sent = 0;
+  // Feeds one piece to the check, sends it and counts it; false when sending failed.
+  const auto sendPiece = [&](const char* data, std::size_t size) {
+    if (check) check->update(data, size);
+    if (!sendBlock(data, size)) return false;
+    sent += size;
+    progress(sent);
+    return true;
+  };
+  const auto sendFailure = [&] {
+    return timedOutAfter_ ? FileSendStatus::TimedOut : FileSendStatus::SendFailed;
+  };
   if (encrypted_ && count >= kMapAtLeast) {
     // Encrypted from the cached pages themselves: a copy into a buffer first costs as much
-    // as a fifth of the sending side's time.
+    // as a fifth of the sending side's time. A piece read while the file was cut still
+    // went out whole (its end as zeros) and is counted.
     MappedFileReader reader(fileFd, offset, count);
     while (const std::optional<std::span<const char>> piece = reader.next(readBlock)) {
-      if (check) check->update(piece->data(), piece->size());
-      if (!sendBlock(piece->data(), piece->size())) {
-        return timedOutAfter_ ? FileSendStatus::TimedOut : FileSendStatus::SendFailed;
-      }
-      // Counted even when the file was cut while it was read: the piece went out whole,
-      // its end as zeros.
-      sent += piece->size();
-      progress(sent);
+      if (!sendPiece(piece->data(), piece->size())) return sendFailure();
     }
     if (reader.shrank()) return FileSendStatus::FileShrank;
     if (!reader.failed()) return FileSendStatus::Done;
@@ -486,12 +491,7 @@ DataChannel::FileSendStatus DataChannel::sendFileByReading(
       return FileSendStatus::ReadFailed;
     }
     if (n == 0) return FileSendStatus::FileShrank;
-    if (check) check->update(buffer.data(), static_cast<std::size_t>(n));
-    if (!sendBlock(buffer.data(), static_cast<std::size_t>(n))) {
-      return timedOutAfter_ ? FileSendStatus::TimedOut : FileSendStatus::SendFailed;
-    }
-    sent += static_cast<std::uint64_t>(n);
-    progress(sent);
+    if (!sendPiece(buffer.data(), static_cast<std::size_t>(n))) return sendFailure();
   }
   return FileSendStatus::Done;
 }
