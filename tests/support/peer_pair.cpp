@@ -16,10 +16,9 @@ bool connectPeers(Peer& listener, ScriptedFrontend& listenerUi, Peer& connector,
 }
 
 bool slotsEmpty(Peer& peer) {
-  for (int index = OfferSlots::kFirstIndex; index <= OfferSlots::kLastIndex; ++index) {
-    if (peer.offers().tsf(index) || peer.offers().tsfwnd(index)) return false;
-  }
-  return true;
+  // Every state but free holds its Index, also one with neither transfer nor prompt yet
+  // (an offer reserved, or asked and not yet shown).
+  return !peer.offers().anyInUse();
 }
 
 }  // namespace brisk::test
