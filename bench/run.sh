@@ -274,6 +274,15 @@ peaks() {
 ratio() {  # ratio LABEL FASTER SLOWER: throughput of SLOWER as a share of FASTER
   awk -v l="$1" -v a="$(value 1 "$2")" -v b="$(value 1 "$3")" 'BEGIN { printf "  %-22s %.2f\n", l, a / b }'
 }
+# cpu_floor REFERENCE NAME: both sides of NAME share this machine's cores, so no run of it
+# can end before their CPU seconds spread over all cores: the best share of REFERENCE's
+# throughput that NAME could reach here, however its work were split.
+cores=$(nproc)
+cpu_floor() {
+  awk -v r="$(value 1 "$1")" -v c="$(value 2 "$2")" -v n="$cores" \
+    'BEGIN { printf "  %-22s %7.3f s (CPU of both sides over %d cores): at most %.2f of %s\n",
+             "CPU floor", c / n, n, r / (c / n), "'"$1"'" }'
+}
 
 big_bytes=$((file_mib * 1024 * 1024))
 tree_bytes=$((tree_files * 4096))
@@ -303,9 +312,12 @@ awk -v e="$(value 1 enc_one)" -v p="$(value 1 brisk_one)" \
 echo "== Encrypted sessions (verified peers)"
 line "large file encrypted" enc_big "$big_bytes"
 ratio "encrypted / bare" bare enc_big
+cpu_floor bare enc_big
 ratio "encrypted / plain" brisk_big enc_big
 peaks enc_big
 line "encrypted, unchecked" enc_unchecked_big "$big_bytes"
+ratio "unchecked / bare" bare enc_unchecked_big
+cpu_floor bare enc_unchecked_big
 ratio "streamed+checked / encrypted unchecked" enc_unchecked_big enc_big
 line "tree encrypted" enc_tree "$tree_bytes"
 ratio "tree enc / plain" brisk_tree enc_tree
