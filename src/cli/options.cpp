@@ -89,7 +89,7 @@ class CommandLineReader {
     // The fingerprint may be given grouped, as brisk-peer trust list prints it, and a name
     // may have spaces.
     for (std::size_t i = 2; i < args_.size(); ++i) {
-      options_.trustFingerprint += (i > 2 ? " " : "") + args_[i];
+      options_.trustTarget += (i > 2 ? " " : "") + args_[i];
     }
     ParsedCommandLine result;
     result.options = std::move(options_);

@@ -43,9 +43,10 @@ struct PeerOptions {
   bool noStream = false;           // encrypted sessions: transfers use the protocol's records
   bool trustFirstContact = false;  // answer a first-contact code as equal (for tests)
   bool acceptAnyone = false;       // listen --keep: take sessions from unverified peers too
-  // trust: "list", or "forget" with the fingerprint in trustFingerprint
+  // trust: "list", or "forget" with the peer in trustTarget: its fingerprint, the start
+  // of it, or its name
   std::string trustAction;
-  std::string trustFingerprint;
+  std::string trustTarget;
 };
 
 // The outcome of reading the command line: options to run with, a request for the help

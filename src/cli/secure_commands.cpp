@@ -77,7 +77,7 @@ int runTrustCommand(const PeerOptions& options, std::ostream& out, std::ostream&
     err << "brisk-peer: " << peers.error << "\n";
     return kExitLocalDisk;
   }
-  const std::string& given = options.trustFingerprint;
+  const std::string& given = options.trustTarget;
   const std::vector<TrustedPeer> named = peersNamedBy(peers.peers, given);
   if (named.size() != 1) {
     err << "brisk-peer: "
