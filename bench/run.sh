@@ -279,9 +279,9 @@ ratio() {  # ratio LABEL FASTER SLOWER: throughput of SLOWER as a share of FASTE
 # throughput that NAME could reach here, however its work were split.
 cores=$(nproc)
 cpu_floor() {
-  awk -v r="$(value 1 "$1")" -v c="$(value 2 "$2")" -v n="$cores" \
+  awk -v ref="$1" -v r="$(value 1 "$1")" -v c="$(value 2 "$2")" -v n="$cores" \
     'BEGIN { printf "  %-22s %7.3f s (CPU of both sides over %d cores): at most %.2f of %s\n",
-             "CPU floor", c / n, n, r / (c / n), "'"$1"'" }'
+             "CPU floor", c / n, n, r / (c / n), ref }'
 }
 
 big_bytes=$((file_mib * 1024 * 1024))
