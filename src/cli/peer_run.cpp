@@ -274,8 +274,11 @@ class PeerRun {
     // An inbox that turned a peer away listens on; any other link that never came up failed.
     const bool turnedAway = options_.keep && status.everListened;
     if (status.linkEnded && !status.everConnected && !turnedAway) return kExitLinkFailed;
-    // A transfer that runs on keeps its own connection; its verdict is awaited.
-    const bool linkClosed = status.linkEnded && status.openTransfers == 0;
+    // A transfer that runs on keeps its own connection; its verdict is awaited. So is the
+    // outcome of an offer still being ended here: the peer may close the link on its
+    // answer (a refusal) before this side has reported it.
+    const bool linkClosed =
+        status.linkEnded && status.openTransfers == 0 && !peer_.offers().anyEnding();
     if (options_.once) {
       // The answer that decided it (a refusal, say) must reach the peer before the link
       // goes; a peer that stopped reading gets a bounded wait.

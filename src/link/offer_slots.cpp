@@ -1,5 +1,6 @@
 #include "link/offer_slots.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace brisk {
@@ -209,6 +210,12 @@ bool OfferSlots::anyInUse() const {
     if (slot.state != OfferState::Free) return true;
   }
   return false;
+}
+
+bool OfferSlots::anyEnding() const {
+  std::lock_guard lock(mutex_);
+  return std::any_of(slots_.begin(), slots_.end(),
+                     [](const Slot& slot) { return slot.state == OfferState::Ending; });
 }
 
 std::vector<OfferView> OfferSlots::inUse() const {

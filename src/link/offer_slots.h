@@ -118,6 +118,9 @@ class OfferSlots {
   std::shared_ptr<PromptHandle> tsfwnd(int index) const { return find(index).prompt; }
   // Whether any Index is not free: an offer or a transfer is under way.
   bool anyInUse() const;
+  // An offer is being ended: its answer may have gone to the peer, its outcome is not
+  // reported yet.
+  bool anyEnding() const;
   std::vector<OfferView> inUse() const;
 
   // --- Shutdown
